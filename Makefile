@@ -1,0 +1,28 @@
+# Thin entry over CMake presets. Every target that builds first installs what is missing.
+.PHONY: all release test bench demo format deps clean
+
+all: release
+
+deps:
+	@scripts/install-deps.sh
+
+release: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release
+
+test: deps
+	@cmake --preset debug >/dev/null
+	@cmake --build --preset debug
+	@ctest --preset debug
+
+bench: release
+	@for b in build/release/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+
+demo: release
+	@scripts/demo.sh
+
+format: deps
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	@rm -rf build
