@@ -1,0 +1,60 @@
+// Conversion between byte offsets into UTF-8 text and protocol positions (zero-based line,
+// UTF-16 column). This is the only place that knows UTF-16. Protocol lines end at LF only:
+// a CR, alone or before LF, is an ordinary character that counts one column.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "syntax/text_range.h"
+
+namespace quib::lsp {
+
+// WARNING: `character` counts UTF-16 code units, not bytes or code points.
+struct Position {
+  uint32_t line = 0;
+  uint32_t character = 0;
+  bool operator==(const Position&) const = default;
+};
+
+struct Range {
+  Position start;
+  Position end;
+  bool operator==(const Range&) const = default;
+};
+
+// Line starts of one text, plus which lines are pure ASCII (where a column is a byte count),
+// so each conversion costs O(log lines + line length) instead of a scan from the start.
+// Invariant: results equal the direct scans described on each function below.
+// The index borrows `text`; the text must outlive it.
+class LineIndex {
+ public:
+  explicit LineIndex(std::string_view text);
+
+  // Offsets past the end clamp to the end. The offset must lie on a character boundary.
+  Position position_of(uint32_t offset) const;
+  Range range_of(TextRange range) const;
+  // Never fails: a line past the last gives the text length; a column past the line end
+  // gives the offset of the line's LF; a column inside a surrogate pair rounds down to the
+  // start of that character.
+  uint32_t offset_of(Position position) const;
+
+  std::string_view text() const { return text_; }
+
+ private:
+  std::string_view text_;
+  std::vector<uint32_t> line_starts_;
+  std::vector<bool> ascii_lines_;
+};
+
+// One-shot forms of the LineIndex conversions (each builds no index; fine for one offset).
+Position offset_to_position(std::string_view text, uint32_t offset);
+Range text_range_to_lsp_range(std::string_view text, TextRange range);
+uint32_t position_to_offset(std::string_view text, uint32_t line, uint32_t character);
+
+// Offset of the first byte of the last character in [start, end) that is not ASCII white
+// space; `start` (or the clamped end, if smaller) when the range holds only white space.
+uint32_t last_non_whitespace_offset(std::string_view text, uint32_t start, uint32_t end);
+
+}  // namespace quib::lsp
