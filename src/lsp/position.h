@@ -26,25 +26,33 @@ struct Range {
 
 // Line starts of one text, plus which lines are pure ASCII (where a column is a byte count),
 // so each conversion costs O(log lines + line length) instead of a scan from the start.
-// Invariant: results equal the direct scans described on each function below.
-// The index borrows `text`; the text must outlive it.
+// Invariant: results equal the one-shot functions below for every input.
+// The index borrows `text`; the text must outlive it. Offsets are 32-bit, so only the first
+// 4 GiB - 1 bytes of a larger text are seen.
 class LineIndex {
  public:
   explicit LineIndex(std::string_view text);
 
-  // Offsets past the end clamp to the end. The offset must lie on a character boundary.
+  // Offsets past the end clamp to the end. An offset inside a character (which callers never
+  // pass) is read as the start of that character.
   Position position_of(uint32_t offset) const;
   Range range_of(TextRange range) const;
   // Never fails: a line past the last gives the text length; a column past the line end
-  // gives the offset of the line's LF; a column inside a surrogate pair rounds down to the
-  // start of that character.
+  // gives the offset of the line's LF (after the CR of a CRLF line), or the text length on the
+  // last line; a column inside a surrogate pair rounds down to the start of that character.
   uint32_t offset_of(Position position) const;
 
   std::string_view text() const { return text_; }
 
  private:
+  uint32_t line_count() const { return static_cast<uint32_t>(line_starts_.size()); }
+  // Offset of the LF that ends `line`, or the text length for the last line.
+  uint32_t line_end(uint32_t line) const;
+
   std::string_view text_;
+  // Invariant: line_starts_[0] == 0, strictly increasing; each later entry follows an LF.
   std::vector<uint32_t> line_starts_;
+  // Invariant: same size as line_starts_; true when the line (without its LF) is all ASCII.
   std::vector<bool> ascii_lines_;
 };
 
