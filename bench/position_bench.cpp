@@ -1,0 +1,65 @@
+// Cost of offset -> position conversion through LineIndex on a large generated document.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lsp/position.h"
+
+namespace {
+
+// About 1 MB of task-file-like lines; one line in eight carries ¥, ↓ or 😂 so both the
+// ASCII fast path and the per-line walk are measured.
+std::string make_document() {
+  std::string text;
+  std::mt19937 rng(7);
+  for (uint32_t line = 0; text.size() < 1'000'000; ++line) {
+    text += line % 8 == 0 ? "    echo \"¥ ↓ 😂 {{ target }}\" # notes\n"
+                          : "    cargo build --release --target {{ target }}\n";
+    if (rng() % 16 == 0) {
+      text += "deploy(target, rest..) ? @os(\"linux\") & build:\n";
+    }
+  }
+  return text;
+}
+
+// Offsets on character boundaries, as the syntax tree hands them over.
+std::vector<uint32_t> make_offsets(const std::string& text, size_t count) {
+  std::mt19937 rng(11);
+  std::vector<uint32_t> offsets;
+  offsets.reserve(count);
+  while (offsets.size() < count) {
+    auto offset = static_cast<uint32_t>(rng() % (text.size() + 1));
+    while (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80) {
+      --offset;
+    }
+    offsets.push_back(offset);
+  }
+  return offsets;
+}
+
+void BM_LineIndexPositions(benchmark::State& state) {
+  const std::string text = make_document();
+  const std::vector<uint32_t> offsets = make_offsets(text, 100'000);
+  const quib::lsp::LineIndex index(text);
+  for (auto _ : state) {
+    for (const uint32_t offset : offsets) {
+      benchmark::DoNotOptimize(index.position_of(offset));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(offsets.size()));
+}
+BENCHMARK(BM_LineIndexPositions)->Unit(benchmark::kMillisecond);
+
+void BM_LineIndexBuild(benchmark::State& state) {
+  const std::string text = make_document();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quib::lsp::LineIndex(text));
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_LineIndexBuild)->Unit(benchmark::kMillisecond);
+
+}  // namespace
