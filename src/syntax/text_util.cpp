@@ -1,0 +1,74 @@
+// White-space trimming over UTF-8 bytes, matching whole encoded characters at each end.
+#include "syntax/text_util.h"
+
+namespace quib {
+
+namespace {
+
+// UTF-8 encodings of the non-ASCII white-space characters.
+constexpr std::string_view kUnicodeSpaces[] = {
+    "\xC2\x85",      // U+0085 next line
+    "\xC2\xA0",      // U+00A0 no-break space
+    "\xE1\x9A\x80",  // U+1680 ogham space mark
+    // U+2000 en quad to U+200A hair space
+    "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85",
+    "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A",
+    "\xE2\x80\xA8",  // U+2028 line separator
+    "\xE2\x80\xA9",  // U+2029 paragraph separator
+    "\xE2\x80\xAF",  // U+202F narrow no-break space
+    "\xE2\x81\x9F",  // U+205F medium mathematical space
+    "\xE3\x80\x80",  // U+3000 ideographic space
+};
+
+constexpr bool is_ascii_space(char byte) {
+  return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
+
+// Byte length of the white-space character that `text` starts with, or 0.
+size_t leading_space_length(std::string_view text) {
+  if (text.empty()) {
+    return 0;
+  }
+  if (is_ascii_space(text.front())) {
+    return 1;
+  }
+  for (const std::string_view space : kUnicodeSpaces) {
+    if (text.starts_with(space)) {
+      return space.size();
+    }
+  }
+  return 0;
+}
+
+// Byte length of the white-space character that `text` ends with, or 0. Every encoding above
+// starts with a lead byte, so a match at the end is always a whole character.
+size_t trailing_space_length(std::string_view text) {
+  if (text.empty()) {
+    return 0;
+  }
+  if (is_ascii_space(text.back())) {
+    return 1;
+  }
+  for (const std::string_view space : kUnicodeSpaces) {
+    if (text.ends_with(space)) {
+      return space.size();
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string_view trim_unicode_whitespace(std::string_view text) {
+  for (size_t length = leading_space_length(text); length != 0;
+       length = leading_space_length(text)) {
+    text.remove_prefix(length);
+  }
+  for (size_t length = trailing_space_length(text); length != 0;
+       length = trailing_space_length(text)) {
+    text.remove_suffix(length);
+  }
+  return text;
+}
+
+}  // namespace quib
