@@ -1,0 +1,34 @@
+// Finds "{{ name }}" variable references in command and metadata texts. Does not resolve the
+// names (the checks do) and does not unescape anything.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "syntax/text_range.h"
+
+namespace quib {
+
+// One reference. `name` is the text between the braces, trimmed of white space; it may be
+// empty or hold inner spaces and is not validated.
+// `range` runs from the first "{" to just after the last "}", in byte offsets of the scanned
+// text (not of the document, unless the whole document was scanned).
+struct Interpolation {
+  std::string name;
+  TextRange range;
+};
+
+// References in order of appearance. An opening "{{" preceded by an odd number of backslashes
+// is escaped and skipped; the first "}}" after an opening closes it, so references do not nest
+// ("{{a {{b}}" is one reference named "a {{b"). An opening with no "}}" after it ends the scan.
+std::vector<Interpolation> scan_interpolations(std::string_view text);
+
+// Byte range of the trimmed name inside `interpolation`, in offsets of `text`. Empty names give
+// an empty range just inside the opening braces. Nothing when the record's range does not fit
+// in `text` or is too short to hold both pairs of braces.
+std::optional<TextRange> interpolation_name_range(std::string_view text,
+                                                  const Interpolation& interpolation);
+
+}  // namespace quib
