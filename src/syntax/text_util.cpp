@@ -24,33 +24,18 @@ constexpr bool is_ascii_space(char byte) {
   return byte == ' ' || (byte >= '\t' && byte <= '\r');
 }
 
-// Byte length of the white-space character that `text` starts with, or 0.
-size_t leading_space_length(std::string_view text) {
+// Byte length of the white-space character that `text` starts with (or, with `at_end`, ends
+// with), or 0. Every encoding above begins with a lead byte, so a match at the end is always a
+// whole character, never the tail of a longer one.
+size_t space_length(std::string_view text, bool at_end) {
   if (text.empty()) {
     return 0;
   }
-  if (is_ascii_space(text.front())) {
+  if (is_ascii_space(at_end ? text.back() : text.front())) {
     return 1;
   }
   for (const std::string_view space : kUnicodeSpaces) {
-    if (text.starts_with(space)) {
-      return space.size();
-    }
-  }
-  return 0;
-}
-
-// Byte length of the white-space character that `text` ends with, or 0. Every encoding above
-// starts with a lead byte, so a match at the end is always a whole character.
-size_t trailing_space_length(std::string_view text) {
-  if (text.empty()) {
-    return 0;
-  }
-  if (is_ascii_space(text.back())) {
-    return 1;
-  }
-  for (const std::string_view space : kUnicodeSpaces) {
-    if (text.ends_with(space)) {
+    if (at_end ? text.ends_with(space) : text.starts_with(space)) {
       return space.size();
     }
   }
@@ -60,12 +45,10 @@ size_t trailing_space_length(std::string_view text) {
 }  // namespace
 
 std::string_view trim_unicode_whitespace(std::string_view text) {
-  for (size_t length = leading_space_length(text); length != 0;
-       length = leading_space_length(text)) {
+  while (const size_t length = space_length(text, false)) {
     text.remove_prefix(length);
   }
-  for (size_t length = trailing_space_length(text); length != 0;
-       length = trailing_space_length(text)) {
+  while (const size_t length = space_length(text, true)) {
     text.remove_suffix(length);
   }
   return text;
