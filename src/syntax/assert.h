@@ -8,9 +8,9 @@ namespace quib {
 
 }  // namespace quib
 
-#define QUIB_ASSERT(condition, message)                   \
-  do {                                                    \
-    if (!(condition)) [[unlikely]] {                      \
-      ::quib::assertion_failed(message);                  \
-    }                                                     \
+#define QUIB_ASSERT(condition, message)  \
+  do {                                   \
+    if (!(condition)) [[unlikely]] {     \
+      ::quib::assertion_failed(message); \
+    }                                    \
   } while (false)

@@ -38,8 +38,7 @@ struct Diagnostic {
 
   // Parser diagnostics; an empty range is widened to one byte so editors can show it.
   static Diagnostic syntax_error(std::string_view code, std::string_view message, TextRange range);
-  static Diagnostic version_error(std::string_view code, std::string_view message,
-                                  TextRange range);
+  static Diagnostic version_error(std::string_view code, std::string_view message, TextRange range);
   static Diagnostic lowering_error(std::string_view code, std::string_view message,
                                    TextRange range);
   static Diagnostic check(std::string_view code, std::string_view message, TextRange range);

@@ -18,7 +18,9 @@ enum class SyntaxKind : uint16_t {
 
 inline constexpr uint16_t kSyntaxKindCount = 39;
 
-constexpr bool is_token_kind(SyntaxKind kind) { return static_cast<uint16_t>(kind) <= 24; }
+constexpr bool is_token_kind(SyntaxKind kind) {
+  return static_cast<uint16_t>(kind) <= 24;
+}
 constexpr bool is_node_kind(SyntaxKind kind) {
   return static_cast<uint16_t>(kind) >= 25 && static_cast<uint16_t>(kind) < kSyntaxKindCount;
 }

@@ -1,0 +1,175 @@
+#include "syntax/builder.h"
+
+namespace quib {
+namespace {
+
+using K = SyntaxKind;
+
+// Kinds that end a dependency or shell clause when they stand outside parentheses.
+constexpr KindSet kClauseEnd{K::Newline,   K::Colon,        K::Question,
+                             K::Ampersand, K::ShellKeyword, K::ShellTildeEquals};
+
+// Builds the nodes inside one task header, left to right.
+class HeaderBuilder {
+ public:
+  HeaderBuilder(GreenBuilder& builder, std::span<const Token> header, bool has_body_marker)
+      : b_(builder), tokens_(header), has_body_marker_(has_body_marker) {}
+
+  void build() {
+    bool named = false;
+    bool had_parameters = false;
+    uint32_t i = 0;
+    while (i < tokens_.size()) {
+      const K kind = tokens_[i].kind;
+      if (!named && kind == K::Word) {
+        b_.start_node(K::TaskName);
+        add(i++);
+        b_.finish_node();
+        named = true;
+      } else if (named && !had_parameters && kind == K::LParen) {
+        i = parameter_list(i);
+        had_parameters = true;
+      } else if (kind == K::Question) {
+        i = guard(i);
+      } else if (kind == K::Ampersand) {
+        i = clause(i, K::Dependency);
+      } else if (kind == K::ShellKeyword || kind == K::ShellTildeEquals) {
+        i = clause(i, K::ShellOverride);
+      } else if (kind == K::Colon && has_body_marker_ && i + 1 == tokens_.size()) {
+        b_.start_node(K::BodyMarker);
+        add(i++);
+        b_.finish_node();
+      } else {
+        add(i++);
+      }
+    }
+  }
+
+ private:
+  void add(uint32_t i) { b_.token(tokens_[i].kind, tokens_[i].text); }
+  uint32_t size() const { return static_cast<uint32_t>(tokens_.size()); }
+
+  // `(` ... matching `)`, or to the end of the header when unmatched.
+  uint32_t parameter_list(uint32_t i) {
+    b_.start_node(K::ParameterList);
+    add(i++);
+    uint32_t depth = 0;
+    while (i < size()) {
+      const K kind = tokens_[i].kind;
+      if (kind == K::Word || kind == K::ShellKeyword) {
+        i = parameter(i);
+        continue;
+      }
+      add(i++);
+      if (kind == K::LParen) {
+        ++depth;
+      } else if (kind == K::RParen) {
+        if (depth == 0) break;
+        --depth;
+      }
+    }
+    b_.finish_node();
+    return i;
+  }
+
+  // From a name token up to, not including, the next `,` or `)` at the parameter's own level;
+  // parentheses and square brackets nest inside it.
+  uint32_t parameter(uint32_t i) {
+    b_.start_node(K::Parameter);
+    uint32_t level = 0;
+    while (i < size()) {
+      const K kind = tokens_[i].kind;
+      if (level == 0 && (kind == K::Comma || kind == K::RParen)) break;
+      if (kind == K::LParen || kind == K::LBracket) ++level;
+      if ((kind == K::RParen || kind == K::RBracket) && level > 0) --level;
+      add(i++);
+    }
+    b_.finish_node();
+    return i;
+  }
+
+  // `?` through the `)` closing the guard's first parenthesis; without one, up to the next
+  // clause end.
+  uint32_t guard(uint32_t i) {
+    b_.start_node(K::Guard);
+    add(i++);
+    uint32_t depth = 0;
+    bool seen_paren = false;
+    while (i < size()) {
+      const K kind = tokens_[i].kind;
+      if (!seen_paren && kClauseEnd.contains(kind)) break;
+      add(i++);
+      if (kind == K::LParen) {
+        ++depth;
+        seen_paren = true;
+      } else if (kind == K::RParen && depth > 0 && --depth == 0) {
+        break;
+      }
+    }
+    b_.finish_node();
+    return i;
+  }
+
+  // A dependency or shell clause: up to, not including, the next clause end outside
+  // parentheses.
+  uint32_t clause(uint32_t i, K node_kind) {
+    b_.start_node(node_kind);
+    add(i++);
+    uint32_t depth = 0;
+    while (i < size()) {
+      const K kind = tokens_[i].kind;
+      if (depth == 0 && kClauseEnd.contains(kind)) break;
+      if (kind == K::LParen) ++depth;
+      if (kind == K::RParen && depth > 0) --depth;
+      add(i++);
+    }
+    b_.finish_node();
+    return i;
+  }
+
+  GreenBuilder& b_;
+  std::span<const Token> tokens_;
+  bool has_body_marker_;
+};
+
+void flat_node(GreenBuilder& builder, K kind, std::span<const Token> tokens) {
+  builder.start_node(kind);
+  for (const Token& token : tokens) builder.token(token.kind, token.text);
+  builder.finish_node();
+}
+
+}  // namespace
+
+void build_item(GreenBuilder& builder, std::span<const Token> item, const ClassifiedItem& info) {
+  if (info.malformed || info.item_class == ItemClass::Stray) {
+    flat_node(builder, K::ErrorItem, item);
+    return;
+  }
+  switch (info.item_class) {
+    case ItemClass::Directive:
+      flat_node(builder, K::Directive, item);
+      return;
+    case ItemClass::Metadata:
+      flat_node(builder, K::Metadata, item);
+      return;
+    case ItemClass::GroupOpen:
+    case ItemClass::GroupClose:
+      flat_node(builder, K::GroupLine, item);
+      return;
+    case ItemClass::Task: {
+      builder.start_node(K::Task);
+      builder.start_node(K::TaskHeader);
+      HeaderBuilder(builder, item.first(info.header_end), info.has_body_marker).build();
+      builder.finish_node();
+      for (const Token& token : item.subspan(info.header_end)) {
+        builder.token(token.kind, token.text);
+      }
+      builder.finish_node();
+      return;
+    }
+    case ItemClass::Stray:
+      break;
+  }
+}
+
+}  // namespace quib

@@ -1,0 +1,153 @@
+// The green layer of the syntax tree: immutable, position-free nodes and tokens shared by
+// atomic reference counts, and the GreenBuilder that makes them. Offsets, parents and
+// navigation live in the red layer (syntax_node.h), not here.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "syntax/syntax_kind.h"
+
+namespace quib {
+
+class GreenNode;
+class GreenToken;
+
+// Header shared by both green element types; the reference count is intrusive so that a
+// green element is one allocation.
+struct GreenHeader {
+  mutable std::atomic<uint32_t> refs{1};
+  SyntaxKind kind;
+  bool is_token;
+};
+
+// A token: kind and text. The text is stored directly after the object.
+class GreenToken {
+ public:
+  SyntaxKind kind() const { return header_.kind; }
+  std::string_view text() const { return {reinterpret_cast<const char*>(this + 1), len_}; }
+  uint32_t text_len() const { return len_; }
+
+ private:
+  friend class GreenBuilder;
+  friend void green_retain(const GreenHeader*);
+  friend void green_release(const GreenHeader*);
+  GreenHeader header_;
+  uint32_t len_ = 0;
+};
+
+// A child of a green node: a node or a token, as one tagged pointer.
+class GreenElement {
+ public:
+  GreenElement() = default;
+  explicit GreenElement(const GreenNode* node) : bits_(reinterpret_cast<uintptr_t>(node)) {}
+  explicit GreenElement(const GreenToken* token) : bits_(reinterpret_cast<uintptr_t>(token) | 1u) {}
+
+  bool is_token() const { return bits_ & 1u; }
+  bool is_node() const { return !is_token(); }
+  const GreenNode* as_node() const {
+    return is_token() ? nullptr : reinterpret_cast<const GreenNode*>(bits_);
+  }
+  const GreenToken* as_token() const {
+    return is_token() ? reinterpret_cast<const GreenToken*>(bits_ & ~uintptr_t{1}) : nullptr;
+  }
+  const GreenHeader* header() const {
+    return reinterpret_cast<const GreenHeader*>(bits_ & ~uintptr_t{1});
+  }
+  SyntaxKind kind() const { return header()->kind; }
+  uint32_t text_len() const;
+  bool operator==(const GreenElement&) const = default;
+
+ private:
+  uintptr_t bits_ = 0;
+};
+
+// A node: kind, ordered children and the total text length of its subtree. The children
+// array is stored directly after the object.
+// Invariant: text_len() == sum of the children's text lengths.
+class GreenNode {
+ public:
+  SyntaxKind kind() const { return header_.kind; }
+  uint32_t text_len() const { return text_len_; }
+  uint32_t child_count() const { return child_count_; }
+  const GreenElement* children() const { return reinterpret_cast<const GreenElement*>(this + 1); }
+  const GreenElement& child(uint32_t index) const { return children()[index]; }
+
+ private:
+  friend class GreenBuilder;
+  friend void green_retain(const GreenHeader*);
+  friend void green_release(const GreenHeader*);
+  GreenHeader header_;
+  uint32_t text_len_ = 0;
+  uint32_t child_count_ = 0;
+};
+
+inline uint32_t GreenElement::text_len() const {
+  return is_token() ? as_token()->text_len() : as_node()->text_len();
+}
+
+void green_retain(const GreenHeader* element);
+void green_release(const GreenHeader* element);
+
+// Owning handle to a green node (one reference).
+class GreenNodePtr {
+ public:
+  GreenNodePtr() = default;
+  // Adopts one reference that the caller already holds.
+  static GreenNodePtr adopt(const GreenNode* node) {
+    GreenNodePtr p;
+    p.node_ = node;
+    return p;
+  }
+  GreenNodePtr(const GreenNodePtr& other) : node_(other.node_) { retain(); }
+  GreenNodePtr(GreenNodePtr&& other) noexcept : node_(other.node_) { other.node_ = nullptr; }
+  GreenNodePtr& operator=(GreenNodePtr other) noexcept {
+    std::swap(node_, other.node_);
+    return *this;
+  }
+  ~GreenNodePtr() {
+    if (node_) green_release(reinterpret_cast<const GreenHeader*>(node_));
+  }
+  const GreenNode* get() const { return node_; }
+  const GreenNode* operator->() const { return node_; }
+  explicit operator bool() const { return node_ != nullptr; }
+
+ private:
+  void retain() {
+    if (node_) green_retain(reinterpret_cast<const GreenHeader*>(node_));
+  }
+  const GreenNode* node_ = nullptr;
+};
+
+// Builds one green tree bottom-up: start_node / token / finish_node, then finish.
+// Identical tokens and identical small nodes made during one build are shared through a
+// hash-keyed cache that lives as long as the builder.
+// Invariant: every start_node is matched by one finish_node before finish().
+class GreenBuilder {
+ public:
+  GreenBuilder();
+  ~GreenBuilder();
+  GreenBuilder(const GreenBuilder&) = delete;
+  GreenBuilder& operator=(const GreenBuilder&) = delete;
+
+  void start_node(SyntaxKind kind);
+  void token(SyntaxKind kind, std::string_view text);
+  void finish_node();
+  // The single root node; the builder must be balanced and must have built exactly one node
+  // at the top level.
+  GreenNodePtr finish();
+
+ private:
+  class Cache;
+  struct OpenNode {
+    SyntaxKind kind;
+    uint32_t first_child;  // index into children_
+  };
+  std::vector<OpenNode> open_;
+  std::vector<GreenElement> children_;  // pending children of all open nodes, in order
+  Cache* cache_;
+};
+
+}  // namespace quib

@@ -1,0 +1,471 @@
+// The item loop and the item rules: splits the kind array into items (directive, metadata,
+// group line, task, stray token), decides validity, and hands each item to the builder.
+#include "syntax/parse.h"
+
+#include "syntax/assert.h"
+#include "syntax/ast_view.h"
+#include "syntax/builder.h"
+#include "syntax/cursor.h"
+#include "syntax/recover.h"
+
+namespace quib {
+namespace {
+
+using K = SyntaxKind;
+
+constexpr KindSet kBlanks{K::Whitespace, K::Indent};
+
+// The clause state machine of a task header, fed one token kind at a time.
+class HeaderScan {
+ public:
+  enum class Result : uint8_t { Continue, Colon, Error };
+
+  // On continuation lines a `(` cannot open a parameter list; it marks a command line.
+  explicit HeaderScan(bool continuation = false) : continuation_(continuation) {}
+
+  bool had_parameters() const { return had_parameters_; }
+  bool in_open_parameter_list() const { return state_ == State::Parameters; }
+  // True while no clause is open (a token that fails here is not part of any clause).
+  bool in_main() const { return state_ == State::Main; }
+  // True when the header may end here: a colon would be accepted and no `@` is owed.
+  bool can_end() const {
+    switch (state_) {
+      case State::Main:
+      case State::Shell:
+        return true;
+      case State::Guard:
+        return depth_ == 0;
+      case State::DependencyInName:
+      case State::DependencyAfterName:
+        return !in_parallel_;
+      default:
+        return false;
+    }
+  }
+
+  Result feed(K kind) {
+    switch (state_) {
+      case State::Main:
+        return main(kind);
+      case State::Parameters:
+        if (kind == K::LParen) ++depth_;
+        if (kind == K::RParen && --depth_ == 0) state_ = State::Main;
+        return Result::Continue;
+      case State::GuardNeedsAt:
+        if (kBlanks.contains(kind)) return Result::Continue;
+        if (kind != K::At) return Result::Error;
+        state_ = State::Guard;
+        depth_ = 0;
+        return Result::Continue;
+      case State::Guard:
+        if (kind == K::LParen) ++depth_;
+        if (kind == K::RParen && depth_ > 0 && --depth_ == 0) state_ = State::Main;
+        if (kind == K::Colon && depth_ == 0) return Result::Colon;
+        return Result::Continue;
+      case State::DependencyName:
+        return dependency_name(kind);
+      case State::DependencyInName:
+        if (kind == K::Word || kind == K::Unknown) return Result::Continue;
+        state_ = State::DependencyAfterName;
+        args_allowed_ = true;
+        return dependency_after_name(kind);
+      case State::DependencyAfterName:
+        return dependency_after_name(kind);
+      case State::ArgumentsStart:
+        if (kBlanks.contains(kind)) return Result::Continue;
+        if (kind == K::String) return to(State::ArgumentsAfterString);
+        if (kind == K::RParen) return after_arguments();
+        return Result::Error;
+      case State::ArgumentsAfterString:
+        if (kBlanks.contains(kind)) return Result::Continue;
+        if (kind == K::Comma) return to(State::ArgumentsNeedString);
+        if (kind == K::RParen) return after_arguments();
+        return Result::Error;
+      case State::ArgumentsNeedString:
+        if (kBlanks.contains(kind)) return Result::Continue;
+        if (kind == K::String) return to(State::ArgumentsAfterString);
+        return Result::Error;
+      case State::Shell:
+        if (kind == K::Question) return Result::Error;
+        if (kind == K::Colon) return Result::Colon;
+        return Result::Continue;
+    }
+    return Result::Error;
+  }
+
+ private:
+  enum class State : uint8_t {
+    Main,
+    Parameters,
+    GuardNeedsAt,
+    Guard,
+    DependencyName,       // after `&`, `& (` or a `,` of a parallel list: a name must follow
+    DependencyInName,     // inside a name (adjacent words and characters such as `.`)
+    DependencyAfterName,  // after a name, its argument list, or a closed parallel list
+    ArgumentsStart,
+    ArgumentsAfterString,
+    ArgumentsNeedString,
+    Shell,
+  };
+
+  Result to(State state) {
+    state_ = state;
+    return Result::Continue;
+  }
+
+  Result main(K kind) {
+    switch (kind) {
+      case K::Whitespace:
+      case K::Indent:
+        return Result::Continue;
+      case K::LParen:
+        if (continuation_) return Result::Error;
+        had_parameters_ = true;
+        depth_ = 1;
+        return to(State::Parameters);
+      case K::Question:
+        return to(State::GuardNeedsAt);
+      case K::Ampersand:
+        return start_dependency();
+      case K::ShellKeyword:
+      case K::ShellTildeEquals:
+        return to(State::Shell);
+      case K::Colon:
+        return Result::Colon;
+      default:
+        return Result::Error;
+    }
+  }
+
+  Result start_dependency() {
+    in_parallel_ = false;
+    may_open_parallel_ = true;
+    return to(State::DependencyName);
+  }
+
+  Result dependency_name(K kind) {
+    if (kBlanks.contains(kind)) return Result::Continue;
+    if (kind == K::Word || kind == K::Unknown) {
+      may_open_parallel_ = false;
+      return to(State::DependencyInName);
+    }
+    if (kind == K::LParen && may_open_parallel_) {
+      in_parallel_ = true;
+      may_open_parallel_ = false;
+      return Result::Continue;
+    }
+    return Result::Error;
+  }
+
+  Result dependency_after_name(K kind) {
+    switch (kind) {
+      case K::Whitespace:
+      case K::Indent:
+        return Result::Continue;
+      case K::LParen:
+        if (!args_allowed_) return Result::Error;
+        return to(State::ArgumentsStart);
+      case K::Comma:
+        if (!in_parallel_) return Result::Error;
+        return to(State::DependencyName);
+      case K::RParen:
+        if (!in_parallel_) return Result::Error;
+        in_parallel_ = false;
+        args_allowed_ = false;
+        return Result::Continue;
+      case K::Ampersand:
+        if (in_parallel_) return Result::Error;
+        return start_dependency();
+      case K::ShellKeyword:
+      case K::ShellTildeEquals:
+        if (in_parallel_) return Result::Error;
+        return to(State::Shell);
+      case K::Colon:
+        if (in_parallel_) return Result::Error;
+        return Result::Colon;
+      default:
+        return Result::Error;
+    }
+  }
+
+  Result after_arguments() {
+    state_ = State::DependencyAfterName;
+    args_allowed_ = false;
+    return Result::Continue;
+  }
+
+  State state_ = State::Main;
+  uint32_t depth_ = 0;
+  bool continuation_;
+  bool had_parameters_ = false;
+  bool in_parallel_ = false;
+  bool may_open_parallel_ = false;
+  bool args_allowed_ = false;
+};
+
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : tokens_(tokenize(text)) {
+    kinds_.reserve(tokens_.size());
+    for (const Token& token : tokens_) kinds_.push_back(token.kind);
+  }
+
+  ParseResult run() {
+    builder_.start_node(K::Document);
+    KindCursor c(kinds_);
+    for (;;) {
+      while (kTriviaKinds.contains(c.peek())) {
+        add_token(c.pos());
+        c.advance();
+      }
+      if (c.at_eof()) break;
+      const ClassifiedItem item = classify(c);
+      QUIB_ASSERT(item.count >= 1, "top-level parser should always consume a non-EOF item");
+      build(c.pos(), item);
+      c = c.at_pos(c.pos() + item.count);
+    }
+    builder_.finish_node();
+    return ParseResult{.tokens = std::move(tokens_),
+                       .diagnostics = std::move(diagnostics_),
+                       .root = SyntaxNode::new_root(builder_.finish())};
+  }
+
+ private:
+  void add_token(uint32_t i) { builder_.token(tokens_[i].kind, tokens_[i].text); }
+
+  ClassifiedItem classify(KindCursor c) const {
+    switch (c.peek()) {
+      case K::Bang:
+        return directive(c);
+      case K::LBracket:
+        if (auto item = metadata(c)) return *item;
+        break;
+      case K::GroupKeyword:
+        if (auto item = group_open(c)) return *item;
+        break;
+      case K::RBrace:
+        return group_close(c);
+      case K::Word:
+        return task(c);
+      default:
+        break;
+    }
+    return ClassifiedItem{.item_class = ItemClass::Stray, .malformed = true, .count = 1};
+  }
+
+  static ClassifiedItem line_item(ItemClass item_class, bool malformed, KindCursor start) {
+    KindCursor end = start;
+    end.skip_line();
+    return ClassifiedItem{
+        .item_class = item_class, .malformed = malformed, .count = end.pos() - start.pos()};
+  }
+
+  // A `!` line; its name and value are not looked at here.
+  static ClassifiedItem directive(KindCursor c) {
+    KindCursor after_bang = c.at_pos(c.pos() + 1);
+    const bool malformed = !after_bang.line_has_content() || c.line_contains(K::Comment);
+    return line_item(ItemClass::Directive, malformed, c);
+  }
+
+  // `[key]` written tight, then a text that does not start with a comment or a lone `{`.
+  static std::optional<ClassifiedItem> metadata(KindCursor c) {
+    if (c.peek(1) != K::Word || c.peek(2) != K::RBracket) return std::nullopt;
+    KindCursor value = c.at_pos(c.pos() + 3);
+    value.skip({K::Whitespace});
+    const K first = value.peek();
+    if (kLineEndKinds.contains(first) || first == K::Comment) return std::nullopt;
+    if (first == K::LBrace && value.peek(1) != K::LBrace) return std::nullopt;
+    return line_item(ItemClass::Metadata, false, c);
+  }
+
+  static std::optional<ClassifiedItem> group_open(KindCursor c) {
+    if (c.peek(1) != K::Whitespace || c.peek(2) != K::Word) return std::nullopt;
+    KindCursor rest = c.at_pos(c.pos() + 3);
+    rest.skip({K::Whitespace});
+    bool valid = rest.at(K::LBrace);
+    if (valid) {
+      rest.advance();
+      rest.skip({K::Whitespace});
+      valid = rest.at_line_end();
+    }
+    return line_item(ItemClass::GroupOpen, !valid, c);
+  }
+
+  static ClassifiedItem group_close(KindCursor c) {
+    KindCursor rest = c.at_pos(c.pos() + 1);
+    rest.skip({K::Whitespace});
+    return line_item(ItemClass::GroupClose, !rest.at_line_end(), c);
+  }
+
+  // True when the line at `c` (at a line start) ends a command block.
+  bool ends_command_block(KindCursor c) const {
+    if (!c.at(K::Indent)) {
+      static constexpr KindSet kColumnZeroStops{K::Word,     K::Comment, K::GroupKeyword, K::Bang,
+                                                K::LBracket, K::RBrace,  K::Eof};
+      return kColumnZeroStops.contains(c.peek());
+    }
+    if (c.is_group_boundary_line()) return true;
+    if (!inside_group_) return false;
+    c.skip(kBlanks);
+    switch (c.peek()) {
+      case K::Comment:
+      case K::GroupKeyword:
+      case K::Bang:
+      case K::LBracket:
+        return true;
+      case K::Word:
+        c.advance();
+        c.skip({K::Whitespace});
+        return c.at(K::LParen);
+      default:
+        return false;
+    }
+  }
+
+  // Consumes the rest of the line after an accepted colon (only blanks may follow), then the
+  // command block. Returns false when something other than blanks followed the colon.
+  bool finish_after_colon(KindCursor& c) const {
+    c.skip(kBlanks);
+    const bool clean = c.at_line_end();
+    c.skip_line();
+    while (!ends_command_block(c)) c.skip_line();
+    return clean;
+  }
+
+  ClassifiedItem task(KindCursor c) const {
+    const uint32_t start = c.pos();
+    ClassifiedItem item{.item_class = ItemClass::Task};
+    auto finish = [&](const KindCursor& end) {
+      item.count = end.pos() - start;
+      if (!item.has_body_marker) item.header_end = item.count;
+      return item;
+    };
+    auto colon_at = [&](const KindCursor& at) {
+      item.has_body_marker = true;
+      item.header_end = at.pos() + 1 - start;
+    };
+
+    c.advance();  // the name
+    HeaderScan scan;
+    // The first header line, continued through an open parameter list.
+    for (;;) {
+      const K kind = c.peek();
+      if (kind == K::Eof) break;
+      if (kind == K::Newline) {
+        if (item.malformed || !scan.in_open_parameter_list()) break;
+        KindCursor next = c.at_pos(c.pos() + 1);
+        if (!next.at(K::Indent) && !next.at(K::RParen)) {
+          item.malformed = true;
+          return finish(next);
+        }
+        c = next;
+        continue;
+      }
+      if (item.malformed) {
+        // A malformed header still takes its command block when its line has a colon.
+        c.advance();
+        if (kind == K::Colon) {
+          finish_after_colon(c);
+          return finish(c);
+        }
+        continue;
+      }
+      const HeaderScan::Result result = scan.feed(kind);
+      if (result == HeaderScan::Result::Colon) {
+        colon_at(c);
+        c.advance();
+        if (!finish_after_colon(c)) item.malformed = true;
+        return finish(c);
+      }
+      if (result == HeaderScan::Result::Error) item.malformed = true;
+      c.advance();
+    }
+
+    // The header line ended without a colon.
+    if (!item.malformed && !scan.can_end()) item.malformed = true;
+    c.skip_line();
+    if (item.malformed || !scan.had_parameters()) return finish(c);
+
+    // A head with a parameter list may continue with indented clause lines.
+    for (;;) {
+      if (ends_command_block(c) || !c.line_has_content()) return finish(c);
+      HeaderScan line(/*continuation=*/true);
+      bool line_failed = false;
+      while (!c.at_line_end()) {
+        const K kind = c.peek();
+        const bool was_main = line.in_main();
+        const HeaderScan::Result result =
+            line_failed ? HeaderScan::Result::Continue : line.feed(kind);
+        if (result == HeaderScan::Result::Colon) {
+          if (!item.malformed) colon_at(c);
+          c.advance();
+          if (!finish_after_colon(c)) item.malformed = true;
+          return finish(c);
+        }
+        if (result == HeaderScan::Result::Error) {
+          line_failed = true;
+          item.malformed = true;
+          if (was_main) item.missing_colon = true;
+        }
+        c.advance();
+      }
+      if (!line_failed && !line.can_end()) item.malformed = true;
+      c.skip_line();
+    }
+  }
+
+  void build(uint32_t first, const ClassifiedItem& item) {
+    const std::span<const Token> tokens(tokens_.data() + first, item.count);
+    build_item(builder_, tokens, item);
+    if (item.malformed || item.item_class == ItemClass::Stray) {
+      report(item, tokens.front().range);
+      return;
+    }
+    if (item.item_class == ItemClass::GroupOpen) inside_group_ = true;
+    if (item.item_class == ItemClass::GroupClose) inside_group_ = false;
+  }
+
+  void report(const ClassifiedItem& item, TextRange first_token) {
+    std::string_view code = "parse.unexpected-token";
+    std::string_view message = "unexpected text";
+    switch (item.item_class) {
+      case ItemClass::Directive:
+        code = "parse.malformed-directive";
+        message = "invalid directive";
+        break;
+      case ItemClass::GroupOpen:
+      case ItemClass::GroupClose:
+        code = "parse.malformed-namespace-header";
+        message = "invalid group";
+        break;
+      case ItemClass::Task:
+        code = item.missing_colon ? "parse.missing-task-colon" : "parse.malformed-task-header";
+        message = item.missing_colon ? "missing ':' before command" : "invalid task header";
+        break;
+      case ItemClass::Metadata:
+      case ItemClass::Stray:
+        break;
+    }
+    diagnostics_.push_back(Diagnostic::syntax_error(code, message, first_token));
+  }
+
+  std::vector<Token> tokens_;
+  std::vector<SyntaxKind> kinds_;
+  std::vector<Diagnostic> diagnostics_;
+  GreenBuilder builder_;
+  bool inside_group_ = false;
+};
+
+}  // namespace
+
+ParseResult parse(std::string_view text) {
+  return Parser(text).run();
+}
+
+Document ParseResult::document() const {
+  std::optional<Document> document = Document::cast(root);
+  QUIB_ASSERT(document.has_value(), "parse root must always be a document node");
+  return *document;
+}
+
+}  // namespace quib

@@ -1,0 +1,351 @@
+#include "syntax/syntax_node.h"
+
+namespace quib {
+namespace {
+
+void red_release(detail::RedNode* node) {
+  while (node && --node->refs == 0) {
+    detail::RedNode* parent = node->parent;
+    delete node;
+    node = parent;
+  }
+}
+
+}  // namespace
+
+SyntaxNode SyntaxNode::new_root(GreenNodePtr green) {
+  auto* data = new detail::RedNode();
+  data->green = green.get();
+  data->root_green = std::move(green);
+  return SyntaxNode(data);
+}
+
+SyntaxNode::SyntaxNode(const SyntaxNode& other) : data_(other.data_) {
+  ++data_->refs;
+}
+SyntaxNode::SyntaxNode(SyntaxNode&& other) noexcept : data_(other.data_) {
+  other.data_ = nullptr;
+}
+SyntaxNode& SyntaxNode::operator=(SyntaxNode other) noexcept {
+  std::swap(data_, other.data_);
+  return *this;
+}
+SyntaxNode::~SyntaxNode() {
+  red_release(data_);
+}
+
+SyntaxNode SyntaxNode::child_node(const SyntaxNode& parent, uint32_t index, uint32_t offset) {
+  auto* data = new detail::RedNode();
+  data->index = index;
+  data->offset = offset;
+  data->parent = parent.data_;
+  ++parent.data_->refs;
+  data->green = parent.data_->green->child(index).as_node();
+  return SyntaxNode(data);
+}
+
+SyntaxElement SyntaxNode::element_at(uint32_t index, uint32_t offset) const {
+  const GreenElement& child = data_->green->child(index);
+  if (child.is_node()) return SyntaxElement(child_node(*this, index, offset));
+  return SyntaxElement(SyntaxToken(*this, child.as_token(), index, offset));
+}
+
+std::string SyntaxNode::text() const {
+  std::string out;
+  out.reserve(data_->green->text_len());
+  std::vector<const GreenNode*> stack{data_->green};
+  std::vector<uint32_t> positions{0};
+  while (!stack.empty()) {
+    const GreenNode* node = stack.back();
+    uint32_t& i = positions.back();
+    if (i == node->child_count()) {
+      stack.pop_back();
+      positions.pop_back();
+      continue;
+    }
+    const GreenElement& child = node->child(i++);
+    if (child.is_token()) {
+      out += child.as_token()->text();
+    } else {
+      stack.push_back(child.as_node());
+      positions.push_back(0);
+    }
+  }
+  return out;
+}
+
+std::optional<SyntaxNode> SyntaxNode::parent() const {
+  if (!data_->parent) return std::nullopt;
+  ++data_->parent->refs;
+  return SyntaxNode(data_->parent);
+}
+
+std::vector<SyntaxNode> SyntaxNode::ancestors() const {
+  std::vector<SyntaxNode> out;
+  for (detail::RedNode* p = data_->parent; p; p = p->parent) {
+    ++p->refs;
+    out.push_back(SyntaxNode(p));
+  }
+  return out;
+}
+
+std::vector<SyntaxNode> SyntaxNode::children() const {
+  std::vector<SyntaxNode> out;
+  uint32_t offset = data_->offset;
+  const GreenNode& green = *data_->green;
+  for (uint32_t i = 0; i < green.child_count(); ++i) {
+    const GreenElement& child = green.child(i);
+    if (child.is_node()) out.push_back(child_node(*this, i, offset));
+    offset += child.text_len();
+  }
+  return out;
+}
+
+std::vector<SyntaxElement> SyntaxNode::children_with_tokens() const {
+  std::vector<SyntaxElement> out;
+  out.reserve(data_->green->child_count());
+  uint32_t offset = data_->offset;
+  for (uint32_t i = 0; i < data_->green->child_count(); ++i) {
+    out.push_back(element_at(i, offset));
+    offset += data_->green->child(i).text_len();
+  }
+  return out;
+}
+
+std::optional<SyntaxNode> SyntaxNode::first_child() const {
+  uint32_t offset = data_->offset;
+  const GreenNode& green = *data_->green;
+  for (uint32_t i = 0; i < green.child_count(); ++i) {
+    if (green.child(i).is_node()) return child_node(*this, i, offset);
+    offset += green.child(i).text_len();
+  }
+  return std::nullopt;
+}
+
+std::optional<SyntaxElement> SyntaxNode::first_child_or_token() const {
+  if (data_->green->child_count() == 0) return std::nullopt;
+  return element_at(0, data_->offset);
+}
+
+std::optional<SyntaxToken> SyntaxNode::first_token() const {
+  SyntaxNode node = *this;
+  for (;;) {
+    if (node.child_count() == 0) return std::nullopt;
+    SyntaxElement first = node.element_at(0, node.data_->offset);
+    if (const SyntaxToken* token = first.as_token()) return *token;
+    node = *first.as_node();
+  }
+}
+
+std::optional<SyntaxToken> SyntaxNode::last_token() const {
+  SyntaxNode node = *this;
+  for (;;) {
+    const uint32_t count = node.child_count();
+    if (count == 0) return std::nullopt;
+    const GreenElement& last = node.green().child(count - 1);
+    const uint32_t offset = node.text_range().end - last.text_len();
+    SyntaxElement element = node.element_at(count - 1, offset);
+    if (const SyntaxToken* token = element.as_token()) return *token;
+    node = *element.as_node();
+  }
+}
+
+std::optional<SyntaxToken> SyntaxNode::token_child(uint32_t n) const {
+  uint32_t offset = data_->offset;
+  const GreenNode& green = *data_->green;
+  for (uint32_t i = 0; i < green.child_count(); ++i) {
+    const GreenElement& child = green.child(i);
+    if (child.is_token() && n-- == 0) return SyntaxToken(*this, child.as_token(), i, offset);
+    offset += child.text_len();
+  }
+  return std::nullopt;
+}
+
+std::optional<SyntaxElement> SyntaxNode::next_sibling_or_token() const {
+  const detail::RedNode* parent = data_->parent;
+  if (!parent || data_->index + 1 >= parent->green->child_count()) return std::nullopt;
+  ++data_->parent->refs;
+  SyntaxNode p(data_->parent);
+  return p.element_at(data_->index + 1, text_range().end);
+}
+
+std::optional<SyntaxElement> SyntaxNode::prev_sibling_or_token() const {
+  if (!data_->parent || data_->index == 0) return std::nullopt;
+  ++data_->parent->refs;
+  SyntaxNode p(data_->parent);
+  const uint32_t index = data_->index - 1;
+  return p.element_at(index, data_->offset - p.green().child(index).text_len());
+}
+
+std::optional<SyntaxNode> SyntaxNode::next_sibling() const {
+  if (!data_->parent) return std::nullopt;
+  ++data_->parent->refs;
+  SyntaxNode p(data_->parent);
+  const GreenNode& green = p.green();
+  uint32_t offset = text_range().end;
+  for (uint32_t i = data_->index + 1; i < green.child_count(); ++i) {
+    if (green.child(i).is_node()) return child_node(p, i, offset);
+    offset += green.child(i).text_len();
+  }
+  return std::nullopt;
+}
+
+std::optional<SyntaxNode> SyntaxNode::prev_sibling() const {
+  if (!data_->parent) return std::nullopt;
+  ++data_->parent->refs;
+  SyntaxNode p(data_->parent);
+  const GreenNode& green = p.green();
+  uint32_t offset = data_->offset;
+  for (uint32_t i = data_->index; i-- > 0;) {
+    offset -= green.child(i).text_len();
+    if (green.child(i).is_node()) return child_node(p, i, offset);
+  }
+  return std::nullopt;
+}
+
+std::vector<SyntaxNode> SyntaxNode::descendants() const {
+  std::vector<SyntaxNode> out;
+  Preorder walk(*this);
+  while (auto step = walk.next()) {
+    if (step->event == Preorder::Event::Enter) out.push_back(*step->element.as_node());
+  }
+  return out;
+}
+
+std::vector<SyntaxElement> SyntaxNode::descendants_with_tokens() const {
+  std::vector<SyntaxElement> out;
+  Preorder walk(*this, /*with_tokens=*/true);
+  while (auto step = walk.next()) {
+    if (step->event != Preorder::Event::Leave) out.push_back(std::move(step->element));
+  }
+  return out;
+}
+
+std::vector<SyntaxToken> SyntaxNode::tokens() const {
+  std::vector<SyntaxToken> out;
+  Preorder walk(*this, /*with_tokens=*/true);
+  while (auto step = walk.next()) {
+    if (step->event == Preorder::Event::Token) out.push_back(*step->element.as_token());
+  }
+  return out;
+}
+
+std::optional<SyntaxToken> SyntaxNode::token_at_offset(uint32_t offset) const {
+  if (!text_range().contains(offset)) return std::nullopt;
+  SyntaxNode node = *this;
+  for (;;) {
+    const GreenNode& green = node.green();
+    uint32_t start = node.data_->offset;
+    bool descended = false;
+    for (uint32_t i = 0; i < green.child_count(); ++i) {
+      const uint32_t len = green.child(i).text_len();
+      if (offset < start + len) {
+        SyntaxElement element = node.element_at(i, start);
+        if (const SyntaxToken* token = element.as_token()) return *token;
+        node = *element.as_node();
+        descended = true;
+        break;
+      }
+      start += len;
+    }
+    if (!descended) return std::nullopt;
+  }
+}
+
+std::optional<SyntaxElement> SyntaxToken::next_sibling_or_token() const {
+  if (index_ + 1 >= parent_.child_count()) return std::nullopt;
+  return parent_.element_at(index_ + 1, text_range().end);
+}
+
+std::optional<SyntaxElement> SyntaxToken::prev_sibling_or_token() const {
+  if (index_ == 0) return std::nullopt;
+  return parent_.element_at(index_ - 1, offset_ - parent_.green().child(index_ - 1).text_len());
+}
+
+std::optional<SyntaxToken> SyntaxToken::next_token() const {
+  // Climb until some ancestor has a following sibling, then descend to its first token;
+  // empty nodes on the way are skipped.
+  std::optional<SyntaxElement> next = next_sibling_or_token();
+  std::optional<SyntaxNode> node = parent_;
+  for (;;) {
+    while (!next) {
+      if (!node) return std::nullopt;
+      next = node->next_sibling_or_token();
+      node = node->parent();
+    }
+    if (const SyntaxToken* token = next->as_token()) return *token;
+    const SyntaxNode& child = *next->as_node();
+    if (auto first = child.first_token()) return first;
+    next = child.next_sibling_or_token();
+    node = child.parent();
+  }
+}
+
+std::optional<SyntaxToken> SyntaxToken::prev_token() const {
+  std::optional<SyntaxElement> prev = prev_sibling_or_token();
+  std::optional<SyntaxNode> node = parent_;
+  for (;;) {
+    while (!prev) {
+      if (!node) return std::nullopt;
+      prev = node->prev_sibling_or_token();
+      node = node->parent();
+    }
+    if (const SyntaxToken* token = prev->as_token()) return *token;
+    const SyntaxNode& child = *prev->as_node();
+    if (auto last = child.last_token()) return last;
+    prev = child.prev_sibling_or_token();
+    node = child.parent();
+  }
+}
+
+SyntaxKind SyntaxElement::kind() const {
+  return is_node() ? as_node()->kind() : as_token()->kind();
+}
+
+TextRange SyntaxElement::text_range() const {
+  return is_node() ? as_node()->text_range() : as_token()->text_range();
+}
+
+std::optional<SyntaxNode> SyntaxElement::parent() const {
+  return is_node() ? as_node()->parent() : std::optional<SyntaxNode>(as_token()->parent());
+}
+
+Preorder::Preorder(SyntaxNode root, bool with_tokens)
+    : with_tokens_(with_tokens), root_(std::move(root)) {}
+
+std::optional<Preorder::Step> Preorder::next() {
+  if (!started_) {
+    started_ = true;
+    stack_.push_back(Frame{root_, 0, root_.text_range().start});
+    return Step{Event::Enter, SyntaxElement(root_)};
+  }
+  while (!stack_.empty()) {
+    Frame& top = stack_.back();
+    const GreenNode& green = top.node.green();
+    if (top.next_child >= green.child_count()) {
+      SyntaxNode done = std::move(top.node);
+      stack_.pop_back();
+      return Step{Event::Leave, SyntaxElement(std::move(done))};
+    }
+    const uint32_t index = top.next_child++;
+    const uint32_t offset = top.next_offset;
+    const GreenElement& child = green.child(index);
+    top.next_offset += child.text_len();
+    if (child.is_node()) {
+      SyntaxNode node = SyntaxNode::child_node(top.node, index, offset);
+      stack_.push_back(Frame{node, 0, offset});
+      return Step{Event::Enter, SyntaxElement(std::move(node))};
+    }
+    if (with_tokens_) {
+      return Step{Event::Token,
+                  SyntaxElement(SyntaxToken(top.node, child.as_token(), index, offset))};
+    }
+  }
+  return std::nullopt;
+}
+
+void Preorder::skip_subtree() {
+  if (!stack_.empty()) stack_.back().next_child = stack_.back().node.green().child_count();
+}
+
+}  // namespace quib
