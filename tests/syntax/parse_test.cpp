@@ -1,0 +1,207 @@
+// Item rules and recovery of the parser, stated as the items and diagnostics each input
+// gives, plus full tree dumps for the shapes inside task headers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "syntax/parse.h"
+#include "syntax/tree_dump.h"
+
+namespace quib {
+namespace {
+
+// "Kind" for each item, "Kind!" when it is an ErrorItem, joined by spaces.
+std::string item_kinds(const ParseResult& result) {
+  std::string out;
+  for (const SyntaxNode& item : result.root.children()) {
+    if (!out.empty()) out += ' ';
+    out += kind_name(item.kind());
+  }
+  return out;
+}
+
+// "code@start..end" for each diagnostic, joined by spaces.
+std::string diagnostics(const ParseResult& result) {
+  std::string out;
+  for (const Diagnostic& d : result.diagnostics) {
+    if (!out.empty()) out += ' ';
+    out += d.code + "@" + std::to_string(d.range.start) + ".." + std::to_string(d.range.end);
+  }
+  return out;
+}
+
+struct ItemCase {
+  const char* name;
+  const char* text;
+  const char* items;
+  const char* diagnostics;
+};
+
+class ParseItems : public testing::TestWithParam<ItemCase> {};
+
+TEST_P(ParseItems, ItemsAndDiagnostics) {
+  const ItemCase& c = GetParam();
+  ParseResult result = parse(c.text);
+  EXPECT_EQ(item_kinds(result), c.items) << dump_tree(result.root);
+  EXPECT_EQ(diagnostics(result), c.diagnostics) << dump_tree(result.root);
+  EXPECT_EQ(result.root.text(), c.text);
+}
+
+const ItemCase kItemCases[] = {
+    {"Empty", "", "", ""},
+    {"OnlyTrivia", "\n# note\n   \n\t# x\n", "", ""},
+    {"Directive", "!version 0.1\n", "Directive", ""},
+    {"BangAlone", "!\n", "ErrorItem", "parse.malformed-directive@0..1"},
+    {"BangThenBlanks", "!   # c\n", "ErrorItem", "parse.malformed-directive@0..1"},
+    {"DirectiveWithComment", "!version 0.1 # note\n", "ErrorItem",
+     "parse.malformed-directive@0..1"},
+    {"Metadata", "[help] Build it\n", "Metadata", ""},
+    {"MetadataPlaceholderValue", "[help] {{ x }}\n", "Metadata", ""},
+    {"MetadataLoneBrace", "[help] { x\n", "ErrorItem ErrorItem",
+     "parse.unexpected-token@0..1 parse.malformed-task-header@1..5"},
+    {"MetadataWithoutValue", "[help]\n", "ErrorItem ErrorItem",
+     "parse.unexpected-token@0..1 parse.malformed-task-header@1..5"},
+    {"MetadataSpacedKey", "[ help ] x\n", "ErrorItem ErrorItem",
+     "parse.unexpected-token@0..1 parse.malformed-task-header@2..6"},
+    {"GroupOpen", "group tools {\n", "GroupLine", ""},
+    {"GroupOpenTight", "group tools{  \n", "GroupLine", ""},
+    {"GroupOpenComment", "group tools { # x\n", "ErrorItem",
+     "parse.malformed-namespace-header@0..5"},
+    {"GroupOpenNoBrace", "group tools\n", "ErrorItem", "parse.malformed-namespace-header@0..5"},
+    {"GroupWithoutName", "group {\n", "ErrorItem ErrorItem",
+     "parse.unexpected-token@0..5 parse.unexpected-token@6..7"},
+    {"GroupClose", "}\n", "GroupLine", ""},
+    {"GroupCloseTrailingBlanks", "}   \n", "GroupLine", ""},
+    {"GroupCloseExtra", "} extra\n", "ErrorItem", "parse.malformed-namespace-header@0..1"},
+    {"TwoTasksBlankLineInFirst", "build:\n    a\n    b\n\ntest:\n    c\n", "Task Task", ""},
+    {"CommandOnHeaderLine", "build: echo hi\n", "ErrorItem",
+     "parse.malformed-task-header@0..5"},
+    {"CommentAfterColon", "build: # x\n    a\n", "ErrorItem",
+     "parse.malformed-task-header@0..5"},
+    {"DependenciesOnly", "all & build & test\n", "Task", ""},
+    {"GuardWithoutAt", "build ? linux:\n    a\n", "ErrorItem",
+     "parse.malformed-task-header@0..5"},
+    {"GuardOwedAt", "build ?\n", "ErrorItem", "parse.malformed-task-header@0..5"},
+    {"StrayDigits", "1234\n", "ErrorItem ErrorItem ErrorItem ErrorItem",
+     "parse.unexpected-token@0..1 parse.unexpected-token@1..2 parse.unexpected-token@2..3 "
+     "parse.unexpected-token@3..4"},
+    {"MissingColon", "build(x)\n    make all\n", "ErrorItem", "parse.missing-task-colon@0..5"},
+    {"ClauseContinuation", "build(x)\n    & setup:\n        make\n", "Task", ""},
+    {"BodylessThenStray", "build\n    make all\n", "Task ErrorItem",
+     "parse.malformed-task-header@10..14"},
+    {"ParameterListOverTwoLines", "build(a,\n      b):\n    x\n", "Task", ""},
+    {"ParameterListContinuesAtColumnZero", "build(a,\nb):\n", "ErrorItem Task",
+     "parse.malformed-task-header@0..5"},
+    {"UnclosedParameterListAtEnd", "build(a", "ErrorItem", "parse.malformed-task-header@0..5"},
+    {"ParallelDependencies", "t & (lint, test(\"a\", \"b\")) & d(\"x\"):\n    a\n", "Task", ""},
+    {"TrailingArgumentComma", "t & d(\"a\",):\n", "ErrorItem",
+     "parse.malformed-task-header@0..1"},
+    {"WordArgument", "t & d(a):\n", "ErrorItem", "parse.malformed-task-header@0..1"},
+    {"StringsWithoutComma", "t & d(\"a\" \"b\"):\n", "ErrorItem",
+     "parse.malformed-task-header@0..1"},
+    {"GuardAfterDependency", "t & d ? @os(\"x\"):\n", "ErrorItem",
+     "parse.malformed-task-header@0..1"},
+    {"QualifiedDependency", "t & ci.build:\n    a\n", "Task", ""},
+    {"EmptyDependency", "t & :\n", "ErrorItem", "parse.malformed-task-header@0..1"},
+    {"QuestionInShell", "t shell=bash ?:\n", "ErrorItem", "parse.malformed-task-header@0..1"},
+    {"ShellClauseLast", "t shell~=pwsh:\n    a\n", "Task", ""},
+    {"BomThenTask", "\xEF\xBB\xBF" "build:\n    a\n", "Task", ""},
+    {"ColumnZeroPipeStaysInBlock", "build:\n| a\n|b\n", "Task", ""},
+    {"NoTrailingNewline", "build:\n    a", "Task", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Parser, ParseItems, testing::ValuesIn(kItemCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Command blocks inside a group stop at indented item starts that outside a group would be
+// command lines.
+TEST(ParseGroups, IndentedLinesInsideAndOutsideGroups) {
+  const char* inside =
+      "group ci {\n"
+      "    build():\n"
+      "        make\n"
+      "    # note\n"
+      "    test:\n"
+      "    test():\n"
+      "        run\n"
+      "}\n";
+  ParseResult in_group = parse(inside);
+  EXPECT_EQ(item_kinds(in_group), "GroupLine Task Task GroupLine");
+  EXPECT_TRUE(in_group.diagnostics.empty());
+  // `test:` stayed a command line of build; the comment ended build's block.
+  std::vector<SyntaxNode> items = in_group.root.children();
+  EXPECT_EQ(items[1].text(), "build():\n        make\n");
+  EXPECT_EQ(items[2].text(), "test():\n        run\n");
+
+  const char* outside =
+      "build():\n"
+      "    make\n"
+      "    # note\n"
+      "    test():\n";
+  ParseResult top_level = parse(outside);
+  EXPECT_EQ(item_kinds(top_level), "Task");
+}
+
+TEST(ParseGroups, IndentedGroupBoundaryEndsBlock) {
+  ParseResult result = parse("build:\n    a\n    }\n");
+  EXPECT_EQ(item_kinds(result), "Task GroupLine");
+}
+
+// Full shape of a header with every clause.
+TEST(ParseTree, HeaderClauses) {
+  ParseResult result = parse("run(t, shell=\"b\", r..) ? @os(\"l\") & s shell=bash:\n    x\n");
+  EXPECT_TRUE(result.diagnostics.empty());
+  EXPECT_EQ(dump_tree(result.root),
+            R"(Document@0..56
+  Task@0..56
+    TaskHeader@0..49
+      TaskName@0..3
+        Word@0..3 "run"
+      ParameterList@3..23
+        LParen@3..4 "("
+        Parameter@4..5
+          Word@4..5 "t"
+        Comma@5..6 ","
+        Whitespace@6..7 " "
+        Parameter@7..16
+          ShellKeyword@7..12 "shell"
+          Equals@12..13 "="
+          String@13..16 "\"b\""
+        Comma@16..17 ","
+        Whitespace@17..18 " "
+        Parameter@18..22
+          Word@18..19 "r"
+          Unknown@19..20 "."
+          Unknown@20..21 "."
+        RParen@22..23 ")"
+      Whitespace@23..24 " "
+      Guard@24..35
+        Question@24..25 "?"
+        Whitespace@25..26 " "
+        At@26..27 "@"
+        Word@27..29 "os"
+        LParen@29..30 "("
+        String@30..33 "\"l\""
+        RParen@33..34 ")"
+      Whitespace@35..36 " "
+      Dependency@36..40
+        Ampersand@36..37 "&"
+        Whitespace@37..38 " "
+        Word@38..39 "s"
+        Whitespace@39..40 " "
+      ShellOverride@40..50
+        ShellKeyword@40..45 "shell"
+        Equals@45..46 "="
+        Word@46..50 "bash"
+      BodyMarker@50..51
+        Colon@50..51 ":"
+    Newline@51..52 "\n"
+    Indent@52..56 "    "
+    Word@56..57 "x"
+    Newline@57..58 "\n"
+)");
+}
+
+}  // namespace
+}  // namespace quib
