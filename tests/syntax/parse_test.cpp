@@ -75,13 +75,10 @@ const ItemCase kItemCases[] = {
     {"GroupCloseTrailingBlanks", "}   \n", "GroupLine", ""},
     {"GroupCloseExtra", "} extra\n", "ErrorItem", "parse.malformed-namespace-header@0..1"},
     {"TwoTasksBlankLineInFirst", "build:\n    a\n    b\n\ntest:\n    c\n", "Task Task", ""},
-    {"CommandOnHeaderLine", "build: echo hi\n", "ErrorItem",
-     "parse.malformed-task-header@0..5"},
-    {"CommentAfterColon", "build: # x\n    a\n", "ErrorItem",
-     "parse.malformed-task-header@0..5"},
+    {"CommandOnHeaderLine", "build: echo hi\n", "ErrorItem", "parse.malformed-task-header@0..5"},
+    {"CommentAfterColon", "build: # x\n    a\n", "ErrorItem", "parse.malformed-task-header@0..5"},
     {"DependenciesOnly", "all & build & test\n", "Task", ""},
-    {"GuardWithoutAt", "build ? linux:\n    a\n", "ErrorItem",
-     "parse.malformed-task-header@0..5"},
+    {"GuardWithoutAt", "build ? linux:\n    a\n", "ErrorItem", "parse.malformed-task-header@0..5"},
     {"GuardOwedAt", "build ?\n", "ErrorItem", "parse.malformed-task-header@0..5"},
     {"StrayDigits", "1234\n", "ErrorItem ErrorItem ErrorItem ErrorItem",
      "parse.unexpected-token@0..1 parse.unexpected-token@1..2 parse.unexpected-token@2..3 "
@@ -91,12 +88,11 @@ const ItemCase kItemCases[] = {
     {"BodylessThenStray", "build\n    make all\n", "Task ErrorItem",
      "parse.malformed-task-header@10..14"},
     {"ParameterListOverTwoLines", "build(a,\n      b):\n    x\n", "Task", ""},
-    {"ParameterListContinuesAtColumnZero", "build(a,\nb):\n", "ErrorItem Task",
-     "parse.malformed-task-header@0..5"},
+    {"ParameterListContinuesAtColumnZero", "build(a,\nb):\n", "ErrorItem ErrorItem",
+     "parse.malformed-task-header@0..5 parse.malformed-task-header@9..10"},
     {"UnclosedParameterListAtEnd", "build(a", "ErrorItem", "parse.malformed-task-header@0..5"},
     {"ParallelDependencies", "t & (lint, test(\"a\", \"b\")) & d(\"x\"):\n    a\n", "Task", ""},
-    {"TrailingArgumentComma", "t & d(\"a\",):\n", "ErrorItem",
-     "parse.malformed-task-header@0..1"},
+    {"TrailingArgumentComma", "t & d(\"a\",):\n", "ErrorItem", "parse.malformed-task-header@0..1"},
     {"WordArgument", "t & d(a):\n", "ErrorItem", "parse.malformed-task-header@0..1"},
     {"StringsWithoutComma", "t & d(\"a\" \"b\"):\n", "ErrorItem",
      "parse.malformed-task-header@0..1"},
@@ -106,7 +102,10 @@ const ItemCase kItemCases[] = {
     {"EmptyDependency", "t & :\n", "ErrorItem", "parse.malformed-task-header@0..1"},
     {"QuestionInShell", "t shell=bash ?:\n", "ErrorItem", "parse.malformed-task-header@0..1"},
     {"ShellClauseLast", "t shell~=pwsh:\n    a\n", "Task", ""},
-    {"BomThenTask", "\xEF\xBB\xBF" "build:\n    a\n", "Task", ""},
+    {"BomThenTask",
+     "\xEF\xBB\xBF"
+     "build:\n    a\n",
+     "Task", ""},
     {"ColumnZeroPipeStaysInBlock", "build:\n| a\n|b\n", "Task", ""},
     {"NoTrailingNewline", "build:\n    a", "Task", ""},
 };
@@ -121,17 +120,18 @@ TEST(ParseGroups, IndentedLinesInsideAndOutsideGroups) {
       "group ci {\n"
       "    build():\n"
       "        make\n"
-      "    # note\n"
       "    test:\n"
       "    test():\n"
       "        run\n"
+      "    # note\n"
+      "        not a command\n"
       "}\n";
   ParseResult in_group = parse(inside);
-  EXPECT_EQ(item_kinds(in_group), "GroupLine Task Task GroupLine");
-  EXPECT_TRUE(in_group.diagnostics.empty());
-  // `test:` stayed a command line of build; the comment ended build's block.
+  // `test:` stays a command line of build; `test():` starts a task; the comment ends test's
+  // block, so the line after it is a task header of its own.
+  EXPECT_EQ(item_kinds(in_group), "GroupLine Task Task ErrorItem GroupLine");
   std::vector<SyntaxNode> items = in_group.root.children();
-  EXPECT_EQ(items[1].text(), "build():\n        make\n");
+  EXPECT_EQ(items[1].text(), "build():\n        make\n    test:\n");
   EXPECT_EQ(items[2].text(), "test():\n        run\n");
 
   const char* outside =
@@ -153,12 +153,12 @@ TEST(ParseTree, HeaderClauses) {
   ParseResult result = parse("run(t, shell=\"b\", r..) ? @os(\"l\") & s shell=bash:\n    x\n");
   EXPECT_TRUE(result.diagnostics.empty());
   EXPECT_EQ(dump_tree(result.root),
-            R"(Document@0..56
+            R"dump(Document@0..56
   Task@0..56
     TaskHeader@0..49
       TaskName@0..3
         Word@0..3 "run"
-      ParameterList@3..23
+      ParameterList@3..22
         LParen@3..4 "("
         Parameter@4..5
           Word@4..5 "t"
@@ -170,37 +170,37 @@ TEST(ParseTree, HeaderClauses) {
           String@13..16 "\"b\""
         Comma@16..17 ","
         Whitespace@17..18 " "
-        Parameter@18..22
+        Parameter@18..21
           Word@18..19 "r"
           Unknown@19..20 "."
           Unknown@20..21 "."
-        RParen@22..23 ")"
-      Whitespace@23..24 " "
-      Guard@24..35
-        Question@24..25 "?"
-        Whitespace@25..26 " "
-        At@26..27 "@"
-        Word@27..29 "os"
-        LParen@29..30 "("
-        String@30..33 "\"l\""
-        RParen@33..34 ")"
-      Whitespace@35..36 " "
-      Dependency@36..40
-        Ampersand@36..37 "&"
+        RParen@21..22 ")"
+      Whitespace@22..23 " "
+      Guard@23..33
+        Question@23..24 "?"
+        Whitespace@24..25 " "
+        At@25..26 "@"
+        Word@26..28 "os"
+        LParen@28..29 "("
+        String@29..32 "\"l\""
+        RParen@32..33 ")"
+      Whitespace@33..34 " "
+      Dependency@34..38
+        Ampersand@34..35 "&"
+        Whitespace@35..36 " "
+        Word@36..37 "s"
         Whitespace@37..38 " "
-        Word@38..39 "s"
-        Whitespace@39..40 " "
-      ShellOverride@40..50
-        ShellKeyword@40..45 "shell"
-        Equals@45..46 "="
-        Word@46..50 "bash"
-      BodyMarker@50..51
-        Colon@50..51 ":"
-    Newline@51..52 "\n"
-    Indent@52..56 "    "
-    Word@56..57 "x"
-    Newline@57..58 "\n"
-)");
+      ShellOverride@38..48
+        ShellKeyword@38..43 "shell"
+        Equals@43..44 "="
+        Word@44..48 "bash"
+      BodyMarker@48..49
+        Colon@48..49 ":"
+    Newline@49..50 "\n"
+    Indent@50..54 "    "
+    Word@54..55 "x"
+    Newline@55..56 "\n"
+)dump");
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+// Whole-tree guarantees of the parser on generated inputs: lossless, flat items under the
+// Document, no Eof in the tree, diagnostics in document order; and no blow-up on junk.
+#include <gtest/gtest.h>
+
+#include "support/fragments.h"
+#include "syntax/parse.h"
+
+namespace quib {
+namespace {
+
+using testing_support::Draw;
+
+constexpr KindSet kItemKinds{SyntaxKind::Directive, SyntaxKind::Metadata, SyntaxKind::GroupLine,
+                             SyntaxKind::Task, SyntaxKind::ErrorItem};
+
+void check_tree(const std::string& text) {
+  ParseResult result = parse(text);
+  ASSERT_EQ(result.root.kind(), SyntaxKind::Document);
+  ASSERT_EQ(result.root.text(), text);
+  ASSERT_EQ(result.root.text_range(), TextRange(0, static_cast<uint32_t>(text.size())));
+
+  for (const SyntaxElement& child : result.root.children_with_tokens()) {
+    if (const SyntaxNode* node = child.as_node()) {
+      ASSERT_TRUE(kItemKinds.contains(node->kind())) << kind_name(node->kind());
+      for (const SyntaxNode& inner : node->descendants()) {
+        ASSERT_FALSE(kItemKinds.contains(inner.kind()) && !(inner == *node))
+            << "items must not nest";
+      }
+    } else {
+      ASSERT_TRUE(kTriviaKinds.contains(child.kind())) << kind_name(child.kind());
+    }
+  }
+  uint32_t expected_offset = 0;
+  for (const SyntaxToken& token : result.root.tokens()) {
+    ASSERT_NE(token.kind(), SyntaxKind::Eof);
+    ASSERT_EQ(token.text_range().start, expected_offset);
+    expected_offset = token.text_range().end;
+  }
+  for (size_t i = 1; i < result.diagnostics.size(); ++i) {
+    ASSERT_LT(result.diagnostics[i - 1].range.start, result.diagnostics[i].range.start);
+  }
+  for (const Diagnostic& d : result.diagnostics) {
+    ASSERT_GE(d.range.len(), 1u);
+    ASSERT_LE(d.range.end, std::max<uint32_t>(1, text.size()) + 1);
+  }
+}
+
+TEST(ParseProperty, FragmentMixes) {
+  Draw draw(7);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string text = testing_support::random_document(draw, 1 + draw.below(20));
+    SCOPED_TRACE(testing::Message() << "input: " << testing::PrintToString(text));
+    check_tree(text);
+  }
+}
+
+TEST(ParseProperty, RandomCharacters) {
+  Draw draw(11);
+  for (int i = 0; i < 2000; ++i) {
+    std::string text;
+    const uint32_t count = draw.below(60);
+    for (uint32_t j = 0; j < count; ++j) testing_support::append_random_char(text, draw);
+    SCOPED_TRACE(testing::Message() << "input: " << testing::PrintToString(text));
+    check_tree(text);
+  }
+}
+
+// Linear behaviour on pathological input is shown by the benchmarks; these only prove that
+// such input finishes and keeps every byte.
+TEST(ParseProperty, LongJunkLineAndManyStrayTokens) {
+  std::string junk_line(1 << 20, '$');
+  junk_line.insert(0, "build ");
+  ParseResult line = parse(junk_line);
+  EXPECT_EQ(line.root.text().size(), junk_line.size());
+  EXPECT_EQ(line.diagnostics.size(), 1u);
+
+  std::string strays;
+  for (int i = 0; i < 100000; ++i) strays += ") ";
+  ParseResult many = parse(strays);
+  EXPECT_EQ(many.diagnostics.size(), 100000u);
+  EXPECT_EQ(many.root.children().size(), 100000u);
+}
+
+}  // namespace
+}  // namespace quib
