@@ -64,11 +64,11 @@ std::vector<Token> tokenize(std::string_view text) {
     const std::string_view slice(text.data() + offset, raw.end - offset);
     SyntaxKind kind = kKindOfRaw[at_line_start][static_cast<size_t>(raw.raw)];
     if (raw.raw == RawClass::Word && slice == "group") kind = SyntaxKind::GroupKeyword;
-    tokens.emplace_back(kind, TextSlice{slice}, TextRange(offset, raw.end));
+    tokens.emplace_back(TextSlice{slice}, offset, kind);
     at_line_start = kind == SyntaxKind::Newline;
     offset = raw.end;
   }
-  tokens.push_back(Token{SyntaxKind::Eof, SmallText(), TextRange(size, size)});
+  tokens.push_back(Token{SmallText(), size, SyntaxKind::Eof});
   return tokens;
 }
 

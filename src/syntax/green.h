@@ -15,10 +15,34 @@ namespace quib {
 class GreenNode;
 class GreenToken;
 
-// Header shared by both green element types; the reference count is intrusive so that a
-// green element is one allocation.
+// Every green element of one tree lives in one arena: building is a bump allocation per
+// element and dropping a tree frees a few blocks instead of walking every element. The arena
+// is shared by an atomic reference count; elements are shared by pointer within their arena
+// (the builder's cache makes identical small elements one object), and never across trees.
+class GreenArena {
+ public:
+  GreenArena() = default;
+  GreenArena(const GreenArena&) = delete;
+  GreenArena& operator=(const GreenArena&) = delete;
+  ~GreenArena();
+
+  // `size` bytes aligned to 8, valid until the arena is destroyed.
+  void* allocate(size_t size);
+  void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  void release() {
+    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+
+ private:
+  std::atomic<uint32_t> refs_{1};
+  std::vector<char*> blocks_;
+  char* next_ = nullptr;
+  size_t left_ = 0;
+  size_t block_size_ = 16 * 1024;
+};
+
+// Header shared by both green element types.
 struct GreenHeader {
-  mutable std::atomic<uint32_t> refs{1};
   SyntaxKind kind;
   bool is_token;
 };
@@ -32,8 +56,6 @@ class GreenToken {
 
  private:
   friend class GreenBuilder;
-  friend void green_retain(const GreenHeader*);
-  friend void green_release(const GreenHeader*);
   GreenHeader header_;
   uint32_t len_ = 0;
 };
@@ -58,6 +80,7 @@ class GreenElement {
   }
   SyntaxKind kind() const { return header()->kind; }
   uint32_t text_len() const;
+  uintptr_t bits() const { return bits_; }
   bool operator==(const GreenElement&) const = default;
 
  private:
@@ -77,8 +100,6 @@ class GreenNode {
 
  private:
   friend class GreenBuilder;
-  friend void green_retain(const GreenHeader*);
-  friend void green_release(const GreenHeader*);
   GreenHeader header_;
   uint32_t text_len_ = 0;
   uint32_t child_count_ = 0;
@@ -88,42 +109,44 @@ inline uint32_t GreenElement::text_len() const {
   return is_token() ? as_token()->text_len() : as_node()->text_len();
 }
 
-void green_retain(const GreenHeader* element);
-void green_release(const GreenHeader* element);
-
-// Owning handle to a green node (one reference).
+// Owning handle to a green root: keeps the arena of its tree alive.
 class GreenNodePtr {
  public:
   GreenNodePtr() = default;
-  // Adopts one reference that the caller already holds.
-  static GreenNodePtr adopt(const GreenNode* node) {
+  // Adopts one arena reference that the caller already holds.
+  static GreenNodePtr adopt(GreenArena* arena, const GreenNode* node) {
     GreenNodePtr p;
+    p.arena_ = arena;
     p.node_ = node;
     return p;
   }
-  GreenNodePtr(const GreenNodePtr& other) : node_(other.node_) { retain(); }
-  GreenNodePtr(GreenNodePtr&& other) noexcept : node_(other.node_) { other.node_ = nullptr; }
+  GreenNodePtr(const GreenNodePtr& other) : arena_(other.arena_), node_(other.node_) {
+    if (arena_) arena_->retain();
+  }
+  GreenNodePtr(GreenNodePtr&& other) noexcept : arena_(other.arena_), node_(other.node_) {
+    other.arena_ = nullptr;
+    other.node_ = nullptr;
+  }
   GreenNodePtr& operator=(GreenNodePtr other) noexcept {
+    std::swap(arena_, other.arena_);
     std::swap(node_, other.node_);
     return *this;
   }
   ~GreenNodePtr() {
-    if (node_) green_release(reinterpret_cast<const GreenHeader*>(node_));
+    if (arena_) arena_->release();
   }
   const GreenNode* get() const { return node_; }
   const GreenNode* operator->() const { return node_; }
   explicit operator bool() const { return node_ != nullptr; }
 
  private:
-  void retain() {
-    if (node_) green_retain(reinterpret_cast<const GreenHeader*>(node_));
-  }
+  GreenArena* arena_ = nullptr;
   const GreenNode* node_ = nullptr;
 };
 
 // Builds one green tree bottom-up: start_node / token / finish_node, then finish.
-// Identical tokens and identical small nodes made during one build are shared through a
-// hash-keyed cache that lives as long as the builder.
+// Identical short tokens and identical small nodes made during one build are shared through
+// a hash-keyed cache that lives as long as the builder.
 // Invariant: every start_node is matched by one finish_node before finish().
 class GreenBuilder {
  public:
@@ -136,18 +159,22 @@ class GreenBuilder {
   void token(SyntaxKind kind, std::string_view text);
   void finish_node();
   // The single root node; the builder must be balanced and must have built exactly one node
-  // at the top level.
+  // at the top level. The builder is spent afterwards.
   GreenNodePtr finish();
 
  private:
-  class Cache;
+  struct CacheSlot {
+    uint64_t hash = 0;
+    GreenElement element;
+  };
   struct OpenNode {
     SyntaxKind kind;
     uint32_t first_child;  // index into children_
   };
+  GreenArena* arena_;
   std::vector<OpenNode> open_;
   std::vector<GreenElement> children_;  // pending children of all open nodes, in order
-  Cache* cache_;
+  std::vector<CacheSlot> cache_;
 };
 
 }  // namespace quib

@@ -418,7 +418,7 @@ class Parser {
     const std::span<const Token> tokens(tokens_.data() + first, item.count);
     build_item(builder_, tokens, item);
     if (item.malformed || item.item_class == ItemClass::Stray) {
-      report(item, tokens.front().range);
+      report(item, tokens.front().range());
       return;
     }
     if (item.item_class == ItemClass::GroupOpen) inside_group_ = true;

@@ -10,17 +10,17 @@
 
 namespace quib {
 
+// Invariant: 24 bytes, so that a Token is 32 bytes and half a cache line.
 class SmallText {
  public:
-  static constexpr uint32_t kInlineCapacity = 22;
+  static constexpr uint32_t kInlineCapacity = 20;
 
-  SmallText() { inline_[0] = 0; }
+  SmallText() = default;
   explicit SmallText(std::string_view text) { assign(text); }
   SmallText(const SmallText& other) { assign(other.view()); }
   SmallText(SmallText&& other) noexcept {
     std::memcpy(static_cast<void*>(this), &other, sizeof(SmallText));
     other.size_ = 0;
-    other.heap_ = false;
   }
   SmallText& operator=(const SmallText& other) {
     if (this != &other) {
@@ -34,13 +34,12 @@ class SmallText {
       release();
       std::memcpy(static_cast<void*>(this), &other, sizeof(SmallText));
       other.size_ = 0;
-      other.heap_ = false;
     }
     return *this;
   }
   ~SmallText() { release(); }
 
-  std::string_view view() const { return {heap_ ? ptr_ : inline_, size_}; }
+  std::string_view view() const { return {heap() ? heap_ptr() : bytes_, size_}; }
   operator std::string_view() const { return view(); }
   std::string str() const { return std::string(view()); }
   uint32_t size() const { return size_; }
@@ -48,14 +47,21 @@ class SmallText {
   bool operator==(std::string_view other) const { return view() == other; }
 
  private:
+  bool heap() const { return size_ > kInlineCapacity; }
+  // A long text lives on the heap; its pointer is kept in the first bytes of `bytes_`.
+  char* heap_ptr() const {
+    char* ptr;
+    std::memcpy(&ptr, bytes_, sizeof ptr);
+    return ptr;
+  }
   void assign(std::string_view text) {
     size_ = static_cast<uint32_t>(text.size());
-    heap_ = size_ > kInlineCapacity;
-    if (heap_) {
-      ptr_ = new char[size_];
-      std::memcpy(ptr_, text.data(), size_);
+    if (heap()) {
+      char* ptr = new char[size_];
+      std::memcpy(ptr, text.data(), size_);
+      std::memcpy(bytes_, &ptr, sizeof ptr);
     } else {
-      copy_short(inline_, text.data(), size_);
+      copy_short(bytes_, text.data(), size_);
     }
   }
   // Copies size <= kInlineCapacity bytes with at most two fixed-size overlapping moves, reading
@@ -79,15 +85,12 @@ class SmallText {
     }
   }
   void release() {
-    if (heap_) delete[] ptr_;
+    if (heap()) delete[] heap_ptr();
   }
 
-  union {
-    char inline_[kInlineCapacity];
-    char* ptr_;
-  };
-  bool heap_ = false;
+  char bytes_[kInlineCapacity] = {};
   uint32_t size_ = 0;
 };
+static_assert(sizeof(SmallText) == 24);
 
 }  // namespace quib

@@ -8,10 +8,15 @@
 
 namespace quib {
 
+// Invariant: 32 bytes; the end offset is implied by the text, so it is not stored.
 struct Token {
+  SmallText text;  // the exact source slice
+  uint32_t start;  // byte offset of the slice
   SyntaxKind kind;
-  SmallText text;   // the exact source slice
-  TextRange range;  // byte offsets of that slice
+
+  // Byte offsets of the slice.
+  TextRange range() const { return {start, start + text.size()}; }
 };
+static_assert(sizeof(Token) == 32);
 
 }  // namespace quib

@@ -116,15 +116,15 @@ void check_tiling(std::string_view input, const std::vector<Token>& tokens) {
   for (size_t i = 0; i + 1 < tokens.size(); ++i) {
     const Token& token = tokens[i];
     ASSERT_NE(token.kind, SyntaxKind::Eof) << "Eof before the end, token " << i;
-    ASSERT_EQ(token.range.start, offset) << "gap or overlap before token " << i;
-    ASSERT_GT(token.range.end, token.range.start) << "empty token " << i;
-    ASSERT_LE(token.range.end, length);
-    ASSERT_EQ(token.text.view(), input.substr(offset, token.range.len())) << "token " << i;
-    offset = token.range.end;
+    ASSERT_EQ(token.range().start, offset) << "gap or overlap before token " << i;
+    ASSERT_GT(token.range().end, token.range().start) << "empty token " << i;
+    ASSERT_LE(token.range().end, length);
+    ASSERT_EQ(token.text.view(), input.substr(offset, token.range().len())) << "token " << i;
+    offset = token.range().end;
   }
   ASSERT_EQ(offset, length) << "tokens do not reach the end";
   EXPECT_EQ(tokens.back().kind, SyntaxKind::Eof);
-  EXPECT_EQ(tokens.back().range, TextRange(length, length));
+  EXPECT_EQ(tokens.back().range(), TextRange(length, length));
   EXPECT_TRUE(tokens.back().text.empty());
 }
 

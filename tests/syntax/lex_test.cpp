@@ -52,7 +52,7 @@ std::string lex_dump(std::string_view input) {
   if (tokens.empty()) return "";
   const auto length = static_cast<uint32_t>(input.size());
   EXPECT_EQ(tokens.back().kind, SyntaxKind::Eof);
-  EXPECT_EQ(tokens.back().range, TextRange(length, length));
+  EXPECT_EQ(tokens.back().range(), TextRange(length, length));
   EXPECT_TRUE(tokens.back().text.empty());
   Expected pairs;
   for (size_t i = 0; i + 1 < tokens.size(); ++i) {
@@ -72,7 +72,7 @@ TEST(Lex, EmptyTextIsOnlyEof) {
   const std::vector<Token> tokens = tokenize("");
   ASSERT_EQ(tokens.size(), 1u);
   EXPECT_EQ(tokens[0].kind, SyntaxKind::Eof);
-  EXPECT_EQ(tokens[0].range, TextRange(0, 0));
+  EXPECT_EQ(tokens[0].range(), TextRange(0, 0));
 }
 
 TEST(Lex, DirectivesAndKeywords) {
