@@ -217,7 +217,21 @@ Frame MessageReader::next() {
 
 void MessageReader::resync_after_bad_body(std::string_view body) {
   std::size_t at = find_content_length(body, 0);
-  if (at == std::string_view::npos) return;
+  if (at == std::string_view::npos) {
+    // The overshoot may have cut the next header's name in two: give back a tail of the body
+    // only when it and the bytes after it spell the start of `Content-Length`.
+    std::string_view rest(buffer_.data() + start_, buffer_.size() - start_);
+    for (std::size_t n = std::min(body.size(), kContentLength.size() - 1); n > 0; --n) {
+      std::string joined(body.substr(body.size() - n));
+      joined.append(rest.substr(0, kContentLength.size() - n));
+      std::size_t k = std::min(joined.size(), kContentLength.size());
+      if (equals_ignore_case(std::string_view(joined).substr(0, k), kContentLength.substr(0, k))) {
+        at = body.size() - n;
+        break;
+      }
+    }
+    if (at == std::string_view::npos) return;
+  }
   buffer_.replace(0, start_, body.substr(at));
   start_ = 0;
 }
