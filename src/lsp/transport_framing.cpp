@@ -216,6 +216,9 @@ Frame MessageReader::next() {
 }
 
 void MessageReader::resync_after_bad_body(std::string_view body) {
+  // A declared length that fell short leaves the body's tail in the stream: skip to the next
+  // header rather than read that tail as one.
+  resyncing_ = true;
   std::size_t at = find_content_length(body, 0);
   if (at == std::string_view::npos) {
     // The overshoot may have cut the next header's name in two: give back a tail of the body

@@ -84,9 +84,9 @@ class MessageReader {
   // that ends inside a header block or a body is the end of input.
   Frame next();
 
-  // `body`, the last body returned, was not valid JSON. If it holds the start of another
-  // header, its declared length overshot into the next message: those bytes go back to the
-  // stream, to be read again as the next header.
+  // `body`, the last body returned, was not valid JSON, so its length may have been wrong.
+  // If it holds the start of another header, the length overshot into the next message: those
+  // bytes go back to the stream. Either way, reading resumes at the next `Content-Length`.
   void resync_after_bad_body(std::string_view body);
 
  private:

@@ -106,11 +106,18 @@ TEST(FramingTest, LargeBodyArrivesWhole) {
   EXPECT_EQ(frames[0], "body:" + body);
 }
 
-// A declared length that overshoots swallows the start of the next message; once the body is
-// known to be bad, the swallowed header is given back and the next message is read whole.
-TEST(FramingTest, ResyncAfterOvershootingLength) {
-  std::string next = framed("{\"next\":true}");
-  ChunkedSource source({"Content-Length: 20\r\n\r\n{\"short\":1}" + next});
+// A wrong declared length is only noticed when the body is not JSON. Once told, the reader
+// gives back a swallowed header (length too long) or skips the body's leftover tail (too
+// short), and the next message is read whole.
+struct ResyncCase {
+  const char* name;
+  std::string bad_message;
+};
+
+class ResyncTest : public ::testing::TestWithParam<ResyncCase> {};
+
+TEST_P(ResyncTest, NextMessageIsReadWhole) {
+  ChunkedSource source({GetParam().bad_message + framed("{\"next\":true}")});
   MessageReader reader(source);
   Frame first = reader.next();
   ASSERT_TRUE(std::holds_alternative<std::string>(first));
@@ -120,6 +127,14 @@ TEST(FramingTest, ResyncAfterOvershootingLength) {
   EXPECT_EQ(std::get<std::string>(second), "{\"next\":true}");
   EXPECT_TRUE(std::holds_alternative<EndOfInput>(reader.next()));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, ResyncTest,
+    ::testing::Values(ResyncCase{"TooLongPastHeaderName", "Content-Length: 40\r\n\r\n{\"s\":1}"},
+                      ResyncCase{"TooLongInsideHeaderName",
+                                 "Content-Length: 20\r\n\r\n{\"short\":1}"},
+                      ResyncCase{"TooShort", "Content-Length: 3\r\n\r\n{\"a\":1}"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quib::lsp
