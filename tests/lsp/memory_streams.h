@@ -97,9 +97,16 @@ class MemorySink final : public ByteSink {
   bool wait_for(Predicate predicate, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
+      std::size_t seen;
+      {
+        std::lock_guard lock(mutex_);
+        seen = bytes_.size();
+      }
       if (predicate(messages())) return true;
       std::unique_lock lock(mutex_);
-      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return false;
+      if (!changed_.wait_until(lock, deadline, [&] { return bytes_.size() != seen; })) {
+        return false;
+      }
     }
   }
 
