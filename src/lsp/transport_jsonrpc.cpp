@@ -40,9 +40,10 @@ Incoming decode_message(std::string_view body) {
     return invalid(std::move(answer_id));
   }
   if (!method->is_string()) return invalid(std::move(answer_id));
-  // Params may be absent, an object or an array; anything else is not a request.
+  // Params may be absent, an object or an array; anything else is not a request. Some
+  // clients write an explicit null for "no params", so null counts as absent.
   json::value params = nullptr;
-  if (json::value* p = message->if_contains("params")) {
+  if (json::value* p = message->if_contains("params"); p != nullptr && !p->is_null()) {
     if (!p->is_object() && !p->is_array()) return invalid(std::move(answer_id));
     params = std::move(*p);
   }

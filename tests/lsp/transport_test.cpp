@@ -157,6 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
             -32602},
         RequestCase{"ParamsArray", request(1, "test/echo", "[1]"), -32602},
         RequestCase{"ParamsScalar", request(1, "test/echo", "7"), -32600},
+        RequestCase{"ParamsNullIsAbsent", request(1, "test/echo", "null"), -32602},
         RequestCase{"UnknownMethod", request(1, "textDocument/definition", kEcho), -32601},
         RequestCase{"SecondInitialize", request(1, "initialize"), -32600}),
     [](const auto& info) { return std::string(info.param.name); });
