@@ -14,6 +14,9 @@ test: deps
 	@cmake --preset debug >/dev/null
 	@cmake --build --preset debug
 	@ctest --preset debug
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan --target e2e_tests quib-lsp
+	@ctest --preset tsan
 
 bench: release
 	@for b in build/release/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done

@@ -1,0 +1,242 @@
+// Base protocol framing over file descriptors and in the reader's buffer. No JSON here.
+#include "lsp/transport_framing.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+
+namespace quib::lsp {
+
+namespace {
+
+constexpr std::string_view kContentLength = "content-length";
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+char lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equals_ignore_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == y; });
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// Position of the first `Content-Length` (any case) at or after `from`, or npos.
+std::size_t find_content_length(std::string_view text, std::size_t from) {
+  auto it = std::search(text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())),
+                        text.end(), kContentLength.begin(), kContentLength.end(),
+                        [](char x, char y) { return lower(x) == y; });
+  return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
+}
+
+// A decimal of at most kMaxBodyBytes, digits only: no sign, no exponent, no blanks inside.
+std::optional<std::size_t> parse_length(std::string_view value) {
+  if (value.empty() || value.size() > 10) return std::nullopt;
+  std::size_t n = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + static_cast<std::size_t>(c - '0');
+  }
+  if (n > MessageReader::kMaxBodyBytes) return std::nullopt;
+  return n;
+}
+
+}  // namespace
+
+FdByteSource::FdByteSource(int fd) : fd_(fd) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) == 0) {
+    wake_read_ = fds[0];
+    wake_write_ = fds[1];
+  }
+}
+
+FdByteSource::~FdByteSource() {
+  if (wake_read_ >= 0) close(wake_read_);
+  if (wake_write_ >= 0) close(wake_write_);
+}
+
+std::size_t FdByteSource::read_some(std::span<char> buffer) {
+  pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_read_, POLLIN, 0}};
+  for (;;) {
+    int ready = poll(fds, wake_read_ >= 0 ? 2 : 1, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return 0;
+    }
+    if (wake_read_ >= 0 && fds[1].revents != 0) return 0;
+    ssize_t n = read(fd_, buffer.data(), buffer.size());
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+  }
+}
+
+void FdByteSource::interrupt() {
+  if (wake_write_ >= 0) {
+    char byte = 0;
+    [[maybe_unused]] ssize_t ignored = write(wake_write_, &byte, 1);
+  }
+}
+
+bool FdByteSink::write_all(std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = write(fd_, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;  // EPIPE once the editor has gone (SIGPIPE is ignored)
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+std::string frame(std::string_view body) {
+  std::string out = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  out.append(body);
+  return out;
+}
+
+bool MessageReader::fill(std::size_t want) {
+  if (ended_) return false;
+  std::size_t old = buffer_.size();
+  buffer_.resize(old + std::max(want, kReadChunk));
+  std::size_t n = source_.read_some(std::span<char>(buffer_.data() + old, buffer_.size() - old));
+  buffer_.resize(old + n);
+  if (n == 0) ended_ = true;
+  return n != 0;
+}
+
+void MessageReader::compact() {
+  if (start_ == buffer_.size()) {
+    buffer_.clear();
+    start_ = 0;
+  } else if (start_ > kReadChunk && start_ * 2 > buffer_.size()) {
+    buffer_.erase(0, start_);
+    start_ = 0;
+  }
+}
+
+Frame MessageReader::next() {
+  for (;;) {
+    compact();
+    if (resyncing_) {
+      std::size_t at = find_content_length(buffer_, start_);
+      if (at != std::string::npos) {
+        start_ = at;
+        resyncing_ = false;
+      } else {
+        // Keep a tail that may be the beginning of a header split across reads.
+        start_ = std::max(
+            start_, buffer_.size() - std::min(buffer_.size() - start_, kContentLength.size() - 1));
+        if (!fill(kReadChunk)) return EndOfInput{};
+        continue;
+      }
+    }
+
+    // Scan the header block from `start_`; restart the scan after each read.
+    std::size_t pos = start_;
+    std::size_t block_start = start_;
+    bool have_header = false;
+    bool bad = false;
+    std::optional<std::size_t> length;
+    std::string detail;
+    // Where skipping resumes after a bad block: past a bad `Content-Length` line, so it is not
+    // found again; otherwise just past the block start, so that a header glued to the end of
+    // garbage is still found.
+    std::optional<std::size_t> resume;
+    bool complete = false;
+    while (!complete) {
+      std::size_t nl = buffer_.find('\n', pos);
+      if (nl == std::string::npos) break;
+      std::string_view line(buffer_.data() + pos, nl - pos);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      pos = nl + 1;
+      if (line.empty()) {
+        if (have_header) {
+          complete = true;
+        } else {
+          start_ = block_start = pos;  // a stray blank line between messages
+        }
+        continue;
+      }
+      have_header = true;
+      std::size_t colon = line.find(':');
+      std::string_view name = trim(line.substr(0, colon));
+      if (colon == std::string_view::npos || !equals_ignore_case(name, kContentLength)) continue;
+      std::optional<std::size_t> value = parse_length(trim(line.substr(colon + 1)));
+      if (!value) {
+        bad = true;
+        resume = pos;
+        detail = "invalid Content-Length '" + std::string(trim(line.substr(colon + 1))) + "'";
+      } else if (length && *length != *value) {
+        bad = true;
+        resume = pos;
+        detail = "conflicting Content-Length headers";
+      } else {
+        length = value;
+      }
+    }
+
+    if (!complete) {
+      if (buffer_.size() - block_start > kMaxHeaderBytes) {
+        resyncing_ = true;
+        start_ = block_start + 1;
+        return FrameError{"header block too long"};
+      }
+      if (!fill(kReadChunk)) return EndOfInput{};
+      continue;
+    }
+    if (!bad && !length) {
+      bad = true;
+      detail = "missing Content-Length header";
+    }
+    if (bad) {
+      resyncing_ = true;
+      start_ = resume.value_or(block_start + 1);
+      return FrameError{std::move(detail)};
+    }
+
+    while (buffer_.size() - pos < *length) {
+      if (!fill(*length - (buffer_.size() - pos))) return EndOfInput{};
+    }
+    std::string body = buffer_.substr(pos, *length);
+    start_ = pos + *length;
+    return body;
+  }
+}
+
+void MessageReader::resync_after_bad_body(std::string_view body) {
+  // A declared length that fell short leaves the body's tail in the stream: skip to the next
+  // header rather than read that tail as one.
+  resyncing_ = true;
+  std::size_t at = find_content_length(body, 0);
+  if (at == std::string_view::npos) {
+    // The overshoot may have cut the next header's name in two: give back a tail of the body
+    // only when it and the bytes after it spell the start of `Content-Length`.
+    std::string_view rest(buffer_.data() + start_, buffer_.size() - start_);
+    for (std::size_t n = std::min(body.size(), kContentLength.size() - 1); n > 0; --n) {
+      std::string joined(body.substr(body.size() - n));
+      joined.append(rest.substr(0, kContentLength.size() - n));
+      std::size_t k = std::min(joined.size(), kContentLength.size());
+      if (equals_ignore_case(std::string_view(joined).substr(0, k), kContentLength.substr(0, k))) {
+        at = body.size() - n;
+        break;
+      }
+    }
+    if (at == std::string_view::npos) return;
+  }
+  buffer_.replace(0, start_, body.substr(at));
+  start_ = 0;
+}
+
+}  // namespace quib::lsp

@@ -1,0 +1,61 @@
+// JSON-RPC 2.0 messages: classifying an incoming body and writing outgoing bodies.
+// Knows the wire shape of a message, not what any method means.
+#pragma once
+
+#include <boost/json/value.hpp>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace quib::lsp {
+
+namespace json = boost::json;
+
+enum class ErrorCode : int {
+  ParseError = -32700,
+  InvalidRequest = -32600,
+  MethodNotFound = -32601,
+  InvalidParams = -32602,
+  ServerNotInitialized = -32002,
+  RequestCancelled = -32800,
+};
+
+// An error answer to one request; what the client sees in `error`.
+struct ResponseError {
+  ErrorCode code;
+  std::string message;
+};
+
+// Invariant: `id` is a string or an integer.
+struct Request {
+  json::value id;
+  std::string method;
+  json::value params;  // null when absent
+};
+
+struct Notification {
+  std::string method;
+  json::value params;  // null when absent
+};
+
+// A body that is not a usable message. `id` is the request's id when one could be read, else
+// null; `parse_failed` tells the reader that the framing itself may be off.
+struct InvalidMessage {
+  json::value id;
+  ResponseError error;
+  bool parse_failed = false;
+};
+
+// A response from the client. This server sends no requests, so it has nothing to match.
+struct ClientResponse {};
+
+using Incoming = std::variant<Request, Notification, InvalidMessage, ClientResponse>;
+
+// Never throws: every body yields a message or the error to answer it with.
+Incoming decode_message(std::string_view body);
+
+std::string encode_result(const json::value& id, const json::value& result);
+std::string encode_error(const json::value& id, const ResponseError& error);
+std::string encode_notification(std::string_view method, const json::value& params);
+
+}  // namespace quib::lsp

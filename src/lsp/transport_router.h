@@ -1,0 +1,91 @@
+// The method table: method name to a type-erased handler that decodes params, calls the server
+// and encodes the result. Knows no method names; the server fills the table in one place.
+#pragma once
+
+#include <boost/json/value.hpp>
+#include <boost/json/value_from.hpp>
+#include <boost/json/value_to.hpp>
+#include <exception>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "lsp/transport_jsonrpc.h"
+
+namespace quib::lsp {
+
+// Thrown by a param conversion (`value_to`) when the JSON does not have the protocol's shape;
+// the router turns it into -32602 and the handler is not called.
+class ParamsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+using RequestOutcome = std::variant<json::value, ResponseError>;
+
+class MethodTable {
+ public:
+  // Each handler is safe to call from any thread the server allows for its kind.
+  using RequestHandler = std::function<RequestOutcome(const json::value& params)>;
+  // A notification whose params do not decode is dropped: there is no one to answer.
+  using NotificationHandler = std::function<void(const json::value& params)>;
+
+  void add_request(std::string method, RequestHandler handler);
+  void add_notification(std::string method, NotificationHandler handler);
+
+  // Null when the method is not in the table.
+  const RequestHandler* request(std::string_view method) const;
+  const NotificationHandler* notification(std::string_view method) const;
+
+ private:
+  std::map<std::string, RequestHandler, std::less<>> requests_;
+  std::map<std::string, NotificationHandler, std::less<>> notifications_;
+};
+
+// Decodes params through `value_to<Params>`; any exception thrown by the conversion (a
+// ParamsError, or Boost.JSON's own for a wrong kind) means the params are invalid.
+template <class Params>
+std::variant<Params, ResponseError> decode_params(const json::value& params) {
+  try {
+    return json::value_to<Params>(params);
+  } catch (const std::exception& e) {
+    return ResponseError{ErrorCode::InvalidParams, std::string("Invalid params: ") + e.what()};
+  }
+}
+
+// Binds member functions of one server object into a MethodTable. A request handler has the
+// shape `Result Server::on_x(const Params&)` with `value_from(Result)` defined; a notification
+// handler `void Server::on_y(const Params&)`. The server must outlive the table.
+template <class Server>
+class Router {
+ public:
+  Router(Server& server, MethodTable& table) : server_(server), table_(table) {}
+
+  template <class Result, class Params>
+  void on_request(std::string method, Result (Server::*handler)(const Params&)) {
+    Server* server = &server_;
+    table_.add_request(std::move(method), [server, handler](const json::value& raw) {
+      auto params = decode_params<Params>(raw);
+      if (auto* error = std::get_if<ResponseError>(&params)) return RequestOutcome(*error);
+      return RequestOutcome(json::value_from((server->*handler)(std::get<Params>(params))));
+    });
+  }
+
+  template <class Params>
+  void on_notification(std::string method, void (Server::*handler)(const Params&)) {
+    Server* server = &server_;
+    table_.add_notification(std::move(method), [server, handler](const json::value& raw) {
+      auto params = decode_params<Params>(raw);
+      if (auto* decoded = std::get_if<Params>(&params)) (server->*handler)(*decoded);
+    });
+  }
+
+ private:
+  Server& server_;
+  MethodTable& table_;
+};
+
+}  // namespace quib::lsp

@@ -1,0 +1,140 @@
+// Framing: how byte streams, split any way across reads, are cut into bodies and errors.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lsp/transport_framing.h"
+#include "memory_streams.h"
+
+namespace quib::lsp {
+namespace {
+
+using testing::ChunkedSource;
+
+std::string framed(std::string_view body) {
+  return frame(body);
+}
+
+// Every frame the reader yields until end of input: "body:<text>" or "error".
+std::vector<std::string> read_all(std::vector<std::string> chunks) {
+  ChunkedSource source(std::move(chunks));
+  MessageReader reader(source);
+  std::vector<std::string> out;
+  for (;;) {
+    Frame frame = reader.next();
+    if (std::holds_alternative<EndOfInput>(frame)) return out;
+    if (auto* body = std::get_if<std::string>(&frame)) {
+      out.push_back("body:" + *body);
+    } else {
+      out.push_back("error");
+    }
+  }
+}
+
+// Splits `bytes` into chunks of `size` bytes.
+std::vector<std::string> chunks_of(const std::string& bytes, std::size_t size) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < bytes.size(); i += size) out.push_back(bytes.substr(i, size));
+  return out;
+}
+
+struct FramingCase {
+  const char* name;
+  std::vector<std::string> chunks;
+  std::vector<std::string> expected;
+};
+
+class FramingTest : public ::testing::TestWithParam<FramingCase> {};
+
+TEST_P(FramingTest, YieldsExpectedFrames) {
+  EXPECT_EQ(read_all(GetParam().chunks), GetParam().expected);
+}
+
+const std::string kAB = framed("{\"a\":1}") + framed("{\"b\":2}");
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, FramingTest,
+    ::testing::Values(
+        FramingCase{"OneMessage", {framed("{}")}, {"body:{}"}},
+        FramingCase{"SeveralInOneRead", {kAB}, {"body:{\"a\":1}", "body:{\"b\":2}"}},
+        FramingCase{"ByteByByte", chunks_of(kAB, 1), {"body:{\"a\":1}", "body:{\"b\":2}"}},
+        FramingCase{"HeaderSplitInName", {"Content-Le", "ngth: 2\r", "\n\r\n{}"}, {"body:{}"}},
+        FramingCase{
+            "BodySplitAcrossReads", {"Content-Length: 7\r\n\r\n{\"a\"", ":1}"}, {"body:{\"a\":1}"}},
+        FramingCase{"ContentTypeAndCaseInsensitiveName",
+                    {"Content-Type: application/vscode-jsonrpc; charset=utf-8\r\n"
+                     "content-length:2\r\n\r\n{}"},
+                    {"body:{}"}},
+        FramingCase{"BareLineFeeds", {"Content-Length: 2\n\n{}"}, {"body:{}"}},
+        FramingCase{"BlankLinesBetweenMessages",
+                    {"\r\n\r\n" + framed("{}") + "\r\n" + framed("[]")},
+                    {"body:{}", "body:[]"}},
+        FramingCase{"EmptyBody", {"Content-Length: 0\r\n\r\n"}, {"body:"}},
+        FramingCase{"MissingContentLength",
+                    {"Content-Type: x\r\n\r\n{\"lost\":1}" + framed("{}")},
+                    {"error", "body:{}"}},
+        FramingCase{
+            "GarbageBeforeHeader", {"hello world\r\n\r\n" + framed("{}")}, {"error", "body:{}"}},
+        FramingCase{"GarbageGluedToHeader", {"xyz" + framed("{}")}, {"error", "body:{}"}},
+        FramingCase{"NegativeLength",
+                    {"Content-Length: -5\r\n\r\n{}" + framed("[]")},
+                    {"error", "body:[]"}},
+        FramingCase{"NonNumericLength",
+                    {"Content-Length: 12abc\r\n\r\n{}" + framed("[]")},
+                    {"error", "body:[]"}},
+        FramingCase{"AbsurdLength",
+                    {"Content-Length: 1073741825\r\n\r\n{}" + framed("[]")},
+                    {"error", "body:[]"}},
+        FramingCase{"HugeDigitString",
+                    {"Content-Length: 99999999999999999999999\r\n\r\n" + framed("[]")},
+                    {"error", "body:[]"}},
+        FramingCase{"ConflictingLengths",
+                    {"Content-Length: 2\r\nContent-Length: 3\r\n\r\n{}" + framed("[]")},
+                    {"error", "body:[]"}},
+        FramingCase{"StreamEndsInBody", {"Content-Length: 10\r\n\r\n{\"a\""}, {}},
+        FramingCase{"StreamEndsInHeader", {framed("{}") + "Content-Len"}, {"body:{}"}},
+        FramingCase{"HeaderNeverEnds",
+                    {std::string(MessageReader::kMaxHeaderBytes + 10, 'x'), framed("{}")},
+                    {"error", "body:{}"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FramingTest, LargeBodyArrivesWhole) {
+  std::string body = "\"" + std::string(3 * 1024 * 1024, 'q') + "\"";
+  auto frames = read_all(chunks_of(framed(body), 100000));
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], "body:" + body);
+}
+
+// A wrong declared length is only noticed when the body is not JSON. Once told, the reader
+// gives back a swallowed header (length too long) or skips the body's leftover tail (too
+// short), and the next message is read whole.
+struct ResyncCase {
+  const char* name;
+  std::string bad_message;
+};
+
+class ResyncTest : public ::testing::TestWithParam<ResyncCase> {};
+
+TEST_P(ResyncTest, NextMessageIsReadWhole) {
+  ChunkedSource source({GetParam().bad_message + framed("{\"next\":true}")});
+  MessageReader reader(source);
+  Frame first = reader.next();
+  ASSERT_TRUE(std::holds_alternative<std::string>(first));
+  reader.resync_after_bad_body(std::get<std::string>(first));
+  Frame second = reader.next();
+  ASSERT_TRUE(std::holds_alternative<std::string>(second));
+  EXPECT_EQ(std::get<std::string>(second), "{\"next\":true}");
+  EXPECT_TRUE(std::holds_alternative<EndOfInput>(reader.next()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, ResyncTest,
+    ::testing::Values(ResyncCase{"TooLongPastHeaderName", "Content-Length: 40\r\n\r\n{\"s\":1}"},
+                      ResyncCase{"TooLongInsideHeaderName",
+                                 "Content-Length: 20\r\n\r\n{\"short\":1}"},
+                      ResyncCase{"TooShort", "Content-Length: 3\r\n\r\n{\"a\":1}"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace quib::lsp
