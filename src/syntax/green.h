@@ -90,7 +90,7 @@ class GreenElement {
 // A node: kind, ordered children and the total text length of its subtree. The children
 // array is stored directly after the object.
 // Invariant: text_len() == sum of the children's text lengths.
-class GreenNode {
+class alignas(8) GreenNode {
  public:
   SyntaxKind kind() const { return header_.kind; }
   uint32_t text_len() const { return text_len_; }
