@@ -1,0 +1,222 @@
+// Generated-input tests of the lexer's whole-list guarantees: lossless tiling, one final Eof,
+// and longest-match shapes per kind. A fixed seed per test makes every failure reproducible.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "syntax/cursor.h"
+
+namespace quib {
+namespace {
+
+// Portable draws: std::mt19937 output is fixed by the standard, the distributions are not.
+class Draw {
+ public:
+  explicit Draw(uint32_t seed) : engine_(seed) {}
+  uint32_t below(uint32_t bound) { return static_cast<uint32_t>(engine_() % bound); }
+
+ private:
+  std::mt19937 engine_;
+};
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool is_word_continue(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '-';
+}
+
+// One character of valid UTF-8, weighted toward the bytes the lexer treats specially.
+void append_char(std::string& out, Draw& draw) {
+  static constexpr std::array<const char*, 12> kNonAscii = {
+      "\xC2\xA5",     "\xC3\xA9",         "\xDF\xBF",         "\xE0\xA0\x80",
+      "\xE2\x86\x93", "\xE2\x82\xAC",     "\xED\x9F\xBF",     "\xEF\xBB\xBF",
+      "\xEF\xBF\xBD", "\xF0\x9F\x98\x82", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"};
+  static constexpr std::string_view kSpecial = " \t\r\n\"\\#!:?&=@()[]{},.~|$0s";
+  switch (draw.below(4)) {
+    case 0:
+      out += kNonAscii[draw.below(kNonAscii.size())];
+      break;
+    case 1:
+      out += kSpecial[draw.below(kSpecial.size())];
+      break;
+    default:
+      out += static_cast<char>(draw.below(0x80));
+      break;
+  }
+}
+
+std::string random_characters(Draw& draw, uint32_t max_length) {
+  std::string out;
+  const uint32_t count = draw.below(max_length + 1);
+  for (uint32_t i = 0; i < count; ++i) append_char(out, draw);
+  return out;
+}
+
+std::string random_fragments(Draw& draw, uint32_t max_fragments) {
+  static constexpr std::array<std::string_view, 26> kFragments = {
+      "!version 0.1",
+      "group ci {",
+      "}",
+      "build(a, b=\"x\") ? @os(\"linux\") & dep shell~=bash:",
+      "    | echo {{ x }}",
+      "    make all",
+      "\"a\\\"b\"",
+      "\"a\\\" b",
+      "\"open",
+      "\r",
+      "\n",
+      "\r\n",
+      "\t",
+      "    ",
+      " ",
+      "# comment",
+      "# caf\xC3\xA9 \xF0\x9F\x98\x82",
+      "\xEF\xBB\xBF",
+      "[help] Build it",
+      "shell",
+      "shell=",
+      "group",
+      "!var name = \"value\"",
+      "& (lint, test)",
+      "rest..",
+      "\xE2\x82\xAC",
+  };
+  std::string out;
+  const uint32_t count = draw.below(max_fragments + 1);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (draw.below(8) == 0) {
+      append_char(out, draw);
+    } else {
+      out += kFragments[draw.below(kFragments.size())];
+    }
+  }
+  return out;
+}
+
+// Length of the UTF-8 character starting with `lead` (the input is known to be valid).
+size_t char_length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  return 4;
+}
+
+// The guarantees every token list must meet, for valid and invalid input alike.
+void check_tiling(std::string_view input, const std::vector<Token>& tokens) {
+  const auto length = static_cast<uint32_t>(input.size());
+  ASSERT_FALSE(tokens.empty());
+  uint32_t offset = 0;
+  for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+    const Token& token = tokens[i];
+    ASSERT_NE(token.kind, SyntaxKind::Eof) << "Eof before the end, token " << i;
+    ASSERT_EQ(token.range.start, offset) << "gap or overlap before token " << i;
+    ASSERT_GT(token.range.end, token.range.start) << "empty token " << i;
+    ASSERT_LE(token.range.end, length);
+    ASSERT_EQ(token.text.view(), input.substr(offset, token.range.len())) << "token " << i;
+    offset = token.range.end;
+  }
+  ASSERT_EQ(offset, length) << "tokens do not reach the end";
+  EXPECT_EQ(tokens.back().kind, SyntaxKind::Eof);
+  EXPECT_EQ(tokens.back().range, TextRange(length, length));
+  EXPECT_TRUE(tokens.back().text.empty());
+}
+
+// Longest-match and context shapes that hold for valid UTF-8 input.
+void check_shapes(const std::vector<Token>& tokens) {
+  bool at_line_start = true;
+  for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+    const Token& token = tokens[i];
+    const std::string_view text = token.text.view();
+    const std::string_view next = tokens[i + 1].text.view();
+    SCOPED_TRACE("token " + std::to_string(i) + " " + std::string(kind_name(token.kind)));
+    switch (token.kind) {
+      case SyntaxKind::Indent:
+      case SyntaxKind::Whitespace:
+        EXPECT_EQ(token.kind == SyntaxKind::Indent, at_line_start);
+        for (char c : text) EXPECT_TRUE(is_blank(c));
+        EXPECT_TRUE(next.empty() || !is_blank(next[0])) << "blank run split";
+        break;
+      case SyntaxKind::Word:
+      case SyntaxKind::GroupKeyword:
+      case SyntaxKind::ShellKeyword:
+        for (char c : text) EXPECT_TRUE(is_word_continue(c));
+        EXPECT_TRUE(next.empty() || !is_word_continue(next[0])) << "word split";
+        EXPECT_EQ(token.kind == SyntaxKind::GroupKeyword, text == "group");
+        EXPECT_EQ(token.kind == SyntaxKind::ShellKeyword, text == "shell");
+        break;
+      case SyntaxKind::Comment:
+        EXPECT_EQ(text[0], '#');
+        EXPECT_EQ(text.find('\n'), std::string_view::npos);
+        EXPECT_TRUE(next.empty() || next == "\n") << "comment must run to the line feed";
+        break;
+      case SyntaxKind::String:
+        EXPECT_GE(text.size(), 2u);
+        EXPECT_EQ(text.front(), '"');
+        EXPECT_EQ(text.back(), '"');
+        EXPECT_EQ(text.find('\n'), std::string_view::npos);
+        break;
+      case SyntaxKind::Newline:
+        EXPECT_TRUE(text == "\n" || text == "\r\n" ||
+                    (text == "\r" && next != "\n" && (next.empty() || next[0] != '\n')));
+        break;
+      case SyntaxKind::ByteOrderMark:
+        EXPECT_EQ(i, 0u);
+        EXPECT_EQ(text, "\xEF\xBB\xBF");
+        break;
+      case SyntaxKind::Unknown:
+        if (text[0] == '"') {
+          EXPECT_TRUE(next.empty() || next == "\n") << "unterminated string must reach the LF";
+        } else {
+          EXPECT_EQ(text.size(), char_length(static_cast<unsigned char>(text[0])));
+        }
+        break;
+      default:
+        EXPECT_EQ(text.size(), token.kind == SyntaxKind::ShellTildeEquals ? 7u : 1u);
+        break;
+    }
+    at_line_start = token.kind == SyntaxKind::Newline;
+  }
+}
+
+TEST(LexProperty, RandomCharactersTileAndKeepShapes) {
+  Draw draw(20240611);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string input = random_characters(draw, 64);
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::vector<Token> tokens = tokenize(input);
+    ASSERT_NO_FATAL_FAILURE(check_tiling(input, tokens));
+    ASSERT_NO_FATAL_FAILURE(check_shapes(tokens));
+  }
+}
+
+TEST(LexProperty, LanguageFragmentsTileAndKeepShapes) {
+  Draw draw(7);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string input = random_fragments(draw, 24);
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::vector<Token> tokens = tokenize(input);
+    ASSERT_NO_FATAL_FAILURE(check_tiling(input, tokens));
+    ASSERT_NO_FATAL_FAILURE(check_shapes(tokens));
+  }
+}
+
+// Arbitrary bytes are outside the server's contract but must still tile, in bounds.
+TEST(LexProperty, ArbitraryBytesTile) {
+  Draw draw(99);
+  for (int round = 0; round < 2000; ++round) {
+    std::string input(draw.below(48), '\0');
+    for (char& c : input) c = static_cast<char>(draw.below(256));
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_NO_FATAL_FAILURE(check_tiling(input, tokenize(input)));
+  }
+}
+
+}  // namespace
+}  // namespace quib
