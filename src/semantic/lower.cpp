@@ -1,0 +1,410 @@
+// Lowering: one walk over the document's items with the pending metadata list and the
+// placement flags, then the passes that need the whole file (inheritance, qualification,
+// symbols). Reads the tree only through the typed view.
+#include "semantic/lower.h"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "syntax/text_util.h"
+
+namespace quib {
+namespace {
+
+constexpr std::string_view kVersionFormat = "use `!version A.B`, for example `!version 0.1`";
+constexpr std::string_view kVariableFormat = "use `!var name = \"value\"`";
+
+bool is_ascii_letter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool is_ascii_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A version part: ASCII digits only, and "0" or no leading zero.
+bool is_version_part(std::string_view part) {
+  if (part.empty()) return false;
+  if (!std::all_of(part.begin(), part.end(), is_ascii_digit)) return false;
+  return part == "0" || part.front() != '0';
+}
+
+bool is_variable_name(std::string_view name) {
+  if (name.empty()) return false;
+  const auto is_start = [](char c) { return is_ascii_letter(c) || c == '_' || c == '-'; };
+  const auto is_continue = [&](char c) { return is_start(c) || is_ascii_digit(c); };
+  return is_start(name.front()) && std::all_of(name.begin() + 1, name.end(), is_continue);
+}
+
+class Lowering {
+ public:
+  explicit Lowering(const ParseResult& parse) : parse_(parse) {
+    model_.diagnostics = parse.diagnostics;
+  }
+
+  SemanticModel run() {
+    for (const SyntaxNode& item : parse_.document().items()) {
+      visit(item);
+      seen_item_ = true;
+    }
+    inherit_metadata();
+    qualify_dependencies();
+    build_symbols();
+    return std::move(model_);
+  }
+
+ private:
+  void visit(const SyntaxNode& item) {
+    switch (item.kind()) {
+      case SyntaxKind::Directive:
+        pending_.clear();
+        lower_directive(cast_item<Directive>(item));
+        break;
+      case SyntaxKind::Metadata:
+        pending_.push_back(cast_item<Metadata>(item));
+        break;
+      case SyntaxKind::GroupLine:
+        lower_group_line(cast_item<GroupLine>(item));
+        seen_task_or_group_ = true;
+        break;
+      case SyntaxKind::Task:
+        lower_task(cast_item<Task>(item));
+        seen_task_or_group_ = true;
+        break;
+      default:
+        // An ErrorItem: metadata does not attach across a failed item.
+        pending_.clear();
+        break;
+    }
+  }
+
+  template <typename View>
+  static View cast_item(const SyntaxNode& node) {
+    std::optional<View> view = View::cast(node);
+    QUIB_ASSERT(view.has_value(), "item node must cast to the view of its kind");
+    return *view;
+  }
+
+  void raise(Diagnostic diagnostic) { model_.diagnostics.push_back(std::move(diagnostic)); }
+
+  // ------------------------------------------------------------------------------------------
+  // Directives
+
+  void lower_directive(const Directive& directive) {
+    const TextRange range = directive.range();
+    const std::optional<DirectiveKind> kind = directive.kind();
+    if (seen_task_or_group_ && kind == DirectiveKind::Var) {
+      raise(Diagnostic::check("variable.directive-placement",
+                              "`!var` must be near the top of the file", range));
+    }
+    if (kind == DirectiveKind::Version) {
+      if (seen_version_) {
+        raise(Diagnostic::check("version.duplicate", "`!version` is used more than once", range));
+      } else if (seen_item_) {
+        raise(Diagnostic::check("version.not-first-declaration",
+                                "`!version` must come before all other declarations", range));
+      }
+      seen_version_ = true;
+    }
+    if (!kind) {
+      raise(Diagnostic::lowering_error("lower.invalid-directive", "invalid directive", range));
+      return;
+    }
+    const std::optional<std::string> arguments = directive.arguments();
+    switch (kind->tag()) {
+      case DirectiveKind::Version:
+        if (!arguments) {
+          raise(Diagnostic::lowering_error("version.invalid-format", kVersionFormat, range));
+        } else {
+          lower_version(directive.value_text().value_or(""), range);
+        }
+        break;
+      case DirectiveKind::Var:
+        if (!arguments) {
+          raise(Diagnostic::lowering_error("variable.non-literal", kVariableFormat, range));
+        } else {
+          lower_variable(*arguments, directive.variable_name_range().value_or(range), range);
+        }
+        break;
+      case DirectiveKind::Shell:
+        if (!arguments) {
+          raise(Diagnostic::lowering_error("lower.invalid-directive", "`!shell` needs a value",
+                                           range));
+        } else {
+          model_.directives.push_back({ShellDirective{*arguments}, range});
+        }
+        break;
+      default:
+        raise(Diagnostic::lowering_error("lower.invalid-directive",
+                                         "`!" + std::string(kind->word()) + "` is not supported",
+                                         range));
+        break;
+    }
+  }
+
+  void lower_version(std::string_view value, TextRange range) {
+    const size_t dot = value.find('.');
+    const std::string_view major = value.substr(0, dot);
+    const std::string_view minor =
+        dot == std::string_view::npos ? std::string_view() : value.substr(dot + 1);
+    if (dot == std::string_view::npos || !is_version_part(major) || !is_version_part(minor)) {
+      raise(Diagnostic::version_error("version.invalid-format", kVersionFormat, range));
+      return;
+    }
+    LanguageVersion version;
+    const auto parse_part = [](std::string_view part, uint64_t& out) {
+      return std::from_chars(part.data(), part.data() + part.size(), out).ec == std::errc();
+    };
+    if (!parse_part(major, version.major) || !parse_part(minor, version.minor) ||
+        version.major == std::numeric_limits<uint64_t>::max()) {
+      raise(Diagnostic::version_error("version.range-overflow", "the version number is too large",
+                                      range));
+      return;
+    }
+    if (version.major == 0 && version.minor == 0) {
+      raise(Diagnostic::version_error(
+          "version.pre-0.1-unsupported",
+          "`!version 0.0` is not allowed\nhelp: use `!version 0.1` or remove this line", range));
+      return;
+    }
+    model_.directives.push_back({version, range});
+  }
+
+  // `arguments` is the directive's tokens after `var`, joined with single spaces.
+  void lower_variable(std::string_view arguments, TextRange name_range, TextRange range) {
+    const size_t equals = arguments.find('=');
+    if (equals == std::string_view::npos) {
+      raise(Diagnostic::lowering_error("variable.non-literal", kVariableFormat, range));
+      return;
+    }
+    const std::string_view name = trim_unicode_whitespace(arguments.substr(0, equals));
+    if (!is_variable_name(name)) {
+      raise(Diagnostic::lowering_error("variable.invalid-name", "variable name is invalid", range));
+      return;
+    }
+    const std::string_view value = trim_unicode_whitespace(arguments.substr(equals + 1));
+    if (value.size() < 2 || value.front() != '"' || value.back() != '"') {
+      raise(Diagnostic::lowering_error("variable.non-literal", "variable value must be a string",
+                                       range));
+      return;
+    }
+    model_.directives.push_back(
+        {VariableDecl{std::string(name), std::string(value.substr(1, value.size() - 2)), name_range,
+                      range},
+         range});
+  }
+
+  // ------------------------------------------------------------------------------------------
+  // Groups and metadata
+
+  void lower_group_line(const GroupLine& line) {
+    if (line.is_close()) {
+      if (!open_group_) {
+        raise(Diagnostic::check("namespace.close-without-open", "there is no group to close",
+                                line.range()));
+      } else {
+        model_.groups[*open_group_].close_range = line.range();
+        open_group_.reset();
+      }
+      pending_.clear();
+      return;
+    }
+    std::optional<std::string> name = line.name();
+    if (!name) {
+      raise(Diagnostic::check("namespace.empty-label", "group name cannot be empty", line.range()));
+      return;
+    }
+    GroupDecl group;
+    group.metadata = take_metadata(line.range().start);
+    group.name = std::move(*name);
+    group.summary = group.metadata.help;
+    group.range = line.range();
+    // Groups do not nest: a new opening line replaces the open group.
+    open_group_ = model_.groups.size();
+    model_.groups.push_back(std::move(group));
+  }
+
+  // The pending metadata as the block of the item starting at `item_start`, emptying the list.
+  // A blank line between the last metadata line and the item detaches the whole list.
+  MetadataBlock take_metadata(uint32_t item_start) {
+    MetadataBlock block;
+    if (!pending_.empty() && !separated_by_blank_line(pending_.back().range().end, item_start)) {
+      for (const Metadata& line : pending_) add_metadata_line(block, line);
+    }
+    pending_.clear();
+    return block;
+  }
+
+  // Whether the source between `from` and `to` (top-level trivia only) holds a blank line.
+  bool separated_by_blank_line(uint32_t from, uint32_t to) const {
+    std::string between;
+    const auto first = std::lower_bound(
+        parse_.tokens.begin(), parse_.tokens.end(), from,
+        [](const Token& token, uint32_t offset) { return token.range.start < offset; });
+    for (auto token = first; token != parse_.tokens.end() && token->range.start < to; ++token) {
+      between += token->text.view();
+    }
+    if (between.find_first_of("\r\n") == std::string::npos) return false;
+    // Lines end at "\n"; a final "\n" starts no further line; one trailing "\r" is dropped.
+    size_t start = 0;
+    while (start < between.size()) {
+      size_t end = between.find('\n', start);
+      if (end == std::string::npos) end = between.size();
+      std::string_view line = std::string_view(between).substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (trim_unicode_whitespace(line).empty()) return true;
+      start = end + 1;
+    }
+    return false;
+  }
+
+  static void append_text(std::optional<std::string>& text, std::string_view value) {
+    if (text) {
+      *text += '\n';
+      *text += value;
+    } else {
+      text = std::string(value);
+    }
+  }
+
+  static void add_metadata_line(MetadataBlock& block, const Metadata& line) {
+    const std::optional<MetadataField> field = line.field();
+    const std::optional<std::string> value = line.value();
+    if (!field || !value) return;
+    switch (field->tag()) {
+      case MetadataField::Help:
+        append_text(block.help, *value);
+        block.help_ranges.push_back(line.value_range().value_or(line.range()));
+        break;
+      case MetadataField::Desc:
+        append_text(block.desc, *value);
+        break;
+      case MetadataField::Pass:
+        append_text(block.pass, *value);
+        break;
+      case MetadataField::Fail:
+        append_text(block.fail, *value);
+        break;
+      default:
+        block.unknown_fields.emplace_back(field->word());
+        break;
+    }
+  }
+
+  // ------------------------------------------------------------------------------------------
+  // Tasks
+
+  void lower_task(const Task& task) {
+    const TextRange range = task.range();
+    MetadataBlock metadata = take_metadata(range.start);
+    const std::optional<TaskHeader> header = task.header();
+    TaskHeaderView view = task.header_view();
+    if (!header || !view.name) {
+      raise(Diagnostic::lowering_error("lower.invalid-task", "invalid task", range));
+      return;
+    }
+    TaskDecl decl;
+    decl.metadata = std::move(metadata);
+    decl.name = std::move(*view.name);
+    decl.name_range = view.name_range.value_or(range);
+    decl.range = range;
+    if (open_group_) decl.group = model_.groups[*open_group_].name;
+    if (view.shell)
+      decl.shell = ShellSetting{view.shell->shell, view.shell->mode, view.shell->range};
+    for (ParameterView& parameter : view.parameters) {
+      decl.parameters.push_back({std::move(parameter.name), std::move(parameter.default_value),
+                                 parameter.is_slice, parameter.name_range});
+    }
+    for (GuardView& guard : view.guards) {
+      decl.guards.push_back({guard.kind, std::move(guard.argument), guard.range});
+    }
+    for (DependencyView& dependency : view.dependencies) {
+      decl.dependencies.push_back({std::move(dependency.name), dependency.name_range,
+                                   dependency.range, std::move(dependency.arguments),
+                                   dependency.clause_index});
+    }
+    for (BodyLine& line : task.body_lines()) {
+      CommandLine command;
+      command.interpolations = scan_interpolations(line.text);
+      command.text = std::move(line.text);
+      command.range = line.range;
+      command.line_ranges = std::move(line.line_ranges);
+      command.marker_ranges = std::move(line.marker_ranges);
+      decl.commands.push_back(std::move(command));
+    }
+    // A guarded header may stand without commands; otherwise a `:` promises a body.
+    if (view.body_marker_range && header->guards().empty() && decl.commands.empty()) {
+      raise(Diagnostic::check("semantic.empty-task-body",
+                              "task body is empty; add a command or remove ':'",
+                              *view.body_marker_range));
+    }
+    model_.tasks.push_back(std::move(decl));
+  }
+
+  // ------------------------------------------------------------------------------------------
+  // Whole-file passes
+
+  // Later definitions of a task take the texts they lack from its first definition.
+  void inherit_metadata() {
+    std::unordered_map<std::string, size_t> first_definition;
+    for (size_t i = 0; i < model_.tasks.size(); ++i) {
+      TaskDecl& task = model_.tasks[i];
+      const auto [first, inserted] = first_definition.try_emplace(task.qualified_name(), i);
+      if (!inserted) {
+        const MetadataBlock& origin = model_.tasks[first->second].metadata;
+        if (!task.metadata.help) task.metadata.help = origin.help;
+        if (!task.metadata.desc) task.metadata.desc = origin.desc;
+        if (!task.metadata.pass) task.metadata.pass = origin.pass;
+        if (!task.metadata.fail) task.metadata.fail = origin.fail;
+      }
+      task.summary = task.metadata.help;
+    }
+  }
+
+  // Inside a group, an unqualified dependency on a sibling task names that sibling.
+  void qualify_dependencies() {
+    std::unordered_map<std::string, std::unordered_set<std::string>> group_tasks;
+    for (const TaskDecl& task : model_.tasks) {
+      if (task.group) group_tasks[*task.group].insert(task.name);
+    }
+    for (TaskDecl& task : model_.tasks) {
+      if (!task.group) continue;
+      const std::unordered_set<std::string>& siblings = group_tasks[*task.group];
+      for (DependencyDecl& dependency : task.dependencies) {
+        if (dependency.name.find('.') == std::string::npos && siblings.contains(dependency.name)) {
+          dependency.name = *task.group + "." + dependency.name;
+        }
+      }
+    }
+  }
+
+  void build_symbols() {
+    for (const GroupDecl& group : model_.groups) {
+      model_.group_symbols.push_back({group.name, group.range});
+    }
+    for (const TaskDecl& task : model_.tasks) {
+      model_.task_symbols.push_back({task.qualified_name(), task.range});
+    }
+  }
+
+  const ParseResult& parse_;
+  SemanticModel model_;
+  // Metadata lines not yet attached to a task or group.
+  std::vector<Metadata> pending_;
+  // Index into model_.groups of the open group. Invariant: when set, it is the last group.
+  std::optional<size_t> open_group_;
+  bool seen_version_ = false;
+  bool seen_task_or_group_ = false;
+  bool seen_item_ = false;
+};
+
+}  // namespace
+
+SemanticModel lower(const ParseResult& parse) {
+  return Lowering(parse).run();
+}
+
+}  // namespace quib

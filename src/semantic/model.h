@@ -1,0 +1,179 @@
+// The document model: the directives, groups and tasks of one file as plain records with
+// resolved names. Built by `analyze`; holds no tree handles, so it outlives the tree it came from.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "semantic/interpolation.h"
+#include "syntax/ast_view.h"
+#include "syntax/diagnostic.h"
+#include "syntax/text_range.h"
+
+namespace quib {
+
+// Every range below is a TextRange in byte offsets of the whole document unless its comment
+// says otherwise.
+
+// `!version major.minor`.
+struct LanguageVersion {
+  uint64_t major = 0;
+  uint64_t minor = 0;
+};
+
+// `!shell word`: the word as written; the checks turn it into a ShellKind.
+struct ShellDirective {
+  std::string word;
+};
+
+// `!var name = "value"`.
+struct VariableDecl {
+  std::string name;
+  std::string value;     // between the quotes, backslashes untouched
+  TextRange name_range;  // the written name; the directive line when the view gives none
+  TextRange range;       // the directive line
+};
+
+// One directive that lowered cleanly; directives with errors are not recorded.
+struct DirectiveDecl {
+  std::variant<LanguageVersion, ShellDirective, VariableDecl> form;
+  TextRange range;  // the whole directive line node
+
+  const LanguageVersion* version() const { return std::get_if<LanguageVersion>(&form); }
+  const ShellDirective* shell() const { return std::get_if<ShellDirective>(&form); }
+  const VariableDecl* variable() const { return std::get_if<VariableDecl>(&form); }
+};
+
+// The metadata lines attached to one task or group. Each text is the values of all lines of
+// that key joined with "\n", absent when there was no such line.
+struct MetadataBlock {
+  std::optional<std::string> help;  // short summary
+  std::optional<std::string> desc;  // extra help details
+  std::optional<std::string> pass;  // shown when a task succeeds
+  std::optional<std::string> fail;  // shown when a task fails
+  // The value of every `[help]` line of this block, in order (the whole line when its value
+  // has no range). Never inherited, unlike the texts.
+  std::vector<TextRange> help_ranges;
+  // Keys other than help/desc/pass/fail as written, in order, duplicates kept.
+  std::vector<std::string> unknown_fields;
+
+  size_t help_count() const { return help_ranges.size(); }
+};
+
+// The `shell=` / `shell~=` clause of a task header.
+struct ShellSetting {
+  ShellKind shell;
+  ShellMode mode;
+  TextRange range;  // the clause, first to last non-space token
+};
+
+struct ParamDecl {
+  std::string name;
+  std::optional<std::string> default_value;  // unquoted, not unescaped
+  bool variadic = false;                     // written `rest..`; captures the remaining arguments
+  TextRange range;                           // the parameter's name
+};
+
+struct GuardDecl {
+  GuardKind kind;        // os/arch/env/has, or the unknown name as written
+  std::string argument;  // without quotes
+  TextRange range;       // the whole guard clause
+};
+
+struct DependencyDecl {
+  // The target as written, or "{group}.{name}" when it names a sibling task of the same group.
+  std::string name;
+  TextRange name_range;  // the name as written
+  TextRange range;       // the whole entry, arguments included
+  std::vector<DependencyArgument> arguments;
+  // Entries of one parenthesised parallel clause share the index.
+  uint32_t clause_index = 0;
+};
+
+// One command of a task body: a single line or a block of consecutive `| ` lines.
+struct CommandLine {
+  // Single line: exactly the document bytes at `range`. Block: each line's content after its
+  // `|` and one blank, each followed by "\n".
+  std::string text;
+  TextRange range;
+  // Block only: each source line (indentation included, terminator excluded) and the one-byte
+  // range of its `|`. Empty for a single line.
+  std::vector<TextRange> line_ranges;
+  std::vector<TextRange> marker_ranges;
+  // References found in `text`. Their ranges are offsets into `text`, not the document;
+  // `to_document_range` maps them.
+  std::vector<Interpolation> interpolations;
+
+  bool is_block() const { return !marker_ranges.empty(); }
+};
+
+// Maps offsets in a command's `text` to document offsets. For a single line that is a shift by
+// the start of `range`; in a block each offset lands on the same content byte of its own source
+// line, and the "\n" that ends a line's content maps to that line's end.
+// Invariant: results lie inside the command's `range`.
+class CommandOffsetMap {
+ public:
+  explicit CommandOffsetMap(const CommandLine& command);
+
+  uint32_t to_document(uint32_t text_offset) const;
+  TextRange to_document(TextRange text_range) const;
+
+ private:
+  // One block line: where its content starts in the joined text and in the document.
+  struct Segment {
+    uint32_t text_start;
+    uint32_t document_start;
+    uint32_t length;
+  };
+  TextRange command_range_;
+  std::vector<Segment> segments_;  // empty for a single line
+};
+
+struct GroupDecl {
+  MetadataBlock metadata;
+  std::string name;
+  std::optional<std::string> summary;    // a copy of metadata.help
+  TextRange range;                       // the opening `group name {` line
+  std::optional<TextRange> close_range;  // the `}` line that closed it
+};
+
+struct TaskDecl {
+  MetadataBlock metadata;  // after inheritance from the first definition of the same name
+  std::vector<ParamDecl> parameters;
+  std::vector<GuardDecl> guards;
+  std::vector<DependencyDecl> dependencies;
+  std::vector<CommandLine> commands;
+  std::optional<ShellSetting> shell;
+  std::string name;                    // the name token's text
+  TextRange name_range;                // the name token
+  std::optional<std::string> group;    // the group open when the task appeared
+  TextRange range;                     // the whole task node, header and body
+  std::optional<std::string> summary;  // a copy of metadata.help after inheritance
+
+  // "{group}.{name}" inside a group, else the name.
+  std::string qualified_name() const;
+  // The display signature "name(a, b=\"x\", rest..)": the plain name, parameters joined by
+  // ", ", parentheses always written; defaults are quoted as stored, without escaping.
+  std::string task_signature() const;
+};
+
+struct SymbolEntry {
+  std::string name;
+  TextRange range;
+};
+
+struct SemanticModel {
+  std::vector<DirectiveDecl> directives;   // document order
+  std::vector<GroupDecl> groups;           // order of their opening lines
+  std::vector<TaskDecl> tasks;             // document order
+  std::vector<SymbolEntry> group_symbols;  // one per group: name and opening line
+  std::vector<SymbolEntry> task_symbols;   // one per task: qualified name and task range
+  // Parse diagnostics, then lowering diagnostics in raise order, then check diagnostics in
+  // check order. Never sorted.
+  std::vector<Diagnostic> diagnostics;
+};
+
+}  // namespace quib

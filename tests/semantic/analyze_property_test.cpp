@@ -1,0 +1,85 @@
+// Properties of `analyze` over generated documents: it never crashes, every range it reports or
+// stores lies inside the document on character boundaries, and command texts match the
+// document bytes they were copied from.
+#include <gtest/gtest.h>
+
+#include "semantic/analyze.h"
+#include "support/fragments.h"
+#include "syntax/parse.h"
+
+namespace quib {
+namespace {
+
+bool on_boundary(std::string_view text, uint32_t offset) {
+  return offset == text.size() || (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80;
+}
+
+void expect_range(std::string_view text, TextRange range, std::string_view what) {
+  EXPECT_LE(range.end, text.size()) << what;
+  if (range.end > text.size()) return;
+  EXPECT_TRUE(on_boundary(text, range.start)) << what << " starts inside a character";
+  EXPECT_TRUE(on_boundary(text, range.end)) << what << " ends inside a character";
+}
+
+void expect_model_ranges(std::string_view text, const SemanticModel& model) {
+  for (const Diagnostic& d : model.diagnostics) expect_range(text, d.range, d.code);
+  for (const DirectiveDecl& directive : model.directives) {
+    expect_range(text, directive.range, "directive");
+    if (const VariableDecl* variable = directive.variable()) {
+      expect_range(text, variable->name_range, "variable name");
+    }
+  }
+  for (const GroupDecl& group : model.groups) {
+    expect_range(text, group.range, "group");
+    if (group.close_range) expect_range(text, *group.close_range, "group close");
+  }
+  for (const TaskDecl& task : model.tasks) {
+    expect_range(text, task.range, "task");
+    expect_range(text, task.name_range, "task name");
+    for (TextRange r : task.metadata.help_ranges) expect_range(text, r, "help value");
+    for (const ParamDecl& p : task.parameters) expect_range(text, p.range, "parameter");
+    for (const GuardDecl& g : task.guards) expect_range(text, g.range, "guard");
+    for (const DependencyDecl& d : task.dependencies) {
+      expect_range(text, d.range, "dependency");
+      expect_range(text, d.name_range, "dependency name");
+      for (const DependencyArgument& a : d.arguments) expect_range(text, a.range, "argument");
+    }
+    if (task.shell) expect_range(text, task.shell->range, "shell clause");
+    for (const CommandLine& command : task.commands) {
+      expect_range(text, command.range, "command");
+      const CommandOffsetMap map(command);
+      for (const Interpolation& reference : command.interpolations) {
+        const TextRange mapped = map.to_document(reference.range);
+        expect_range(text, mapped, "interpolation");
+        EXPECT_LE(command.range.start, mapped.start);
+        EXPECT_LE(mapped.end, command.range.end);
+      }
+      // The mapping must agree with the bytes the command text was copied from.
+      for (uint32_t i = 0; i < command.text.size(); ++i) {
+        if (command.is_block() && command.text[i] == '\n') continue;
+        const uint32_t at = map.to_document(i);
+        ASSERT_LT(at, text.size());
+        ASSERT_EQ(text[at], command.text[i]) << "command text offset " << i;
+      }
+    }
+  }
+}
+
+TEST(AnalyzeProperty, GeneratedDocumentsStayInBounds) {
+  for (uint32_t seed = 1; seed <= 400; ++seed) {
+    testing_support::Draw draw(seed);
+    const std::string text = testing_support::random_document(draw, 1 + draw.below(60));
+    SCOPED_TRACE(testing::Message() << "seed " << seed << "\n" << text);
+    const ParseResult parsed = parse(text);
+    const SemanticModel model = analyze(parsed);
+    ASSERT_GE(model.diagnostics.size(), parsed.diagnostics.size());
+    for (size_t i = 0; i < parsed.diagnostics.size(); ++i) {
+      EXPECT_EQ(model.diagnostics[i].code, parsed.diagnostics[i].code);
+    }
+    expect_model_ranges(text, model);
+    if (HasFailure()) return;
+  }
+}
+
+}  // namespace
+}  // namespace quib
