@@ -243,8 +243,8 @@ class Lowering {
     std::string between;
     const auto first = std::lower_bound(
         parse_.tokens.begin(), parse_.tokens.end(), from,
-        [](const Token& token, uint32_t offset) { return token.range.start < offset; });
-    for (auto token = first; token != parse_.tokens.end() && token->range.start < to; ++token) {
+        [](const Token& token, uint32_t offset) { return token.start < offset; });
+    for (auto token = first; token != parse_.tokens.end() && token->start < to; ++token) {
       between += token->text.view();
     }
     if (between.find_first_of("\r\n") == std::string::npos) return false;
