@@ -1,4 +1,4 @@
-// The LanguageServer's method table and its handlers. No JSON here: params arrive decoded
+// The LanguageServer's method table and its lifecycle handlers. No JSON here: params arrive decoded
 // and results leave as protocol types.
 #include "lsp/protocol.h"
 
@@ -52,44 +52,6 @@ void LanguageServer::on_initialized(const NoParams&) {
 
 std::nullptr_t LanguageServer::on_shutdown(const NoParams&) {
   return nullptr;
-}
-
-// FIXME(documents): the document handlers store nothing and publish nothing until the
-// document store exists; every request below answers its empty result until then.
-void LanguageServer::on_did_open(const DidOpenTextDocumentParams&) {}
-
-void LanguageServer::on_did_change(const DidChangeTextDocumentParams&) {}
-
-void LanguageServer::on_did_close(const DidCloseTextDocumentParams&) {}
-
-std::optional<Hover> LanguageServer::on_hover(const HoverParams&) {
-  return std::nullopt;
-}
-
-std::optional<std::vector<CompletionItem>> LanguageServer::on_completion(const CompletionParams&) {
-  return std::nullopt;
-}
-
-std::vector<SymbolInformation> LanguageServer::on_document_symbol(const DocumentSymbolParams&) {
-  return {};
-}
-
-std::vector<FoldingRange> LanguageServer::on_folding_range(const FoldingRangeParams&) {
-  return {};
-}
-
-std::optional<std::vector<TextEdit>> LanguageServer::on_formatting(
-    const DocumentFormattingParams&) {
-  return std::nullopt;
-}
-
-std::optional<std::vector<TextEdit>> LanguageServer::on_range_formatting(
-    const DocumentRangeFormattingParams&) {
-  return std::nullopt;
-}
-
-std::optional<SemanticTokens> LanguageServer::on_semantic_tokens_full(const SemanticTokensParams&) {
-  return std::nullopt;
 }
 
 }  // namespace quib::lsp

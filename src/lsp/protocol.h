@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lsp/client.h"
+#include "lsp/document_store.h"
 #include "lsp/protocol_types.h"
 #include "lsp/transport_router.h"
 
@@ -22,7 +23,9 @@ inline constexpr const char* kSemanticTokenTypes[] = {
 InitializeResult server_capabilities();
 
 // One per process. Request handlers may run on several worker threads at once; notification
-// handlers run one at a time, in arrival order.
+// handlers run one at a time, in arrival order. Each handler looks the document up, calls a
+// pure function of the snapshot, and converts the answer; the handlers are grouped by
+// feature in the protocol_*.cpp files.
 class LanguageServer {
  public:
   explicit LanguageServer(ClientHandle client) : client_(client) {}
@@ -39,6 +42,8 @@ class LanguageServer {
   void on_did_open(const DidOpenTextDocumentParams& params);
   void on_did_change(const DidChangeTextDocumentParams& params);
   void on_did_close(const DidCloseTextDocumentParams& params);
+  // Analyses the stored text and sends its diagnostics; an empty list when it is not stored.
+  void publish_diagnostics(const std::string& uri, std::optional<int32_t> version);
 
   std::optional<Hover> on_hover(const HoverParams& params);
   std::optional<std::vector<CompletionItem>> on_completion(const CompletionParams& params);
@@ -50,6 +55,7 @@ class LanguageServer {
   std::optional<SemanticTokens> on_semantic_tokens_full(const SemanticTokensParams& params);
 
   ClientHandle client_;
+  DocumentStore documents_;
 };
 
 }  // namespace quib::lsp
