@@ -229,10 +229,7 @@ std::optional<Tok> task_name_token(const GreenNode& node, uint32_t offset) {
 
 // The first child node of `kind`, as a red handle.
 std::optional<SyntaxNode> first_child_of(const SyntaxNode& node, K kind) {
-  for (SyntaxNode& child : node.children()) {
-    if (child.kind() == kind) return std::move(child);
-  }
-  return std::nullopt;
+  return node.first_child_of_kind(kind);
 }
 
 template <typename Wrapper>
