@@ -1,0 +1,685 @@
+// Accessors of the typed view. They read the green children of the wrapped node with offsets
+// computed on the way, so no red handles are allocated for the nodes inside a header; nothing
+// here reports a diagnostic or looks beyond the node it was asked about.
+#include "syntax/ast_view.h"
+
+#include "syntax/text_util.h"
+
+namespace quib {
+namespace {
+
+using K = SyntaxKind;
+
+// One token as the accessors see it: kind, text (a view into the green tree) and range.
+struct Tok {
+  K kind;
+  std::string_view text;
+  TextRange range;
+};
+
+using Toks = std::vector<Tok>;
+
+Tok make_tok(const GreenToken& token, uint32_t offset) {
+  return {token.kind(), token.text(), TextRange(offset, offset + token.text_len())};
+}
+
+// Whitespace, Newline and Indent are "space"; comments are not.
+bool is_space(K kind) {
+  return kind == K::Whitespace || kind == K::Newline || kind == K::Indent;
+}
+
+// Calls `visit(element, absolute_offset)` for every direct child of `node`.
+template <typename Visit>
+void for_each_child(const GreenNode& node, uint32_t offset, Visit&& visit) {
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenElement& child = node.child(i);
+    visit(child, offset);
+    offset += child.text_len();
+  }
+}
+
+// Every token of the subtree, in document order. Trees are at most a few levels deep.
+void collect_tokens(const GreenNode& node, uint32_t offset, Toks& out) {
+  for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
+    if (child.is_token()) {
+      out.push_back(make_tok(*child.as_token(), at));
+    } else {
+      collect_tokens(*child.as_node(), at, out);
+    }
+  });
+}
+
+Toks subtree_tokens(const GreenNode& node, uint32_t offset) {
+  Toks out;
+  collect_tokens(node, offset, out);
+  return out;
+}
+
+// The direct token children only.
+Toks child_tokens(const GreenNode& node, uint32_t offset) {
+  Toks out;
+  out.reserve(node.child_count());
+  for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
+    if (child.is_token()) out.push_back(make_tok(*child.as_token(), at));
+  });
+  return out;
+}
+
+Toks non_space(const Toks& tokens) {
+  Toks out;
+  for (const Tok& tok : tokens) {
+    if (!is_space(tok.kind)) out.push_back(tok);
+  }
+  return out;
+}
+
+std::string concat(const Tok* first, const Tok* last) {
+  std::string out;
+  for (const Tok* tok = first; tok != last; ++tok) out += tok->text;
+  return out;
+}
+
+TextRange cover(const Tok& first, const Tok& last) {
+  return TextRange(first.range.start, last.range.end);
+}
+
+const Tok* first_of(const Toks& tokens, K kind) {
+  for (const Tok& tok : tokens) {
+    if (tok.kind == kind) return &tok;
+  }
+  return nullptr;
+}
+
+std::string_view trim(std::string_view text) {
+  return trim_unicode_whitespace(text);
+}
+
+// ---- header clauses, on green nodes ----
+
+std::optional<ParameterView> parameter_view(const GreenNode& node, uint32_t offset) {
+  const Toks tokens = subtree_tokens(node, offset);
+  const Tok* name = nullptr;
+  for (const Tok& tok : tokens) {
+    if (tok.kind == K::Word || tok.kind == K::ShellKeyword) {
+      name = &tok;
+      break;
+    }
+  }
+  if (!name) return std::nullopt;
+
+  ParameterView view{std::string(name->text), name->range, std::nullopt, false,
+                     TextRange(offset, offset + node.text_len())};
+  if (const Tok* string = first_of(tokens, K::String)) {
+    if (auto value = unquote(string->text)) view.default_value = std::string(*value);
+  }
+  // `rest..` or `rest.. = "x"`: the part before the first `=` ends with "..".
+  const std::string text = concat(tokens.data(), tokens.data() + tokens.size());
+  const std::string_view before_equals = std::string_view(text).substr(0, text.find('='));
+  view.is_slice = trim(before_equals).ends_with("..");
+  return view;
+}
+
+void collect_parameters(const GreenNode& list, uint32_t offset, std::vector<ParameterView>& out) {
+  for_each_child(list, offset, [&](const GreenElement& child, uint32_t at) {
+    if (child.is_node() && child.kind() == K::Parameter) {
+      if (auto view = parameter_view(*child.as_node(), at)) out.push_back(std::move(*view));
+    }
+  });
+}
+
+std::optional<GuardView> guard_view(const GreenNode& node, uint32_t offset) {
+  const Toks tokens = subtree_tokens(node, offset);
+  const Tok* at = nullptr;
+  const Tok* name = nullptr;
+  for (const Tok& tok : tokens) {
+    // Only an `@` before the name starts the head; the parser puts it there in every valid
+    // guard, and taking a later one would make the head range run backwards.
+    if (tok.kind == K::At && !at) at = &tok;
+    if (tok.kind == K::Word) {
+      name = &tok;
+      break;
+    }
+  }
+  const Tok* string = first_of(tokens, K::String);
+  if (!name || !string) return std::nullopt;
+  const std::optional<std::string_view> argument = unquote(string->text);
+  if (!argument) return std::nullopt;
+  return GuardView{GuardKind::from_word(name->text), std::string(name->text),
+                   std::string(*argument),           TextRange(offset, offset + node.text_len()),
+                   cover(at ? *at : *name, *name),   string->range};
+}
+
+std::string clause_text(const GreenNode& node, uint32_t offset) {
+  const Toks tokens = child_tokens(node, offset);
+  std::string text = concat(tokens.data(), tokens.data() + tokens.size());
+  std::string_view rest = text;
+  if (rest.starts_with('&')) rest.remove_prefix(1);
+  return std::string(trim(rest));
+}
+
+// One part of a dependency clause, between top-level commas. A part with no token before its
+// `(` names nothing and gives no entry.
+void dependency_entry(const Tok* first, const Tok* last, uint32_t clause_index,
+                      std::vector<DependencyView>& out) {
+  const Tok* paren = first;
+  while (paren != last && paren->kind != K::LParen) ++paren;
+  if (paren == first) return;
+  DependencyView view{concat(first, paren),
+                      cover(*first, *(paren - 1)),
+                      cover(*first, *(last - 1)),
+                      {},
+                      clause_index};
+  for (const Tok* tok = first; tok != last; ++tok) {
+    if (tok->kind != K::String) continue;
+    if (auto text = unquote(tok->text)) view.arguments.push_back({std::string(*text), tok->range});
+  }
+  out.push_back(std::move(view));
+}
+
+void dependency_entries(const GreenNode& node, uint32_t offset, uint32_t clause_index,
+                        std::vector<DependencyView>& out) {
+  const Toks tokens = non_space(child_tokens(node, offset));
+  const Tok* first = tokens.data();
+  const Tok* last = tokens.data() + tokens.size();
+  if (first != last && first->kind == K::Ampersand) ++first;
+  // A parallel clause `& (a, b)`: its outer parentheses go.
+  if (last - first >= 2 && first->kind == K::LParen && (last - 1)->kind == K::RParen) {
+    ++first;
+    --last;
+  }
+  uint32_t depth = 0;
+  const Tok* part = first;
+  for (const Tok* tok = first; tok != last; ++tok) {
+    if (tok->kind == K::LParen) ++depth;
+    if (tok->kind == K::RParen && depth > 0) --depth;
+    if (tok->kind == K::Comma && depth == 0) {
+      if (part != tok) dependency_entry(part, tok, clause_index, out);
+      part = tok + 1;
+    }
+  }
+  if (part != last) dependency_entry(part, last, clause_index, out);
+}
+
+std::optional<ShellOverrideView> shell_view(const GreenNode& node, uint32_t offset) {
+  const Toks tokens = non_space(child_tokens(node, offset));
+  if (tokens.empty()) return std::nullopt;
+  ShellMode mode;
+  if (tokens.front().kind == K::ShellKeyword) {
+    mode = ShellMode::Required;
+  } else if (tokens.front().kind == K::ShellTildeEquals) {
+    mode = ShellMode::Preferred;
+  } else {
+    return std::nullopt;
+  }
+  const Tok* shell = nullptr;
+  for (const Tok& tok : tokens) {
+    if (tok.kind == K::Word) shell = &tok;
+  }
+  if (!shell) return std::nullopt;
+  return ShellOverrideView{mode, ShellKind::from_word(shell->text),
+                           cover(tokens.front(), tokens.back()), shell->range};
+}
+
+// The single token inside a TaskName node.
+std::optional<Tok> task_name_token(const GreenNode& node, uint32_t offset) {
+  const Toks tokens = child_tokens(node, offset);
+  if (tokens.empty()) return std::nullopt;
+  return tokens.front();
+}
+
+// The first child node of `kind`, as a red handle.
+std::optional<SyntaxNode> first_child_of(const SyntaxNode& node, K kind) {
+  for (SyntaxNode& child : node.children()) {
+    if (child.kind() == kind) return std::move(child);
+  }
+  return std::nullopt;
+}
+
+template <typename Wrapper>
+std::vector<Wrapper> children_as(const SyntaxNode& node) {
+  std::vector<Wrapper> out;
+  for (const SyntaxNode& child : node.children()) {
+    if (auto typed = Wrapper::cast(child)) out.push_back(std::move(*typed));
+  }
+  return out;
+}
+
+// ---- metadata ----
+
+struct MetadataParts {
+  std::string key;
+  std::string value;
+  TextRange key_range;
+  TextRange value_range;
+};
+
+std::optional<MetadataParts> metadata_parts(const SyntaxNode& node) {
+  const std::string text = node.text();
+  const std::string_view line = trim(text);
+  if (!line.starts_with('[')) return std::nullopt;
+  const size_t close = line.find(']');
+  if (close == std::string_view::npos || close == 1) return std::nullopt;
+  const std::string_view key = line.substr(1, close - 1);
+  for (char c : key) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '_';
+    if (!ok) return std::nullopt;
+  }
+  const std::string_view rest = line.substr(close + 1);
+  const std::string_view value = trim(rest);
+  const uint32_t base = node.text_range().start;
+  const auto at = [&](std::string_view part) {
+    return base + static_cast<uint32_t>(part.data() - text.data());
+  };
+  const uint32_t key_start = at(line);
+  // An empty value sits just after the `]`, wherever the trim left its view.
+  const uint32_t value_start = value.empty() ? at(rest) : at(value);
+  return MetadataParts{std::string(key), std::string(value),
+                       TextRange(key_start, key_start + static_cast<uint32_t>(key.size()) + 2),
+                       TextRange(value_start, value_start + static_cast<uint32_t>(value.size()))};
+}
+
+// ---- directives ----
+
+// The directive's tokens and the index of its name (the second non-space token).
+struct DirectiveParts {
+  Toks tokens;
+  std::optional<size_t> bang;
+  std::optional<size_t> name;
+};
+
+DirectiveParts directive_parts(const SyntaxNode& node) {
+  DirectiveParts parts{child_tokens(node.green(), node.text_range().start), {}, {}};
+  for (size_t i = 0; i < parts.tokens.size(); ++i) {
+    if (is_space(parts.tokens[i].kind)) continue;
+    if (!parts.bang) {
+      parts.bang = i;
+    } else {
+      parts.name = i;
+      break;
+    }
+  }
+  return parts;
+}
+
+// ---- body lines ----
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Groups consecutive block lines into one command while the body is split.
+class BodyCollector {
+ public:
+  explicit BodyCollector(std::vector<BodyLine>& out) : out_(out) {}
+
+  // `line` is [start, end) of `body` without its terminator, which ends at `terminator_end`.
+  void line(std::string_view body, uint32_t base, size_t start, size_t end, size_t terminator_end) {
+    size_t content = start;
+    while (content < end && is_blank(body[content])) ++content;
+    if (content == end || body[content] == '#') {
+      flush();
+      return;
+    }
+    const auto doc = [&](size_t at) { return base + static_cast<uint32_t>(at); };
+    const bool block = body[content] == '|' && (content + 1 == end || is_blank(body[content + 1]));
+    if (!block) {
+      flush();
+      out_.push_back({std::string(body.substr(content, end - content)),
+                      TextRange(doc(content), doc(end)),
+                      {},
+                      {}});
+      return;
+    }
+    if (!block_) block_ = BodyLine{{}, TextRange(doc(start), doc(start)), {}, {}};
+    const size_t after_marker = content + 1 < end ? content + 2 : content + 1;
+    block_->text.append(body.substr(after_marker, end - after_marker));
+    block_->text += '\n';
+    block_->range = TextRange(block_->range.start, doc(terminator_end));
+    block_->line_ranges.emplace_back(doc(start), doc(end));
+    block_->marker_ranges.emplace_back(doc(content), doc(content + 1));
+  }
+
+  void flush() {
+    if (block_) out_.push_back(std::move(*block_));
+    block_.reset();
+  }
+
+ private:
+  std::vector<BodyLine>& out_;
+  std::optional<BodyLine> block_;
+};
+
+// Splits `body` (starting at document offset `base`) at LF, CR LF and lone CR.
+std::vector<BodyLine> split_body(std::string_view body, uint32_t base) {
+  std::vector<BodyLine> out;
+  BodyCollector collector(out);
+  size_t start = 0;
+  while (start < body.size()) {
+    size_t end = start;
+    while (end < body.size() && body[end] != '\n' && body[end] != '\r') ++end;
+    size_t next = end;
+    if (next < body.size()) {
+      next += (body[next] == '\r' && next + 1 < body.size() && body[next + 1] == '\n') ? 2 : 1;
+    }
+    collector.line(body, base, start, end, next);
+    start = next;
+  }
+  collector.flush();
+  return out;
+}
+
+}  // namespace
+
+std::string_view name(ShellMode mode) {
+  return mode == ShellMode::Required ? "shell=" : "shell~=";
+}
+
+std::optional<std::string_view> unquote(std::string_view text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::nullopt;
+  return text.substr(1, text.size() - 2);
+}
+
+// ---- Directive ----
+
+std::optional<std::string> Directive::name() const {
+  const DirectiveParts parts = directive_parts(node_);
+  if (!parts.name) return std::nullopt;
+  return std::string(parts.tokens[*parts.name].text);
+}
+
+std::optional<TextRange> Directive::name_range() const {
+  const DirectiveParts parts = directive_parts(node_);
+  if (!parts.name) return std::nullopt;
+  return parts.tokens[*parts.name].range;
+}
+
+std::optional<DirectiveKind> Directive::kind() const {
+  const DirectiveParts parts = directive_parts(node_);
+  if (!parts.name) return std::nullopt;
+  return DirectiveKind::from_word(parts.tokens[*parts.name].text);
+}
+
+std::optional<std::string> Directive::value_text() const {
+  const DirectiveParts parts = directive_parts(node_);
+  if (!parts.bang) return std::nullopt;
+  size_t i = *parts.bang + 1;
+  if (parts.name && parts.tokens[*parts.name].kind == K::Word) i = *parts.name + 1;
+  std::string text;
+  for (; i < parts.tokens.size() && parts.tokens[i].kind != K::Newline; ++i) {
+    text += parts.tokens[i].text;
+  }
+  const std::string_view value = trim(text);
+  if (value.empty()) return std::nullopt;
+  return std::string(value);
+}
+
+std::optional<std::string> Directive::arguments() const {
+  const DirectiveParts parts = directive_parts(node_);
+  if (!parts.name) return std::nullopt;
+  std::string text;
+  for (size_t i = *parts.name + 1; i < parts.tokens.size(); ++i) {
+    if (is_space(parts.tokens[i].kind)) continue;
+    if (!text.empty()) text += ' ';
+    text += parts.tokens[i].text;
+  }
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+std::optional<TextRange> Directive::variable_name_range() const {
+  const DirectiveParts parts = directive_parts(node_);
+  if (!parts.name) return std::nullopt;
+  std::optional<TextRange> range;
+  for (size_t i = *parts.name + 1; i < parts.tokens.size(); ++i) {
+    const Tok& tok = parts.tokens[i];
+    if (tok.kind == K::Equals) break;
+    if (is_space(tok.kind)) continue;
+    range = TextRange(range ? range->start : tok.range.start, tok.range.end);
+  }
+  return range;
+}
+
+// ---- Metadata ----
+
+std::optional<MetadataField> Metadata::field() const {
+  auto parts = metadata_parts(node_);
+  if (!parts) return std::nullopt;
+  return MetadataField::from_word(parts->key);
+}
+
+std::optional<std::string> Metadata::key() const {
+  auto parts = metadata_parts(node_);
+  if (!parts) return std::nullopt;
+  return std::move(parts->key);
+}
+
+std::optional<std::string> Metadata::value() const {
+  auto parts = metadata_parts(node_);
+  if (!parts) return std::nullopt;
+  return std::move(parts->value);
+}
+
+std::optional<TextRange> Metadata::key_range() const {
+  auto parts = metadata_parts(node_);
+  if (!parts) return std::nullopt;
+  return parts->key_range;
+}
+
+std::optional<TextRange> Metadata::value_range() const {
+  auto parts = metadata_parts(node_);
+  if (!parts) return std::nullopt;
+  return parts->value_range;
+}
+
+// ---- GroupLine ----
+
+bool GroupLine::is_close() const {
+  return trim(node_.text()) == "}";
+}
+
+std::optional<std::string> GroupLine::name() const {
+  const Toks tokens = child_tokens(node_.green(), range().start);
+  if (const Tok* word = first_of(tokens, K::Word)) return std::string(word->text);
+  return std::nullopt;
+}
+
+std::optional<TextRange> GroupLine::name_range() const {
+  const Toks tokens = child_tokens(node_.green(), range().start);
+  if (const Tok* word = first_of(tokens, K::Word)) return word->range;
+  return std::nullopt;
+}
+
+// ---- TaskName, Parameter, ParameterList, Guard, Dependency, ShellOverride ----
+
+std::optional<std::string> TaskName::text() const {
+  if (auto token = task_name_token(node_.green(), range().start)) return std::string(token->text);
+  return std::nullopt;
+}
+
+std::optional<TextRange> TaskName::token_range() const {
+  if (auto token = task_name_token(node_.green(), range().start)) return token->range;
+  return std::nullopt;
+}
+
+std::optional<ParameterView> Parameter::view() const {
+  return parameter_view(node_.green(), range().start);
+}
+
+std::vector<Parameter> ParameterList::parameters() const {
+  return children_as<Parameter>(node_);
+}
+
+std::vector<ParameterView> ParameterList::views() const {
+  std::vector<ParameterView> out;
+  collect_parameters(node_.green(), range().start, out);
+  return out;
+}
+
+std::optional<GuardView> Guard::view() const {
+  return guard_view(node_.green(), range().start);
+}
+
+std::vector<DependencyView> Dependency::entries(uint32_t clause_index) const {
+  std::vector<DependencyView> out;
+  dependency_entries(node_.green(), range().start, clause_index, out);
+  return out;
+}
+
+std::string Dependency::clause_text() const {
+  return quib::clause_text(node_.green(), range().start);
+}
+
+std::optional<ShellOverrideView> ShellOverride::view() const {
+  return shell_view(node_.green(), range().start);
+}
+
+// ---- TaskHeader ----
+
+std::optional<TaskName> TaskHeader::task_name() const {
+  if (auto child = first_child_of(node_, K::TaskName)) return TaskName::cast(*child);
+  return std::nullopt;
+}
+
+std::optional<ParameterList> TaskHeader::parameter_list() const {
+  if (auto child = first_child_of(node_, K::ParameterList)) return ParameterList::cast(*child);
+  return std::nullopt;
+}
+
+std::optional<ShellOverride> TaskHeader::shell_override() const {
+  if (auto child = first_child_of(node_, K::ShellOverride)) return ShellOverride::cast(*child);
+  return std::nullopt;
+}
+
+std::vector<Guard> TaskHeader::guards() const {
+  return children_as<Guard>(node_);
+}
+
+std::vector<Dependency> TaskHeader::dependencies() const {
+  return children_as<Dependency>(node_);
+}
+
+std::optional<TextRange> TaskHeader::body_marker_range() const {
+  std::optional<TextRange> range;
+  for_each_child(node_.green(), node_.text_range().start,
+                 [&](const GreenElement& child, uint32_t at) {
+                   if (!range && child.is_node() && child.kind() == K::BodyMarker) {
+                     range = TextRange(at, at + child.text_len());
+                   }
+                 });
+  return range;
+}
+
+TaskHeaderView TaskHeader::view() const {
+  TaskHeaderView view;
+  bool seen_parameters = false;
+  bool seen_shell = false;
+  uint32_t clause_index = 0;
+  for_each_child(node_.green(), node_.text_range().start,
+                 [&](const GreenElement& child, uint32_t at) {
+                   if (child.is_token()) return;
+                   const GreenNode& node = *child.as_node();
+                   switch (node.kind()) {
+                     case K::TaskName:
+                       if (!view.name) {
+                         if (auto token = task_name_token(node, at)) {
+                           view.name = std::string(token->text);
+                           view.name_range = token->range;
+                         }
+                       }
+                       break;
+                     case K::ParameterList:
+                       if (!seen_parameters) collect_parameters(node, at, view.parameters);
+                       seen_parameters = true;
+                       break;
+                     case K::Guard:
+                       if (auto guard = guard_view(node, at))
+                         view.guards.push_back(std::move(*guard));
+                       break;
+                     case K::Dependency: {
+                       dependency_entries(node, at, clause_index++, view.dependencies);
+                       std::string text = clause_text(node, at);
+                       if (view.dependency_summary) {
+                         *view.dependency_summary += " & ";
+                         *view.dependency_summary += text;
+                       } else {
+                         view.dependency_summary = std::move(text);
+                       }
+                       break;
+                     }
+                     case K::ShellOverride:
+                       if (!seen_shell) view.shell = shell_view(node, at);
+                       seen_shell = true;
+                       break;
+                     case K::BodyMarker:
+                       if (!view.body_marker_range)
+                         view.body_marker_range = TextRange(at, at + node.text_len());
+                       break;
+                     default:
+                       break;
+                   }
+                 });
+  return view;
+}
+
+// ---- Task ----
+
+std::optional<TaskHeader> Task::header() const {
+  if (auto child = first_child_of(node_, K::TaskHeader)) return TaskHeader::cast(*child);
+  return std::nullopt;
+}
+
+std::optional<std::string> Task::name() const {
+  if (auto header = this->header()) {
+    if (auto name = header->task_name()) return name->text();
+  }
+  return std::nullopt;
+}
+
+std::optional<TextRange> Task::name_range() const {
+  if (auto header = this->header()) {
+    if (auto name = header->task_name()) return name->token_range();
+  }
+  return std::nullopt;
+}
+
+TaskHeaderView Task::header_view() const {
+  if (auto header = this->header()) return header->view();
+  return {};
+}
+
+std::vector<BodyLine> Task::body_lines() const {
+  // The body is every token after the header; without a header, every token after the task's
+  // first line. Its text is copied once because tokens are stored apart.
+  const GreenNode& green = node_.green();
+  bool in_body = false;
+  bool has_header = false;
+  for (uint32_t i = 0; i < green.child_count(); ++i) {
+    if (green.child(i).kind() == K::TaskHeader) has_header = true;
+  }
+  std::string body;
+  std::optional<uint32_t> base;
+  const auto take = [&](const GreenNode& node, uint32_t offset, auto& self) -> void {
+    for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
+      if (child.is_node()) {
+        if (has_header && child.kind() == K::TaskHeader) {
+          in_body = true;
+        } else {
+          self(*child.as_node(), at, self);
+        }
+        return;
+      }
+      if (in_body) {
+        if (!base) base = at;
+        body += child.as_token()->text();
+      } else if (!has_header && child.kind() == K::Newline) {
+        in_body = true;
+      }
+    });
+  };
+  take(green, range().start, take);
+  if (!base) return {};
+  return split_body(body, *base);
+}
+
+}  // namespace quib
