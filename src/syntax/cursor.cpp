@@ -13,25 +13,40 @@ namespace {
 
 constexpr size_t kRawClassCount = static_cast<size_t>(RawClass::Error) + 1;
 
-// The kind of each raw class when context does not matter. Blank and Word are refined by the
-// cursor itself.
-constexpr std::array<SyntaxKind, kRawClassCount> kKindOfRaw = {
-    SyntaxKind::Bang,          SyntaxKind::Colon,        SyntaxKind::Question,
-    SyntaxKind::Ampersand,     SyntaxKind::Equals,       SyntaxKind::At,
-    SyntaxKind::LParen,        SyntaxKind::RParen,       SyntaxKind::LBracket,
-    SyntaxKind::RBracket,      SyntaxKind::LBrace,       SyntaxKind::RBrace,
-    SyntaxKind::Comma,         SyntaxKind::Word,         SyntaxKind::Whitespace,
-    SyntaxKind::Newline,       SyntaxKind::Comment,      SyntaxKind::String,
-    SyntaxKind::ByteOrderMark, SyntaxKind::ShellKeyword, SyntaxKind::ShellTildeEquals,
-    SyntaxKind::Unknown,
-};
-static_assert(kKindOfRaw[static_cast<size_t>(RawClass::Comma)] == SyntaxKind::Comma &&
-                  kKindOfRaw[static_cast<size_t>(RawClass::Error)] == SyntaxKind::Unknown,
+// The kind of each raw class, by whether the token starts a line: only a blank run differs
+// (Indent at a line start, Whitespace elsewhere). `group` is told apart by the cursor.
+constexpr std::array<std::array<SyntaxKind, kRawClassCount>, 2> kKindOfRaw = [] {
+  std::array<std::array<SyntaxKind, kRawClassCount>, 2> table{};
+  constexpr std::array<SyntaxKind, kRawClassCount> kinds = {
+      SyntaxKind::Bang,          SyntaxKind::Colon,        SyntaxKind::Question,
+      SyntaxKind::Ampersand,     SyntaxKind::Equals,       SyntaxKind::At,
+      SyntaxKind::LParen,        SyntaxKind::RParen,       SyntaxKind::LBracket,
+      SyntaxKind::RBracket,      SyntaxKind::LBrace,       SyntaxKind::RBrace,
+      SyntaxKind::Comma,         SyntaxKind::Word,         SyntaxKind::Whitespace,
+      SyntaxKind::Newline,       SyntaxKind::Comment,      SyntaxKind::String,
+      SyntaxKind::ByteOrderMark, SyntaxKind::ShellKeyword, SyntaxKind::ShellTildeEquals,
+      SyntaxKind::Unknown,
+  };
+  table[0] = kinds;
+  table[1] = kinds;
+  table[1][static_cast<size_t>(RawClass::Blank)] = SyntaxKind::Indent;
+  return table;
+}();
+static_assert(kKindOfRaw[0][static_cast<size_t>(RawClass::Comma)] == SyntaxKind::Comma &&
+                  kKindOfRaw[0][static_cast<size_t>(RawClass::Error)] == SyntaxKind::Unknown,
               "raw class to kind table must follow the RawClass order");
 
-// Generated documents and hand-written files average a little over four bytes per token;
-// reserving for that avoids nearly all regrowth without holding much more than needed.
-constexpr size_t kBytesPerTokenEstimate = 4;
+// Converts to SmallText on demand, so that emplace_back builds each token's text directly in
+// the vector instead of moving a temporary into it.
+struct TextSlice {
+  std::string_view text;
+  operator SmallText() const { return SmallText(text); }
+};
+
+// Quibfiles average about two and a half bytes per token (single spaces, punctuation and
+// one-character Unknown tokens are frequent), so reserving one token per two bytes makes
+// regrowth rare: moving half a list of tokens costs more than the unused tail.
+constexpr size_t kBytesPerTokenEstimate = 2;
 
 }  // namespace
 
@@ -46,14 +61,10 @@ std::vector<Token> tokenize(std::string_view text) {
   uint32_t offset = 0;
   while (offset < size) {
     const RawToken raw = lex(text, offset);
-    const std::string_view slice = text.substr(offset, raw.end - offset);
-    SyntaxKind kind = kKindOfRaw[static_cast<size_t>(raw.raw)];
-    if (raw.raw == RawClass::Blank && at_line_start) {
-      kind = SyntaxKind::Indent;
-    } else if (raw.raw == RawClass::Word && slice == "group") {
-      kind = SyntaxKind::GroupKeyword;
-    }
-    tokens.push_back(Token{kind, SmallText(slice), TextRange(offset, raw.end)});
+    const std::string_view slice(text.data() + offset, raw.end - offset);
+    SyntaxKind kind = kKindOfRaw[at_line_start][static_cast<size_t>(raw.raw)];
+    if (raw.raw == RawClass::Word && slice == "group") kind = SyntaxKind::GroupKeyword;
+    tokens.emplace_back(kind, TextSlice{slice}, TextRange(offset, raw.end));
     at_line_start = kind == SyntaxKind::Newline;
     offset = raw.end;
   }

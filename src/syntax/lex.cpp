@@ -4,6 +4,7 @@
 #include "syntax/lex.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "syntax/assert.h"
@@ -35,19 +36,20 @@ enum class Rule : uint8_t {
   WordStart,
   LetterS,
   ByteEF,
-  Other,  // one character (or one invalid byte) as Error
+  OtherAscii,  // one ASCII byte as Error
+  NonAscii,    // one UTF-8 character (or one ill-formed byte) as Error
 };
-constexpr uint8_t kLastPunctuation = static_cast<uint8_t>(Rule::Comma);
-static_assert(static_cast<uint8_t>(RawClass::Comma) == kLastPunctuation,
+static_assert(static_cast<uint8_t>(RawClass::Comma) == static_cast<uint8_t>(Rule::Comma),
               "punctuation rules must coincide with their raw classes");
 
 constexpr uint8_t kWordContinue = 1;
 constexpr uint8_t kCommentBody = 2;  // ASCII other than LF; non-ASCII is validated separately
 constexpr uint8_t kStringBody = 4;   // ASCII other than LF and the double quote
+constexpr uint8_t kBlank = 8;        // space and tab
 
 constexpr std::array<Rule, 256> make_rules() {
   std::array<Rule, 256> rules{};
-  for (Rule& r : rules) r = Rule::Other;
+  for (int c = 0; c < 256; ++c) rules[c] = c < 0x80 ? Rule::OtherAscii : Rule::NonAscii;
   constexpr std::string_view punctuation = "!:?&=@()[]{},";
   for (uint8_t i = 0; i < punctuation.size(); ++i) {
     rules[static_cast<uint8_t>(punctuation[i])] = static_cast<Rule>(i);
@@ -75,6 +77,7 @@ constexpr std::array<uint8_t, 256> make_flags() {
     const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                       c == '_' || c == '-';
     if (word) flags[c] |= kWordContinue;
+    if (c == ' ' || c == '\t') flags[c] |= kBlank;
   }
   return flags;
 }
@@ -84,6 +87,7 @@ constexpr std::array<uint8_t, 256> kFlags = make_flags();
 
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
+constexpr uint64_t kLowBits = ~kHighBits;
 
 uint64_t load8(const char* p) {
   uint64_t word;
@@ -91,14 +95,53 @@ uint64_t load8(const char* p) {
   return word;
 }
 
-// High bit set in exactly the bytes of `word` that are not zero (no carries cross bytes).
+// The SWAR helpers below return a mask with the high bit set in exactly the selected bytes.
+// No carry crosses a byte boundary, so the masks are exact, not just "some byte" tests.
+
+// Bytes of `word` that are not zero.
 constexpr uint64_t nonzero_bytes(uint64_t word) {
-  return (((word & ~kHighBits) + ~kHighBits) | word) & kHighBits;
+  return (((word & kLowBits) + kLowBits) | word) & kHighBits;
 }
-// Non-zero when some byte of `word` equals `byte` (a test, not an exact mask).
-constexpr uint64_t has_byte(uint64_t word, uint8_t byte) {
-  const uint64_t x = word ^ (kOnes * byte);
-  return (x - kOnes) & ~x & kHighBits;
+constexpr uint64_t bytes_equal(uint64_t word, uint8_t byte) {
+  return ~nonzero_bytes(word ^ (kOnes * byte)) & kHighBits;
+}
+// ASCII bytes of `word` within [low, high]; bytes with the high bit set are never selected.
+constexpr uint64_t bytes_in_range(uint64_t word, uint8_t low, uint8_t high) {
+  const uint64_t ascii = word & kLowBits;
+  const uint64_t at_least_low = ascii + kOnes * (0x80 - low);
+  const uint64_t above_high = ascii + kOnes * (0x7F - high);
+  return at_least_low & ~above_high & ~word & kHighBits;
+}
+constexpr uint64_t word_bytes(uint64_t word) {
+  return bytes_in_range(word | (kOnes * 0x20), 'a', 'z') | bytes_in_range(word, '0', '9') |
+         bytes_equal(word, '_') | bytes_equal(word, '-');
+}
+constexpr uint64_t blank_bytes(uint64_t word) {
+  return bytes_equal(word, ' ') | bytes_equal(word, '\t');
+}
+
+// Index of the first selected byte in memory order; `mask` must be non-zero.
+uint32_t first_byte(uint64_t mask) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<uint32_t>(std::countr_zero(mask)) / 8;
+  } else {
+    return static_cast<uint32_t>(std::countl_zero(mask)) / 8;
+  }
+}
+
+// Advances from `pos` over bytes whose flags contain `flag`: eight at a time while `stops`
+// selects none of them, then to the first selected byte or the first byte of a short tail
+// that lacks the flag. `stops(word)` must select every byte without `flag`.
+template <typename Stops>
+uint32_t scan_run(std::string_view text, uint32_t pos, uint8_t flag, Stops stops) {
+  const auto size = static_cast<uint32_t>(text.size());
+  while (size - pos >= 8) {
+    const uint64_t stop = stops(load8(text.data() + pos));
+    if (stop != 0) return pos + first_byte(stop);
+    pos += 8;
+  }
+  while (pos < size && (kFlags[static_cast<uint8_t>(text[pos])] & flag)) ++pos;
+  return pos;
 }
 
 // Length of the well-formed UTF-8 sequence at `pos` (1 to 4), or 0 when the bytes there do
@@ -133,26 +176,13 @@ uint32_t utf8_length(std::string_view text, uint32_t pos) {
 }
 
 uint32_t scan_word(std::string_view text, uint32_t pos) {
-  const auto size = static_cast<uint32_t>(text.size());
-  const auto flag = [&](uint32_t i) { return kFlags[static_cast<uint8_t>(text[i])]; };
-  while (size - pos >= 8 &&
-         (flag(pos) & flag(pos + 1) & flag(pos + 2) & flag(pos + 3) & flag(pos + 4) &
-          flag(pos + 5) & flag(pos + 6) & flag(pos + 7) & kWordContinue)) {
-    pos += 8;
-  }
-  while (pos < size && (flag(pos) & kWordContinue)) ++pos;
-  return pos;
+  return scan_run(text, pos, kWordContinue,
+                  [](uint64_t word) { return ~word_bytes(word) & kHighBits; });
 }
 
 uint32_t scan_blanks(std::string_view text, uint32_t pos) {
-  const auto size = static_cast<uint32_t>(text.size());
-  while (size - pos >= 8) {
-    const uint64_t word = load8(text.data() + pos);
-    if (nonzero_bytes(word ^ (kOnes * ' ')) & nonzero_bytes(word ^ (kOnes * '\t'))) break;
-    pos += 8;
-  }
-  while (pos < size && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-  return pos;
+  if (pos == text.size() || !(kFlags[static_cast<uint8_t>(text[pos])] & kBlank)) return pos;
+  return scan_run(text, pos, kBlank, [](uint64_t word) { return ~blank_bytes(word) & kHighBits; });
 }
 
 // End of a comment that starts at `pos` (the '#'): the next LF, the end of the text, or the
@@ -161,12 +191,8 @@ uint32_t scan_comment(std::string_view text, uint32_t pos) {
   const auto size = static_cast<uint32_t>(text.size());
   ++pos;
   while (pos < size) {
-    while (size - pos >= 8) {
-      const uint64_t word = load8(text.data() + pos);
-      if ((word & kHighBits) | has_byte(word, '\n')) break;
-      pos += 8;
-    }
-    while (pos < size && (kFlags[static_cast<uint8_t>(text[pos])] & kCommentBody)) ++pos;
+    pos = scan_run(text, pos, kCommentBody,
+                   [](uint64_t word) { return (word & kHighBits) | bytes_equal(word, '\n'); });
     if (pos == size || text[pos] == '\n') break;
     const uint32_t length = utf8_length(text, pos);
     if (length == 0) break;
@@ -184,12 +210,9 @@ RawToken scan_string(std::string_view text, uint32_t start) {
   uint32_t remembered = 0;  // end of the last complete string seen; 0 means none
   uint32_t pos = start + 1;
   while (pos < size) {
-    while (size - pos >= 8) {
-      const uint64_t word = load8(text.data() + pos);
-      if ((word & kHighBits) | has_byte(word, '\n') | has_byte(word, '"')) break;
-      pos += 8;
-    }
-    while (pos < size && (kFlags[static_cast<uint8_t>(text[pos])] & kStringBody)) ++pos;
+    pos = scan_run(text, pos, kStringBody, [](uint64_t word) {
+      return (word & kHighBits) | bytes_equal(word, '\n') | bytes_equal(word, '"');
+    });
     if (pos == size || text[pos] == '\n') break;
     if (text[pos] == '"') {
       // text[start] is the opening quote, so a backslash before pos is string content.
@@ -216,11 +239,26 @@ RawToken lex(std::string_view text, uint32_t start) {
   QUIB_ASSERT(start < text.size(), "lex needs at least one byte at its start offset");
   const auto size = static_cast<uint32_t>(text.size());
   const uint8_t first = static_cast<uint8_t>(text[start]);
+  // One dispatch per token: the punctuation cases share a body instead of a separate test.
   const Rule rule = kRules[first];
-  if (static_cast<uint8_t>(rule) <= kLastPunctuation) {
+  if (static_cast<uint8_t>(rule) <= static_cast<uint8_t>(Rule::Comma)) {
     return {static_cast<RawClass>(rule), start + 1};
   }
   switch (rule) {
+    case Rule::Bang:
+    case Rule::Colon:
+    case Rule::Question:
+    case Rule::Ampersand:
+    case Rule::Equals:
+    case Rule::At:
+    case Rule::LParen:
+    case Rule::RParen:
+    case Rule::LBracket:
+    case Rule::RBracket:
+    case Rule::LBrace:
+    case Rule::RBrace:
+    case Rule::Comma:
+      return {static_cast<RawClass>(rule), start + 1};
     case Rule::Blank:
       return {RawClass::Blank, scan_blanks(text, start + 1)};
     case Rule::LineFeed:
@@ -242,13 +280,15 @@ RawToken lex(std::string_view text, uint32_t start) {
       return {RawClass::Word, scan_word(text, start + 1)};
     case Rule::WordStart:
       return {RawClass::Word, scan_word(text, start + 1)};
+    case Rule::OtherAscii:
+      return {RawClass::Error, start + 1};
     case Rule::ByteEF:
       // U+FEFF counts as a byte order mark only as the very first character of the text.
       if (start == 0 && starts_with_at(text, 0, "\xEF\xBB\xBF")) {
         return {RawClass::ByteOrderMark, 3};
       }
       break;
-    default:
+    case Rule::NonAscii:
       break;
   }
   const uint32_t length = utf8_length(text, start);

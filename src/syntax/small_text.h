@@ -51,8 +51,32 @@ class SmallText {
   void assign(std::string_view text) {
     size_ = static_cast<uint32_t>(text.size());
     heap_ = size_ > kInlineCapacity;
-    char* dest = heap_ ? (ptr_ = new char[size_]) : inline_;
-    if (size_ != 0) std::memcpy(dest, text.data(), size_);
+    if (heap_) {
+      ptr_ = new char[size_];
+      std::memcpy(ptr_, text.data(), size_);
+    } else {
+      copy_short(inline_, text.data(), size_);
+    }
+  }
+  // Copies size <= kInlineCapacity bytes with at most two fixed-size overlapping moves, reading
+  // only [src, src + size): a libc call per token costs more than the copy itself.
+  static void copy_short(char* dest, const char* src, uint32_t size) {
+    if (size >= 8) {
+      if (size >= 16) {
+        std::memcpy(dest, src, 16);
+        std::memcpy(dest + size - 8, src + size - 8, 8);
+      } else {
+        std::memcpy(dest, src, 8);
+        std::memcpy(dest + size - 8, src + size - 8, 8);
+      }
+    } else if (size >= 4) {
+      std::memcpy(dest, src, 4);
+      std::memcpy(dest + size - 4, src + size - 4, 4);
+    } else if (size != 0) {
+      dest[0] = src[0];
+      dest[size / 2] = src[size / 2];
+      dest[size - 1] = src[size - 1];
+    }
   }
   void release() {
     if (heap_) delete[] ptr_;
