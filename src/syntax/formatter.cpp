@@ -72,6 +72,21 @@ uint32_t edit_start(std::string_view text, uint32_t node_start) {
   return node_start;
 }
 
+// The end of the node's last line that holds more than blanks, its line break included. A
+// task's node also holds the blank lines after its commands; they are no part of the
+// declaration, and replacing them would pull the next item up against it.
+uint32_t edit_end(std::string_view text, TextRange node) {
+  uint32_t end = node.end;
+  while (end > node.start && (text[end - 1] == ' ' || text[end - 1] == '\t' ||
+                              text[end - 1] == '\r' || text[end - 1] == '\n')) {
+    --end;
+  }
+  while (end < node.end && (text[end] == ' ' || text[end] == '\t')) ++end;
+  if (end < node.end && text[end] == '\r') ++end;
+  if (end < node.end && text[end] == '\n') ++end;
+  return end;
+}
+
 }  // namespace
 
 std::optional<std::string> format_document(std::string_view text) {
@@ -134,7 +149,8 @@ std::optional<DeclarationEdit> format_declaration(std::string_view text, TextRan
   std::string new_text = indent ? indent_block(layout.text) : layout.text;
   new_text += '\n';
   const TextRange node = touched->text_range();
-  return DeclarationEdit{TextRange(edit_start(text, node.start), node.end), std::move(new_text)};
+  return DeclarationEdit{TextRange(edit_start(text, node.start), edit_end(text, node)),
+                         std::move(new_text)};
 }
 
 }  // namespace quib
