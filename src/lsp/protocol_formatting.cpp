@@ -10,9 +10,8 @@ namespace quib::lsp {
 namespace {
 
 bool has_error(const std::vector<Diagnostic>& diagnostics) {
-  return std::any_of(diagnostics.begin(), diagnostics.end(), [](const Diagnostic& d) {
-    return d.severity == DiagnosticSeverity::Error;
-  });
+  return std::any_of(diagnostics.begin(), diagnostics.end(),
+                     [](const Diagnostic& d) { return d.severity == DiagnosticSeverity::Error; });
 }
 
 }  // namespace
@@ -39,8 +38,7 @@ std::optional<std::vector<TextEdit>> LanguageServer::on_range_formatting(
   if (start > end) return std::nullopt;
   std::optional<DeclarationEdit> edit = format_declaration(snapshot->text, TextRange(start, end));
   if (!edit) return std::nullopt;
-  const std::string_view replaced =
-      snapshot->text.substr(edit->range.start, edit->range.len());
+  const std::string_view replaced = snapshot->text.substr(edit->range.start, edit->range.len());
   if (edit->new_text == replaced) return std::vector<TextEdit>{};
   return std::vector<TextEdit>{{snapshot->lines.range_of(edit->range), std::move(edit->new_text)}};
 }

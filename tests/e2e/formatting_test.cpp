@@ -41,7 +41,7 @@ class FormattingTest : public ::testing::Test {
 TEST_F(FormattingTest, WholeDocumentIsOneEdit) {
   open("build:\n  make\n\n\n\ntest:\n  run");
   EXPECT_EQ(format(), json::parse(R"([{
-    "range": {"start": {"line": 0, "character": 0}, "end": {"line": 5, "character": 7}},
+    "range": {"start": {"line": 0, "character": 0}, "end": {"line": 6, "character": 5}},
     "newText": "build():\n    make\n\ntest():\n    run\n"}])"));
 }
 
