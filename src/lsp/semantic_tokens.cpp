@@ -78,14 +78,38 @@ void collect_group_line(const SyntaxNode& node, Tokens& out) {
   }
 }
 
+// The first TaskName, ParameterList and ShellOverride child of a header, found in one look at
+// its children.
+struct HeaderParts {
+  std::optional<SyntaxNode> name;
+  std::optional<SyntaxNode> parameters;
+  std::optional<SyntaxNode> shell;
+};
+
+HeaderParts header_parts(const TaskHeader& header) {
+  HeaderParts parts;
+  for (SyntaxNode& child : header.syntax().children()) {
+    std::optional<SyntaxNode>* slot = child.kind() == SyntaxKind::TaskName ? &parts.name
+                                      : child.kind() == SyntaxKind::ParameterList
+                                          ? &parts.parameters
+                                      : child.kind() == SyntaxKind::ShellOverride ? &parts.shell
+                                                                                  : nullptr;
+    if (slot && !*slot) *slot = std::move(child);
+  }
+  return parts;
+}
+
 void collect_task(const SyntaxNode& node, std::string_view text, Tokens& out) {
   const std::optional<Task> task = Task::cast(node);
   if (const std::optional<TaskHeader> header = task->header()) {
-    if (auto name = header->task_name()) {
-      if (auto range = name->token_range()) add(out, *range, SemanticTokenType::Task);
+    const HeaderParts parts = header_parts(*header);
+    if (parts.name) {
+      if (auto range = TaskName::cast(*parts.name)->token_range()) {
+        add(out, *range, SemanticTokenType::Task);
+      }
     }
-    if (auto list = header->parameter_list()) {
-      for (const SyntaxElement& child : list->syntax().children_with_tokens()) {
+    if (parts.parameters) {
+      for (const SyntaxElement& child : parts.parameters->children_with_tokens()) {
         if (child.kind() == SyntaxKind::LParen || child.kind() == SyntaxKind::RParen) {
           add(out, child.text_range(), SemanticTokenType::Delimiter);
         }
@@ -99,9 +123,9 @@ void collect_task(const SyntaxNode& node, std::string_view text, Tokens& out) {
     for (const DependencyView& dependency : view.dependencies) {
       add(out, dependency.name_range, SemanticTokenType::Dependency);
     }
-    if (auto clause = header->shell_override()) {
+    if (parts.shell) {
       std::optional<TextRange> span;
-      for (const SyntaxToken& token : clause->syntax().tokens()) {
+      for (const SyntaxToken& token : parts.shell->tokens()) {
         if (is_blank(token.kind())) continue;
         const TextRange range = token.text_range();
         span = span ? TextRange(span->start, range.end) : range;
