@@ -57,15 +57,6 @@ Range lines(uint32_t start_line, uint32_t start_col, uint32_t end_line, uint32_t
   return {{start_line, start_col}, {end_line, end_col}};
 }
 
-TEST(DocumentSymbols, GroupsFirstThenTasksWithTheirContainer) {
-  EXPECT_EQ(symbol_rows("group g {\nbuild:\n    echo\n}\ntest:\n    echo\n"),
-            (std::vector<SymbolRow>{
-                {"g", 3, lines(0, 0, 1, 0), std::nullopt},
-                {"build", 12, lines(1, 0, 3, 0), "g"},
-                {"test", 12, lines(4, 0, 6, 0), std::nullopt},
-            }));
-}
-
 TEST(DocumentSymbols, NeitherMergedNorDeduplicated) {
   EXPECT_EQ(symbol_rows("group g {\na:\n}\ngroup g {\na:\n}\na:\n"),
             (std::vector<SymbolRow>{
@@ -97,9 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
         FoldCase{"OneLineTask", "t:\n", {{0, 0, 0, 1}}},
         FoldCase{"TrailingSpacesAreNotFolded", "t:\n    echo hi   \n\n  \n", {{0, 0, 1, 10}}},
         FoldCase{"Utf16Columns", "t:\n    echo ¥ ↓ 😂  \n", {{0, 0, 1, 13}}},
-        FoldCase{"TaskThenBlockThenGroup",
-                 "group g {\nt:\n    | a\n    | b\n    | c\n}\n",
-                 {{1, 0, 4, 6}, {2, 0, 4, 6}, {0, 0, 5, 0}}},
         FoldCase{"UnclosedGroupEndsAtItsLastTask",
                  "group g {\na:\n    echo\nb:\n    make it  \n\n",
                  {{1, 0, 2, 7}, {3, 0, 4, 10}, {0, 0, 4, 10}}}),

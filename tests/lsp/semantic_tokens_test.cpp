@@ -151,15 +151,5 @@ TEST(SemanticTokens, ReferenceAcrossBlockLinesIsDropped) {
                {{0, 0, 1, "task"}, {1, 4, 1, "blockMarker"}, {2, 4, 1, "blockMarker"}});
 }
 
-TEST(SemanticTokens, EqualStartsKeepCollectionOrder) {
-  const std::vector<RawSemanticToken> tokens = collect_semantic_tokens(
-      DocumentSnapshot("file:///t", std::make_shared<const std::string>("build(a):\n"), 1)
-          .parse_result.root,
-      "build(a):\n");
-  ASSERT_EQ(tokens.size(), 4u);
-  EXPECT_EQ(tokens[1], (RawSemanticToken{5, 6, SemanticTokenType::Delimiter}));
-  EXPECT_EQ(tokens[3], (RawSemanticToken{7, 8, SemanticTokenType::Delimiter}));
-}
-
 }  // namespace
 }  // namespace quib::lsp
