@@ -1,8 +1,9 @@
-// Folding regions from the model. Linear in tasks plus groups: the tasks of each group are
-// found by walking both lists, which are in document order, side by side.
+// Folding regions from the model, linear in tasks plus groups.
 #include "semantic/folding.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
 
 namespace quib {
 
@@ -19,24 +20,21 @@ std::vector<FoldingRegion> folding_ranges(const SemanticModel& model) {
     }
   }
 
-  // A task belongs to the group occurrence whose opening line is the last one before it, when
-  // that group was still open (the task carries its name). Groups do not nest, so this is the
-  // only candidate, and matching by name alone would stretch an unclosed group over a later
-  // group of the same name.
-  size_t next_task = 0;
-  for (size_t i = 0; i < model.groups.size(); ++i) {
-    const GroupDecl& group = model.groups[i];
-    const uint32_t next_group_start =
-        i + 1 < model.groups.size() ? model.groups[i + 1].range.start : UINT32_MAX;
+  // An unclosed group folds to the last task of any group of the same name: a name opened
+  // again later is the same group continued.
+  std::unordered_map<std::string_view, uint32_t> last_task_end;
+  for (const TaskDecl& task : model.tasks) {
+    if (!task.group) continue;
+    uint32_t& end = last_task_end[*task.group];
+    end = std::max(end, task.range.end);
+  }
+  for (const GroupDecl& group : model.groups) {
     uint32_t end = group.range.end;
-    while (next_task < model.tasks.size() &&
-           model.tasks[next_task].range.start < next_group_start) {
-      const TaskDecl& task = model.tasks[next_task++];
-      if (task.range.start >= group.range.start && task.group == group.name) {
-        end = std::max(end, task.range.end);
-      }
+    if (group.close_range) {
+      end = group.close_range->end;
+    } else if (auto found = last_task_end.find(group.name); found != last_task_end.end()) {
+      end = std::max(end, found->second);
     }
-    if (group.close_range) end = group.close_range->end;
     regions.push_back({group.range.start, end, FoldingFamily::Group});
   }
   return regions;

@@ -65,10 +65,20 @@ TEST(Folding, UnclosedGroupEndsWithItsLastTask) {
 
 // Matching tasks to an open group by name alone would stretch the first `g` over `h` and the
 // second `g`; a group replaced by the next group line ends before it.
-TEST(Folding, UnclosedGroupStopsAtTheNextGroupLine) {
-  check_folds(
-      "[[group g {\n[[a:\n    echo\n]]]][[group h {\n]][[group g {\n[[b:\n    echo\n]]}\n]]",
-      {{kTask, 1}, {kTask, 4}, {kGroup, 0}, {kGroup, 2}, {kGroup, 3}});
+// A name opened again is the same group continued: an unclosed group folds to the last task
+// of that name anywhere, across the other group in between.
+TEST(Folding, UnclosedGroupReachesTasksOfTheSameNameLater) {
+  const std::string text = "group g {\na:\n    echo\ngroup h {\ngroup g {\nb:\n    echo\n}\n";
+  const auto at = [&](std::string_view part) { return static_cast<uint32_t>(text.find(part)); };
+  const uint32_t second_g = at("group g {\nb");
+  const uint32_t end_of_b = at("}\n");
+  const std::vector<FoldingRegion> regions = folding_ranges(analyze(parse(text)));
+  const std::vector<FoldingRegion> groups(regions.end() - 3, regions.end());
+  EXPECT_EQ(groups, (std::vector<FoldingRegion>{
+                        {0, end_of_b, kGroup},
+                        {at("group h"), at("group h") + 10, kGroup},
+                        {second_g, end_of_b + 2, kGroup},
+                    }));
 }
 
 }  // namespace
