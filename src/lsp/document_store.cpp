@@ -10,7 +10,7 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       text_owner(std::move(text)),
       text(*text_owner),
       version(version),
-      parse_result(parse(this->text)),
+      parse_result(parse(text_owner)),
       model(analyze(parse_result)),
       lines(this->text) {}
 
