@@ -3,19 +3,27 @@
 #include "lsp/completion.h"
 
 #include <array>
+#include <initializer_list>
 #include <optional>
 #include <unordered_set>
 
 #include "lsp/descriptions.h"
-#include "lsp/model_lookup.h"
 #include "lsp/version.h"
-#include "semantic/lower.h"
+#include "syntax/ast_view.h"
 #include "syntax/parse.h"
 
 namespace quib::lsp {
 namespace {
 
 using Candidates = std::vector<CompletionCandidate>;
+
+// Joins texts. Used instead of `"literal" + std::string`, which GCC 12 misreports under
+// -Wrestrict when optimising.
+std::string concat(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (std::string_view part : parts) out += part;
+  return out;
+}
 
 bool is_word_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
@@ -87,8 +95,8 @@ void add_directives(std::string_view word, TextRange replace, Candidates& out) {
   for (size_t i = 0; i < snippets.size(); ++i) {
     const DirectiveKind kind(static_cast<DirectiveKind::Tag>(i));
     if (!kind.word().starts_with(word)) continue;
-    out.push_back({"!" + std::string(kind.word()), std::string(*describe(kind)), snippets[i],
-                   replace, CandidateCategory::Directive});
+    out.push_back({concat({"!", kind.word()}), std::string(*describe(kind)), snippets[i], replace,
+                   CandidateCategory::Directive});
   }
 }
 
@@ -100,8 +108,8 @@ void add_guards(std::string_view word, TextRange replace, Candidates& out) {
     const GuardKind kind(static_cast<GuardKind::Tag>(i));
     if (!kind.word().starts_with(word)) continue;
     const std::string name(kind.word());
-    out.push_back({"@" + name, std::string(*describe(kind)),
-                   "@" + name + "(\"${1:" + std::string(kExamples[i]) + "}\")", replace,
+    out.push_back({concat({"@", name}), std::string(*describe(kind)),
+                   concat({"@", name, "(\"${1:", kExamples[i], "}\")"}), replace,
                    CandidateCategory::Guard});
   }
 }
@@ -112,7 +120,7 @@ void add_metadata(std::string_view word, TextRange replace, bool closed, Candida
   for (size_t i = 0; i < MetadataField::kWords.size(); ++i) {
     const MetadataField field(static_cast<MetadataField::Tag>(i));
     if (!field.word().starts_with(word)) continue;
-    const std::string label = "[" + std::string(field.word()) + "]";
+    const std::string label = concat({"[", field.word(), "]"});
     out.push_back({label, std::string(describe(field)), closed ? label : label + " ${1:text}",
                    replace, CandidateCategory::MetadataKey});
   }
@@ -137,15 +145,47 @@ std::optional<std::string> edited_task_name(std::string_view before_ampersand) {
   return std::string(name);
 }
 
+// A task or group name that a dependency can refer to.
+struct DeclaredTask {
+  std::string name;
+  std::optional<std::string> group;  // the group open when the task appeared
+  TextRange range;                   // the whole task
+};
+struct DeclaredNames {
+  std::vector<DeclaredTask> tasks;  // document order
+  std::vector<std::string> groups;  // order of their opening lines, repeats kept
+};
+
 // The document's tasks and groups as they stand without the cursor's line: that line is the
-// header being edited and would otherwise not parse, or would offer itself.
-SemanticModel model_without_line(std::string_view text, size_t line_start, size_t cursor) {
+// header being edited and would otherwise not parse, or swallow the lines below it. Only names
+// and group membership matter here, so the top-level items are read with lowering's rules for
+// them (a task needs a name; a labelled opening line opens a group, `}` closes it) instead of
+// lowering every task body.
+DeclaredNames names_without_line(std::string_view text, size_t line_start, size_t cursor) {
   const size_t line_end = text.find('\n', cursor);
   std::string rest;
   rest.reserve(text.size());
   rest.append(text.substr(0, line_start));
   if (line_end != std::string_view::npos) rest.append(text.substr(line_end + 1));
-  return lower(parse(rest));
+
+  const ParseResult parsed = parse(rest);
+  DeclaredNames names;
+  std::optional<std::string> group;
+  for (const SyntaxNode& item : parsed.document().items()) {
+    if (const std::optional<Task> task = Task::cast(item)) {
+      if (std::optional<std::string> name = task->name()) {
+        names.tasks.push_back({std::move(*name), group, task->range()});
+      }
+    } else if (const std::optional<GroupLine> line = GroupLine::cast(item)) {
+      if (line->is_close()) {
+        group.reset();
+      } else if (std::optional<std::string> name = line->name()) {
+        names.groups.push_back(*name);
+        group = std::move(name);
+      }
+    }
+  }
+  return names;
 }
 
 // Nothing when the cursor is not in a dependency clause; otherwise the (possibly empty) list of
@@ -170,15 +210,16 @@ std::optional<Candidates> dependency_candidates(std::string_view text, size_t li
   // A parallel list `(a, b` or arguments: nothing to complete as one name.
   if (!is_word(group) || !is_word(prefix)) return Candidates{};
 
-  const SemanticModel model = model_without_line(text, line_start, cursor);
+  const DeclaredNames names = names_without_line(text, line_start, cursor);
   // A task never depends on itself, in any of its definitions. When the header is not on this
   // line, it is the task that ends where this line was removed.
   std::optional<std::string> edited = edited_task_name(line.substr(0, ampersand));
   if (!edited && line_start > 0) {
-    const TaskDecl* task = task_containing(model, static_cast<uint32_t>(line_start - 1));
-    if (task) edited = task->name;
+    for (const DeclaredTask& task : names.tasks) {
+      if (task.range.contains(static_cast<uint32_t>(line_start - 1))) edited = task.name;
+    }
   }
-  const auto offered = [&](const TaskDecl& task) {
+  const auto offered = [&](const DeclaredTask& task) {
     return task.name.starts_with(prefix) && (!edited || task.name != *edited);
   };
 
@@ -189,23 +230,23 @@ std::optional<Candidates> dependency_candidates(std::string_view text, size_t li
   std::unordered_set<std::string_view> tasks_seen;
   if (dot != std::string_view::npos) {
     const std::string detail = "Task in group " + std::string(group) + ".";
-    for (const TaskDecl& task : model.tasks) {
+    for (const DeclaredTask& task : names.tasks) {
       if (task.group != group || !offered(task) || !tasks_seen.insert(task.name).second) continue;
       out.push_back({task.name, detail, task.name, replace, CandidateCategory::TaskDependency});
     }
     return out;
   }
   // Tasks inside groups are reached only through the dotted form.
-  for (const TaskDecl& task : model.tasks) {
+  for (const DeclaredTask& task : names.tasks) {
     if (task.group || !offered(task) || !tasks_seen.insert(task.name).second) continue;
     out.push_back(
         {task.name, "Task dependency.", task.name, replace, CandidateCategory::TaskDependency});
   }
   std::unordered_set<std::string_view> groups_seen;
-  for (const GroupDecl& declared : model.groups) {
-    if (!declared.name.starts_with(prefix) || !groups_seen.insert(declared.name).second) continue;
-    out.push_back({declared.name, "Group dependency.", declared.name, replace,
-                   CandidateCategory::GroupDependency});
+  for (const std::string& declared : names.groups) {
+    if (!declared.starts_with(prefix) || !groups_seen.insert(declared).second) continue;
+    out.push_back(
+        {declared, "Group dependency.", declared, replace, CandidateCategory::GroupDependency});
   }
   return out;
 }

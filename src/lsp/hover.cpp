@@ -3,11 +3,11 @@
 #include "lsp/hover.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
 #include "lsp/descriptions.h"
-#include "lsp/model_lookup.h"
 #include "semantic/model.h"
 #include "syntax/ast_view.h"
 #include "syntax/text_util.h"
@@ -47,6 +47,25 @@ std::optional<CursorPath> path_at(const SyntaxNode& root, uint32_t offset) {
   return path;
 }
 
+// Joins texts. Used instead of `"literal" + std::string`, which GCC 12 misreports under
+// -Wrestrict when optimising.
+std::string concat(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (std::string_view part : parts) out += part;
+  return out;
+}
+
+// The task whose range holds `offset`. Tasks are disjoint top-level items in document order,
+// so a binary search on their starts finds it.
+const TaskDecl* task_containing(const SemanticModel& model, uint32_t offset) {
+  auto after =
+      std::upper_bound(model.tasks.begin(), model.tasks.end(), offset,
+                       [](uint32_t at, const TaskDecl& task) { return at < task.range.start; });
+  if (after == model.tasks.begin()) return nullptr;
+  const TaskDecl& task = *(after - 1);
+  return task.range.contains(offset) ? &task : nullptr;
+}
+
 std::string in_backticks(std::string_view text) {
   std::string out = "`";
   out += text;
@@ -75,8 +94,8 @@ std::optional<HoverInfo> directive_hover(const SyntaxNode& item, std::string_vie
   const std::string_view value =
       trim_unicode_whitespace(text.substr(name.end, directive->range().end - name.end));
   if (!value.empty()) documentation += "\n\nCurrent value: " + in_backticks(value);
-  return HoverInfo{"directive", "!" + *directive->name(), std::move(documentation), std::nullopt,
-                   directive->range()};
+  return HoverInfo{"directive", concat({"!", *directive->name()}), std::move(documentation),
+                   std::nullopt, directive->range()};
 }
 
 std::optional<HoverInfo> metadata_hover(const SyntaxNode& item) {
@@ -88,7 +107,7 @@ std::optional<HoverInfo> metadata_hover(const SyntaxNode& item) {
   if (!field || !key || !value) return std::nullopt;
   std::string documentation(describe(*field));
   if (!value->empty()) documentation += "\n\nCurrent text: " + *value;
-  return HoverInfo{"metadata", "[" + *key + "]", std::move(documentation), std::nullopt,
+  return HoverInfo{"metadata", concat({"[", *key, "]"}), std::move(documentation), std::nullopt,
                    metadata->range()};
 }
 
@@ -177,7 +196,7 @@ std::optional<HoverInfo> guard_call_hover(const CursorPath& path, uint32_t offse
 
   const std::string guard_name(name->text());
   std::string documentation(*description);
-  std::string code = "@" + guard_name;
+  std::string code = concat({"@", guard_name});
   const std::optional<std::string_view> value = argument ? unquote(argument->text()) : std::nullopt;
   if (value) {
     code += "(\"" + std::string(*value) + "\")";
