@@ -2,6 +2,7 @@
 // dependency names after `&`, the `group` keyword, then the `!`, `@` and `[` markers.
 #include "lsp/completion.h"
 
+#include <algorithm>
 #include <array>
 #include <initializer_list>
 #include <optional>
