@@ -1,0 +1,72 @@
+// The canonical layout of one item (directive, metadata line, group line, task) and the text
+// operations it is built from. Knows nothing of blank lines between items or of group
+// indentation; the layout writer and the formatter entry points add those.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "syntax/syntax_node.h"
+
+namespace quib {
+
+// The kind of an item handed to the layout writer. `None` stands for the state before any item
+// was written.
+enum class LayoutItemKind : uint8_t {
+  Directive = 0,
+  Comment = 1,
+  Metadata = 2,
+  GroupOpen = 3,
+  GroupClose = 4,
+  Task = 5,
+  None = 255,
+};
+
+// One laid-out item. Invariant: `text` has no trailing line break and no group indentation;
+// it may span several lines, separated by "\n".
+struct ItemLayout {
+  LayoutItemKind kind;
+  std::string text;
+};
+
+// Why an item cannot be laid out. `message` is one of the fixed texts below; it ends the whole
+// formatting run and is never shown to the user.
+struct ItemError {
+  std::string_view message;
+};
+
+inline constexpr std::string_view kInvalidDirective = "invalid directive";
+inline constexpr std::string_view kInvalidVariableDirective = "invalid variable directive";
+inline constexpr std::string_view kInvalidMetadataField = "invalid metadata field";
+inline constexpr std::string_view kInvalidGroup = "invalid group";
+inline constexpr std::string_view kTaskWithoutHeader = "task has no header";
+inline constexpr std::string_view kTaskHeaderWithoutName = "task header has no name";
+// A valid header whose text the clause layout cannot carry: a comment inside it, text outside
+// its clauses (a second parameter list) or tokens in its parameter list outside any parameter.
+inline constexpr std::string_view kUnlayableTaskHeader =
+    "task header cannot be laid out without losing text";
+inline constexpr std::string_view kInvalidSyntax = "cannot format invalid syntax";
+inline constexpr std::string_view kNotADeclaration = "range does not contain a declaration";
+
+// Lays out one item node of the document `text` (the text the node's tree was parsed from;
+// it is used to slice the source of the node).
+std::variant<ItemLayout, ItemError> format_item(const SyntaxNode& node, std::string_view text);
+
+// Prefixes every non-empty line of `text` with four spaces; empty lines stay empty. Lines are
+// split at "\n"; a "\r" right before a "\n" is dropped.
+std::string indent_block(std::string_view text);
+
+// Trims the white space inside each "{{ name }}" reference, finding references exactly as the
+// interpolation scanner does (an opening after an odd number of backslashes is escaped, the
+// first "}}" closes), so the names it sees never change. A reference whose trimmed name ends
+// with "}" is kept as written: trimming would move its closing braces.
+std::string normalize_placeholders(std::string_view text);
+
+// Canonical spacing of a guard or dependency expression: no blanks around parentheses or before
+// commas, one space after commas and between other tokens. Works on the lexer's tokens, so
+// string literals and every other token keep their exact text.
+std::string compact_expression(std::string_view text);
+
+}  // namespace quib

@@ -1,0 +1,33 @@
+// The formatter's entry points: the canonical layout of a whole Quibfile, or of the one
+// declaration a byte range touches. Pure functions of the text; they refuse (give nothing) when
+// the parse has any diagnostic and never move anything but metadata lines.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "syntax/text_range.h"
+
+namespace quib {
+
+// The whole text in canonical layout; equal to `text` when it already is. Nothing when the
+// parse reports a diagnostic or an item cannot be laid out. A non-empty result ends with
+// exactly one line feed.
+std::optional<std::string> format_document(std::string_view text);
+
+// A replacement for one declaration. `range` is in document bytes; `new_text` ends with a line
+// feed and carries the declaration's group indentation.
+struct DeclarationEdit {
+  TextRange range;
+  std::string new_text;
+};
+
+// Formats the one directive, metadata line, group line or task that `range` touches (an empty
+// range touches the node containing its offset). The edit runs from the start of the node's
+// line, when only blanks precede it there, to the node's end, its final line break included.
+// Nothing when the parse reports a diagnostic, when the range touches no declaration or more
+// than one, or when the declaration cannot be laid out.
+std::optional<DeclarationEdit> format_declaration(std::string_view text, TextRange range);
+
+}  // namespace quib

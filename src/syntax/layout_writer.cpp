@@ -1,0 +1,105 @@
+// The blank-line table and the writing of items, metadata runs and group indentation.
+#include "syntax/layout_writer.h"
+
+#include <algorithm>
+#include <array>
+
+namespace quib {
+namespace {
+
+enum class Blank : uint8_t {
+  No,    // never a blank line
+  Yes,   // always one
+  Kept,  // one exactly when the source had one
+};
+
+constexpr size_t kKinds = 6;  // every LayoutItemKind but None
+
+// Rows: the previous item (None first, then by value); columns: the new item by value
+// (Directive, Comment, Metadata, GroupOpen, GroupClose, Task).
+//
+// After metadata, a blank line is kept wherever the source had one rather than dropped:
+// metadata attaches to the task or group below it only when no blank line separates them, so
+// dropping it would attach lines that were loose; and two runs of metadata pressed together
+// would be sorted as one on the next run, so the output would not be stable.
+constexpr std::array<std::array<Blank, kKinds>, kKinds + 1> kBlankTable = {{
+    /* None      */ {Blank::Kept, Blank::Kept, Blank::No, Blank::Kept, Blank::No, Blank::Kept},
+    /* Directive */ {Blank::No, Blank::Yes, Blank::Yes, Blank::Yes, Blank::No, Blank::Yes},
+    /* Comment   */ {Blank::Kept, Blank::Kept, Blank::No, Blank::Kept, Blank::No, Blank::Kept},
+    /* Metadata  */ {Blank::No, Blank::Kept, Blank::Kept, Blank::Kept, Blank::No, Blank::Kept},
+    /* GroupOpen */ {Blank::Yes, Blank::Yes, Blank::Yes, Blank::Yes, Blank::No, Blank::Yes},
+    /* GroupClose*/ {Blank::Yes, Blank::Yes, Blank::Yes, Blank::Yes, Blank::No, Blank::Yes},
+    /* Task      */ {Blank::Yes, Blank::Yes, Blank::Yes, Blank::Yes, Blank::No, Blank::Yes},
+}};
+
+size_t row_of(LayoutItemKind kind) {
+  return kind == LayoutItemKind::None ? 0 : static_cast<size_t>(kind) + 1;
+}
+
+uint8_t column_of(LayoutItemKind kind) {
+  QUIB_ASSERT(kind != LayoutItemKind::None, "only real items are written");
+  return static_cast<uint8_t>(kind);
+}
+
+}  // namespace
+
+void LayoutWriter::write_mark(std::string_view mark) {
+  QUIB_ASSERT(out_.empty(), "a byte order mark can only start the document");
+  out_ += mark;
+  mark_size_ = out_.size();
+}
+
+void LayoutWriter::line_break() {
+  flush_metadata();
+  ++blank_lines_;
+}
+
+void LayoutWriter::defer_metadata(uint8_t sort_key, std::string text) {
+  pending_.emplace_back(sort_key, std::move(text));
+}
+
+void LayoutWriter::flush_metadata() {
+  std::stable_sort(pending_.begin(), pending_.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [key, text] : pending_) emit_item(LayoutItemKind::Metadata, text);
+  pending_.clear();
+}
+
+bool LayoutWriter::wants_blank_line(LayoutItemKind kind) const {
+  switch (kBlankTable[row_of(previous_)][column_of(kind)]) {
+    case Blank::No:
+      return false;
+    case Blank::Yes:
+      return true;
+    case Blank::Kept:
+      // A comment's own line break is counted too; only a second one is a blank line.
+      return blank_lines_ >= (previous_ == LayoutItemKind::Comment ? 2u : 1u);
+  }
+  return false;
+}
+
+void LayoutWriter::emit_item(LayoutItemKind kind, std::string_view text) {
+  if (kind == LayoutItemKind::GroupOpen || kind == LayoutItemKind::GroupClose) in_group_ = false;
+  // Every item ends with a line feed, so the text never needs one here; a blank line needs
+  // something before it.
+  if (!nothing_written() && wants_blank_line(kind)) out_ += '\n';
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  if (in_group_) {
+    out_ += indent_block(text);
+  } else {
+    out_ += text;
+  }
+  out_ += '\n';
+  if (kind == LayoutItemKind::GroupOpen) in_group_ = true;
+  previous_ = kind;
+  blank_lines_ = 0;
+}
+
+std::string LayoutWriter::finish() && {
+  flush_metadata();
+  QUIB_ASSERT(nothing_written() || (out_.ends_with('\n') && !out_.ends_with("\n\n")),
+              "formatted text must end with exactly one line feed");
+  return std::move(out_);
+}
+
+}  // namespace quib
