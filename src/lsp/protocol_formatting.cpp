@@ -1,17 +1,46 @@
-// The formatting requests: whole document and the one declaration a range touches.
+// The formatting requests: the whole document, or the one declaration a range touches. Both
+// refuse (null) a document with any diagnostic, answer [] when nothing would change, and
+// otherwise one edit.
+#include <algorithm>
+
 #include "lsp/protocol.h"
+#include "syntax/formatter.h"
 
 namespace quib::lsp {
+namespace {
 
-// FIXME(formatting): answers null until the formatter is wired in.
-std::optional<std::vector<TextEdit>> LanguageServer::on_formatting(
-    const DocumentFormattingParams&) {
-  return std::nullopt;
+bool has_error(const std::vector<Diagnostic>& diagnostics) {
+  return std::any_of(diagnostics.begin(), diagnostics.end(),
+                     [](const Diagnostic& d) { return d.severity == DiagnosticSeverity::Error; });
 }
 
+}  // namespace
+
+std::optional<std::vector<TextEdit>> LanguageServer::on_formatting(
+    const DocumentFormattingParams& params) {
+  const auto snapshot = documents_.analyze_document(params.textDocument.uri);
+  if (!snapshot || has_error(snapshot->model.diagnostics)) return std::nullopt;
+  std::optional<std::string> formatted = format_document(snapshot->text);
+  if (!formatted) return std::nullopt;
+  if (*formatted == snapshot->text) return std::vector<TextEdit>{};
+  const TextRange whole(0, static_cast<uint32_t>(snapshot->text.size()));
+  return std::vector<TextEdit>{{snapshot->lines.range_of(whole), std::move(*formatted)}};
+}
+
+// A range whose start lies after its end touches nothing and is refused like any other range
+// that selects no single declaration.
 std::optional<std::vector<TextEdit>> LanguageServer::on_range_formatting(
-    const DocumentRangeFormattingParams&) {
-  return std::nullopt;
+    const DocumentRangeFormattingParams& params) {
+  const auto snapshot = documents_.analyze_document(params.textDocument.uri);
+  if (!snapshot || has_error(snapshot->model.diagnostics)) return std::nullopt;
+  const uint32_t start = snapshot->lines.offset_of(params.range.start);
+  const uint32_t end = snapshot->lines.offset_of(params.range.end);
+  if (start > end) return std::nullopt;
+  std::optional<DeclarationEdit> edit = format_declaration(snapshot->text, TextRange(start, end));
+  if (!edit) return std::nullopt;
+  const std::string_view replaced = snapshot->text.substr(edit->range.start, edit->range.len());
+  if (edit->new_text == replaced) return std::vector<TextEdit>{};
+  return std::vector<TextEdit>{{snapshot->lines.range_of(edit->range), std::move(edit->new_text)}};
 }
 
 }  // namespace quib::lsp

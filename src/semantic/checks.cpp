@@ -28,7 +28,10 @@ template <typename Members>
 std::string known_words(std::string_view before, std::string_view after) {
   std::vector<std::string> rendered;
   for (std::string_view word : Members::kWords) {
-    rendered.push_back(std::string(before) + std::string(word) + std::string(after));
+    std::string item(before);
+    item += word;
+    item += after;
+    rendered.push_back(std::move(item));
   }
   return join_alternatives(rendered);
 }
@@ -52,6 +55,8 @@ std::string guard_key(const GuardDecl& guard) {
 class Checker {
  public:
   explicit Checker(const SemanticModel& model) : model_(model) {
+    QUIB_ASSERT(model.task_symbols.size() == model.tasks.size(),
+                "lowering must give every task one symbol");
     for (const SymbolEntry& symbol : model.task_symbols) task_names_.insert(symbol.name);
     for (const TaskDecl& task : model.tasks) {
       if (!task.group) top_level_task_names_.insert(task.name);
@@ -68,7 +73,7 @@ class Checker {
       }
     }
     for (const GroupDecl& group : model_.groups) check_group(group);
-    for (const TaskDecl& task : model_.tasks) check_task(task);
+    for (size_t i = 0; i < model_.tasks.size(); ++i) check_task(model_.tasks[i], i);
     check_repeated_shell_directives();
     check_repeated_variables();
     check_repeated_tasks();
@@ -127,8 +132,11 @@ class Checker {
     }
   }
 
-  void check_task(const TaskDecl& task) {
-    const std::string name = task.qualified_name();
+  // The qualified name of task `index`, computed once by lowering for the symbol list.
+  const std::string& task_name(size_t index) const { return model_.task_symbols[index].name; }
+
+  void check_task(const TaskDecl& task, size_t index) {
+    const std::string& name = task_name(index);
     check_metadata(task.metadata, /*is_group=*/false, task.range);
 
     std::unordered_set<std::string> parameters;
@@ -222,8 +230,9 @@ class Checker {
   void check_repeated_tasks() {
     std::unordered_set<std::string> guard_signatures;
     std::unordered_set<std::string> full_signatures;
-    for (const TaskDecl& task : model_.tasks) {
-      const std::string name = task.qualified_name();
+    for (size_t i = 0; i < model_.tasks.size(); ++i) {
+      const TaskDecl& task = model_.tasks[i];
+      const std::string& name = task_name(i);
       std::string guard_signature;
       for (const GuardDecl& guard : task.guards) append_key_part(guard_signature, guard_key(guard));
       if (!task.guards.empty()) {

@@ -1,6 +1,6 @@
 // Lowering: one walk over the document's items with the pending metadata list and the
 // placement flags, then the passes that need the whole file (inheritance, qualification,
-// symbols). Reads the tree only through the typed view.
+// symbols). Reads the tree through the typed view, apart from two local sibling and child scans.
 #include "semantic/lower.h"
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "syntax/green.h"
 #include "syntax/text_util.h"
 
 namespace quib {
@@ -138,9 +139,9 @@ class Lowering {
         }
         break;
       default:
-        raise(Diagnostic::lowering_error("lower.invalid-directive",
-                                         "`!" + std::string(kind->word()) + "` is not supported",
-                                         range));
+        raise(Diagnostic::lowering_error(
+            "lower.invalid-directive", "`!" + directive.name().value_or("") + "` is not supported",
+            range));
         break;
     }
   }
@@ -231,21 +232,27 @@ class Lowering {
   // A blank line between the last metadata line and the item detaches the whole list.
   MetadataBlock take_metadata(uint32_t item_start) {
     MetadataBlock block;
-    if (!pending_.empty() && !separated_by_blank_line(pending_.back().range().end, item_start)) {
+    if (!pending_.empty() && !separated_by_blank_line(pending_.back().syntax(), item_start)) {
       for (const Metadata& line : pending_) add_metadata_line(block, line);
     }
     pending_.clear();
     return block;
   }
 
-  // Whether the source between `from` and `to` (top-level trivia only) holds a blank line.
-  bool separated_by_blank_line(uint32_t from, uint32_t to) const {
+  // Whether the source between the end of `last` and `item_start` holds a blank line. Walks
+  // only the siblings in that gap, which are almost always a few trivia tokens.
+  static bool separated_by_blank_line(const SyntaxNode& last, uint32_t item_start) {
     std::string between;
-    const auto first = std::lower_bound(
-        parse_.tokens.begin(), parse_.tokens.end(), from,
-        [](const Token& token, uint32_t offset) { return token.start < offset; });
-    for (auto token = first; token != parse_.tokens.end() && token->start < to; ++token) {
-      between += token->text.view();
+    std::optional<SyntaxElement> element = last.next_sibling_or_token();
+    while (element && element->text_range().start < item_start) {
+      if (const SyntaxToken* token = element->as_token()) {
+        between += token->text();
+        element = token->next_sibling_or_token();
+      } else {
+        const SyntaxNode* node = element->as_node();
+        between += node->text();
+        element = node->next_sibling_or_token();
+      }
     }
     if (between.find_first_of("\r\n") == std::string::npos) return false;
     // Lines end at "\n"; a final "\n" starts no further line; one trailing "\r" is dropped.
@@ -289,7 +296,7 @@ class Lowering {
         append_text(block.fail, *value);
         break;
       default:
-        block.unknown_fields.emplace_back(field->word());
+        block.unknown_fields.push_back(line.key().value_or(""));
         break;
     }
   }
@@ -336,12 +343,22 @@ class Lowering {
       decl.commands.push_back(std::move(command));
     }
     // A guarded header may stand without commands; otherwise a `:` promises a body.
-    if (view.body_marker_range && header->guards().empty() && decl.commands.empty()) {
+    if (view.body_marker_range && !has_guard_clause(*header) && decl.commands.empty()) {
       raise(Diagnostic::check("semantic.empty-task-body",
                               "task body is empty; add a command or remove ':'",
                               *view.body_marker_range));
     }
     model_.tasks.push_back(std::move(decl));
+  }
+
+  // Whether the header has a `?` clause at all, usable or not (the view lists only guards with a
+  // name and an argument). Reads the kinds of the green children; no handles are made.
+  static bool has_guard_clause(const TaskHeader& header) {
+    const GreenNode& green = header.syntax().green();
+    const GreenElement* children = green.children();
+    return std::any_of(children, children + green.child_count(), [](const GreenElement& child) {
+      return child.is_node() && child.kind() == SyntaxKind::Guard;
+    });
   }
 
   // ------------------------------------------------------------------------------------------

@@ -229,10 +229,7 @@ std::optional<Tok> task_name_token(const GreenNode& node, uint32_t offset) {
 
 // The first child node of `kind`, as a red handle.
 std::optional<SyntaxNode> first_child_of(const SyntaxNode& node, K kind) {
-  for (SyntaxNode& child : node.children()) {
-    if (child.kind() == kind) return std::move(child);
-  }
-  return std::nullopt;
+  return node.first_child_of_kind(kind);
 }
 
 template <typename Wrapper>
@@ -331,23 +328,28 @@ class BodyCollector {
                       {}});
       return;
     }
-    if (!block_) block_ = BodyLine{{}, TextRange(doc(start), doc(start)), {}, {}};
+    if (!in_block_) {
+      block_ = BodyLine{{}, TextRange(doc(start), doc(start)), {}, {}};
+      in_block_ = true;
+    }
     const size_t after_marker = content + 1 < end ? content + 2 : content + 1;
-    block_->text.append(body.substr(after_marker, end - after_marker));
-    block_->text += '\n';
-    block_->range = TextRange(block_->range.start, doc(terminator_end));
-    block_->line_ranges.emplace_back(doc(start), doc(end));
-    block_->marker_ranges.emplace_back(doc(content), doc(content + 1));
+    block_.text.append(body.substr(after_marker, end - after_marker));
+    block_.text += '\n';
+    block_.range = TextRange(block_.range.start, doc(terminator_end));
+    block_.line_ranges.emplace_back(doc(start), doc(end));
+    block_.marker_ranges.emplace_back(doc(content), doc(content + 1));
   }
 
   void flush() {
-    if (block_) out_.push_back(std::move(*block_));
-    block_.reset();
+    if (in_block_) out_.push_back(std::move(block_));
+    in_block_ = false;
   }
 
  private:
   std::vector<BodyLine>& out_;
-  std::optional<BodyLine> block_;
+  // The block being collected, valid while `in_block_`.
+  BodyLine block_;
+  bool in_block_ = false;
 };
 
 // Splits `body` (starting at document offset `base`) at LF, CR LF and lone CR.

@@ -215,7 +215,7 @@ std::string format_dependency(const SyntaxNode& dependency, std::string_view tex
     if (token.kind == K::LParen) ++depth;
     if (token.kind == K::RParen) --depth;
     if (token.kind == K::Comma && depth == 0) {
-      add_part(inner.substr(part_start, token.range().start - part_start));
+      add_part(inner.substr(part_start, token.start - part_start));
       part_start = token.range().end;
     }
   }

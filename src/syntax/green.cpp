@@ -21,12 +21,41 @@ uint64_t mix(uint64_t h, uint64_t v) {
   return h ^ (h >> 29);
 }
 
-uint64_t token_hash(SyntaxKind kind, std::string_view text) {
+// A short text as two words that together cover every byte: for a given length, equal words
+// mean equal texts. Fixed-size loads only; a libc call per token costs more than the work.
+struct ShortText {
   uint64_t lo = 0;
   uint64_t hi = 0;
-  std::memcpy(&lo, text.data(), std::min<size_t>(text.size(), 8));
-  if (text.size() > 8) std::memcpy(&hi, text.data() + 8, text.size() - 8);
-  return mix(mix(static_cast<uint64_t>(kind) << 8 | text.size(), lo), hi) | 1;
+  bool operator==(const ShortText&) const = default;
+};
+
+ShortText load_short(std::string_view text) {
+  const char* p = text.data();
+  const size_t n = text.size();
+  ShortText words;
+  if (n > 8) {
+    std::memcpy(&words.lo, p, 8);
+    std::memcpy(&words.hi, p + n - 8, 8);
+  } else if (n >= 4) {
+    uint32_t head;
+    uint32_t tail;
+    std::memcpy(&head, p, 4);
+    std::memcpy(&tail, p + n - 4, 4);
+    words.lo = head | (uint64_t{tail} << 32);
+  } else if (n != 0) {
+    words.lo = static_cast<unsigned char>(p[0]) |
+               static_cast<uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
+               static_cast<uint64_t>(static_cast<unsigned char>(p[n - 1])) << 16;
+  }
+  return words;
+}
+
+uint64_t token_tag(SyntaxKind kind, size_t len) {
+  return static_cast<uint64_t>(kind) << 32 | len;
+}
+
+uint64_t token_hash(uint64_t tag, ShortText words) {
+  return mix(mix(tag, words.lo), words.hi);
 }
 
 uint64_t node_hash(SyntaxKind kind, const GreenElement* children, uint32_t count) {
@@ -56,7 +85,8 @@ void* GreenArena::allocate(size_t size) {
   return result;
 }
 
-GreenBuilder::GreenBuilder() : arena_(new GreenArena()), cache_(kCacheSlots) {}
+GreenBuilder::GreenBuilder()
+    : arena_(new GreenArena()), token_cache_(kCacheSlots), node_cache_(kCacheSlots) {}
 
 GreenBuilder::~GreenBuilder() {
   if (arena_) arena_->release();
@@ -69,17 +99,16 @@ void GreenBuilder::start_node(SyntaxKind kind) {
 void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   QUIB_ASSERT(!open_.empty(), "a token must be added inside a started node");
   const auto len = static_cast<uint32_t>(text.size());
-  CacheSlot* slot = nullptr;
-  uint64_t hash = 0;
+  TokenSlot* slot = nullptr;
+  ShortText words;
+  uint64_t tag = 0;
   if (len <= kMaxCachedTokenLen) {
-    hash = token_hash(kind, text);
-    slot = &cache_[hash % kCacheSlots];
-    if (slot->hash == hash) {
-      const GreenToken* cached = slot->element.as_token();
-      if (cached && cached->kind() == kind && cached->text() == text) {
-        children_.push_back(slot->element);
-        return;
-      }
+    words = load_short(text);
+    tag = token_tag(kind, len);
+    slot = &token_cache_[token_hash(tag, words) % kCacheSlots];
+    if (slot->tag == tag && slot->lo == words.lo && slot->hi == words.hi && slot->token) {
+      children_.emplace_back(slot->token);
+      return;
     }
   }
   void* memory = arena_->allocate(sizeof(GreenToken) + len);
@@ -87,9 +116,8 @@ void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   token->header_ = GreenHeader{kind, true};
   token->len_ = len;
   if (len != 0) std::memcpy(static_cast<char*>(memory) + sizeof(GreenToken), text.data(), len);
-  const GreenElement element(token);
-  if (slot) *slot = CacheSlot{hash, element};
-  children_.push_back(element);
+  if (slot) *slot = TokenSlot{tag, words.lo, words.hi, token};
+  children_.emplace_back(token);
 }
 
 void GreenBuilder::finish_node() {
@@ -99,11 +127,11 @@ void GreenBuilder::finish_node() {
   const GreenElement* first = children_.data() + open.first_child;
   const auto count = static_cast<uint32_t>(children_.size() - open.first_child);
 
-  CacheSlot* slot = nullptr;
+  NodeSlot* slot = nullptr;
   uint64_t hash = 0;
   if (count <= kMaxCachedChildren) {
     hash = node_hash(open.kind, first, count);
-    slot = &cache_[hash % kCacheSlots];
+    slot = &node_cache_[hash % kCacheSlots];
     const GreenNode* cached = slot->hash == hash ? slot->element.as_node() : nullptr;
     if (cached && cached->kind() == open.kind && cached->child_count() == count &&
         std::equal(first, first + count, cached->children())) {
@@ -125,7 +153,7 @@ void GreenBuilder::finish_node() {
   QUIB_ASSERT(len <= UINT32_MAX, "documents longer than 4 GiB are not supported");
   node->text_len_ = static_cast<uint32_t>(len);
   const GreenElement element(node);
-  if (slot) *slot = CacheSlot{hash, element};
+  if (slot) *slot = NodeSlot{hash, element};
   children_.resize(open.first_child);
   children_.push_back(element);
 }

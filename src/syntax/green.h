@@ -163,7 +163,14 @@ class GreenBuilder {
   GreenNodePtr finish();
 
  private:
-  struct CacheSlot {
+  // A cached short token, compared without touching the token itself.
+  struct TokenSlot {
+    uint64_t tag = 0;  // kind and length
+    uint64_t lo = 0;
+    uint64_t hi = 0;
+    const GreenToken* token = nullptr;
+  };
+  struct NodeSlot {
     uint64_t hash = 0;
     GreenElement element;
   };
@@ -174,7 +181,8 @@ class GreenBuilder {
   GreenArena* arena_;
   std::vector<OpenNode> open_;
   std::vector<GreenElement> children_;  // pending children of all open nodes, in order
-  std::vector<CacheSlot> cache_;
+  std::vector<TokenSlot> token_cache_;
+  std::vector<NodeSlot> node_cache_;
 };
 
 }  // namespace quib

@@ -122,6 +122,17 @@ std::optional<SyntaxNode> SyntaxNode::first_child() const {
   return std::nullopt;
 }
 
+std::optional<SyntaxNode> SyntaxNode::first_child_of_kind(SyntaxKind kind) const {
+  uint32_t offset = data_->offset;
+  const GreenNode& green = *data_->green;
+  for (uint32_t i = 0; i < green.child_count(); ++i) {
+    const GreenElement& child = green.child(i);
+    if (child.is_node() && child.kind() == kind) return child_node(*this, i, offset);
+    offset += child.text_len();
+  }
+  return std::nullopt;
+}
+
 std::optional<SyntaxElement> SyntaxNode::first_child_or_token() const {
   if (data_->green->child_count() == 0) return std::nullopt;
   return element_at(0, data_->offset);

@@ -59,6 +59,8 @@ class SyntaxNode {
   uint32_t child_count() const { return data_->green->child_count(); }
 
   std::optional<SyntaxNode> first_child() const;
+  // The first child node of `kind`; makes a handle for that child only.
+  std::optional<SyntaxNode> first_child_of_kind(SyntaxKind kind) const;
   std::optional<SyntaxElement> first_child_or_token() const;
   // First and last token of the subtree (descending through child nodes).
   std::optional<SyntaxToken> first_token() const;

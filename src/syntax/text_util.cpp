@@ -31,8 +31,13 @@ size_t space_length(std::string_view text, bool at_end) {
   if (text.empty()) {
     return 0;
   }
-  if (is_ascii_space(at_end ? text.back() : text.front())) {
+  const char edge = at_end ? text.back() : text.front();
+  if (is_ascii_space(edge)) {
     return 1;
+  }
+  // Every non-ASCII space starts and ends with a byte of 0x80 or above.
+  if (static_cast<unsigned char>(edge) < 0x80) {
+    return 0;
   }
   for (const std::string_view space : kUnicodeSpaces) {
     if (at_end ? text.ends_with(space) : text.starts_with(space)) {

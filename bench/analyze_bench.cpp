@@ -1,0 +1,70 @@
+// Throughput of the whole language path (lex, parse, lower, check) on generated documents of
+// three sizes; a flat time per byte across them shows the analysis is linear.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "semantic/analyze.h"
+#include "support/document_generator.h"
+#include "syntax/parse.h"
+
+namespace {
+
+// The generated documents are valid, so any diagnostic means a fault in the path under test.
+bool reject_if_diagnosed(benchmark::State& state, const quib::SemanticModel& model) {
+  if (model.diagnostics.empty()) return false;
+  state.SkipWithError(("generated document raised " + model.diagnostics.front().code).c_str());
+  return true;
+}
+
+void BM_ParseAndAnalyze(benchmark::State& state) {
+  const std::string text = quib::generate_quibfile(static_cast<size_t>(state.range(0)));
+  size_t task_count = 0;
+  for (auto _ : state) {
+    const quib::ParseResult parsed = quib::parse(text);
+    quib::SemanticModel model = quib::analyze(parsed);
+    if (reject_if_diagnosed(state, model)) return;
+    task_count = model.tasks.size();
+    benchmark::DoNotOptimize(model.tasks.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  state.counters["tasks"] = static_cast<double>(task_count);
+  state.counters["ns_per_byte"] = benchmark::Counter(
+      static_cast<double>(text.size()) * 1e-9,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ParseAndAnalyze)
+    ->Arg(100 << 10)
+    ->Arg(1 << 20)
+    ->Arg(4 << 20)
+    ->Unit(benchmark::kMillisecond);
+
+// Lexing and parsing alone, to show the semantic layer's share of the whole path.
+void BM_ParseOnly(benchmark::State& state) {
+  const std::string text = quib::generate_quibfile(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    const quib::ParseResult parsed = quib::parse(text);
+    benchmark::DoNotOptimize(parsed.tokens.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ParseOnly)->Arg(100 << 10)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
+
+// The semantic layer alone, on a tree parsed once.
+void BM_AnalyzeOnly(benchmark::State& state) {
+  const std::string text = quib::generate_quibfile(static_cast<size_t>(state.range(0)));
+  const quib::ParseResult parsed = quib::parse(text);
+  for (auto _ : state) {
+    quib::SemanticModel model = quib::analyze(parsed);
+    if (reject_if_diagnosed(state, model)) return;
+    benchmark::DoNotOptimize(model.tasks.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_AnalyzeOnly)
+    ->Arg(100 << 10)
+    ->Arg(1 << 20)
+    ->Arg(4 << 20)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
