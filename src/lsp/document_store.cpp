@@ -15,9 +15,10 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       lines(this->text) {}
 
 void DocumentStore::put(const std::string& uri, std::string text, int32_t version) {
-  auto shared = std::make_shared<const std::string>(std::move(text));
+  auto snapshot = std::make_shared<const DocumentSnapshot>(
+      uri, std::make_shared<const std::string>(std::move(text)), version);
   std::unique_lock lock(mutex_);
-  documents_.insert_or_assign(uri, StoredDocument{std::move(shared), version});
+  documents_.insert_or_assign(uri, StoredDocument{std::move(snapshot)});
 }
 
 void DocumentStore::remove(const std::string& uri) {
