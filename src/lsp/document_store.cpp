@@ -31,7 +31,7 @@ std::shared_ptr<const DocumentSnapshot> DocumentStore::analyze_document(
   std::shared_lock lock(mutex_);
   auto found = documents_.find(uri);
   if (found == documents_.end()) return nullptr;
-  return std::make_shared<const DocumentSnapshot>(uri, found->second.text, found->second.version);
+  return found->second.snapshot;
 }
 
 }  // namespace quib::lsp
