@@ -1,6 +1,7 @@
 // Argument handling and the per-file loops of `quib check` and `quib fmt`. Diagnostics come
 // from `analyze` exactly as the server computes them; the layout comes from the formatter.
 #include "cli/cli.h"
+#include "lsp/version.h"
 
 #include <algorithm>
 #include <boost/json/serialize.hpp>
@@ -249,7 +250,7 @@ Status run(const std::vector<std::string>& args, const Streams& streams) {
     return Status::Clean;
   }
   if (first == "--version") {
-    streams.out << kVersion << '\n';
+    streams.out << lsp::kServerVersion << '\n';
     return Status::Clean;
   }
   if (first != "check" && first != "fmt") {

@@ -9,8 +9,6 @@
 
 namespace quib::cli {
 
-inline constexpr std::string_view kVersion = "0.5.2";
-
 // Exit statuses, worst last; a run reports the worst status any file gave.
 enum class Status : int {
   Clean = 0,     // no diagnostics; nothing would change
