@@ -651,35 +651,18 @@ TaskHeaderView Task::header_view() const {
 std::vector<BodyLine> Task::body_lines() const {
   // The body is every token after the header; without a header, every token after the task's
   // first line. Its text is copied once because tokens are stored apart.
-  const GreenNode& green = node_.green();
-  bool in_body = false;
-  bool has_header = false;
-  for (uint32_t i = 0; i < green.child_count(); ++i) {
-    if (green.child(i).kind() == K::TaskHeader) has_header = true;
+  const Toks tokens = subtree_tokens(node_.green(), range().start);
+  const auto header = first_child_of(node_, K::TaskHeader);
+  size_t first = 0;
+  if (header) {
+    while (first < tokens.size() && tokens[first].range.start < header->text_range().end) ++first;
+  } else {
+    while (first < tokens.size() && tokens[first].kind != K::Newline) ++first;
+    if (first < tokens.size()) ++first;
   }
-  std::string body;
-  std::optional<uint32_t> base;
-  const auto take = [&](const GreenNode& node, uint32_t offset, auto& self) -> void {
-    for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
-      if (child.is_node()) {
-        if (has_header && child.kind() == K::TaskHeader) {
-          in_body = true;
-        } else {
-          self(*child.as_node(), at, self);
-        }
-        return;
-      }
-      if (in_body) {
-        if (!base) base = at;
-        body += child.as_token()->text();
-      } else if (!has_header && child.kind() == K::Newline) {
-        in_body = true;
-      }
-    });
-  };
-  take(green, range().start, take);
-  if (!base) return {};
-  return split_body(body, *base);
+  if (first == tokens.size()) return {};
+  return split_body(concat(tokens.data() + first, tokens.data() + tokens.size()),
+                    tokens[first].range.start);
 }
 
 }  // namespace quib

@@ -32,7 +32,7 @@ class WordEnum : public Members {
   using Tag = typename Members::Tag;
 
   // A fixed member. Implicit so that a member compares directly: `kind == ShellKind::Bash`.
-  WordEnum(Tag tag) : tag_(tag) {  // NOLINT(google-explicit-constructor)
+  WordEnum(Tag tag) : tag_(tag) {
     QUIB_ASSERT(tag != Members::Other, "an Other word kind is made by from_word, with its word");
   }
 

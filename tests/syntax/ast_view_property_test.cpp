@@ -1,0 +1,364 @@
+// Generated-input tests of the typed view: on documents mixed from language fragments and
+// random UTF-8, every accessor of every node runs (under the sanitizers in the debug build),
+// every range it gives lies inside its node and on character boundaries, texts agree with the
+// ranges they come from, and the one-walk header view agrees with the per-clause accessors.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <iterator>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "syntax/ast_view.h"
+#include "syntax/parse.h"
+
+namespace quib {
+namespace {
+
+using K = SyntaxKind;
+
+// Portable draws: std::mt19937 output is fixed by the standard, the distributions are not.
+class Draw {
+ public:
+  explicit Draw(uint32_t seed) : engine_(seed) {}
+  uint32_t below(uint32_t bound) { return static_cast<uint32_t>(engine_() % bound); }
+
+ private:
+  std::mt19937 engine_;
+};
+
+constexpr std::string_view kFragments[] = {
+    "!version 0.1",
+    "!var a = \"b\"",
+    "!shell bash",
+    "!",
+    "[help] ",
+    "[desc]",
+    "[x-1] v",
+    "group g {",
+    "}",
+    "build",
+    "ci.build",
+    "(",
+    ")",
+    "a, b",
+    "rest..",
+    "=",
+    "\"x\"",
+    "\"",
+    "? @os(\"l\")",
+    "?",
+    "@",
+    "@has",
+    "& (a, b)",
+    "& d(\"x\", \"y\")",
+    "&",
+    "shell=",
+    "shell~=",
+    "shell",
+    "pwsh",
+    ":",
+    "\n",
+    "\n",
+    "\n",
+    "\r\n",
+    "\r",
+    "  ",
+    "    ",
+    "\t",
+    "| ",
+    "|",
+    "|\t",
+    "# note",
+    " ",
+    "{{ x }}",
+    ",",
+    "[",
+    "]",
+    "{",
+    "group",
+    "\\",
+    "0",
+    ".",
+    "\"a\\\"b\"",
+    "x(\"1\")",
+    "    | set -e\n",
+    "  echo hi\n",
+    "b(x):\n",
+    "(",
+};
+
+constexpr std::string_view kNonAscii[] = {
+    "\xC2\xA5",     "\xC2\xA0",         "\xC2\x85",     "\xE2\x80\xA8", "\xE2\x86\x93",
+    "\xE3\x80\x80", "\xF0\x9F\x98\x82", "\xEF\xBB\xBF", "\xED\x9F\xBF", "\xF4\x8F\xBF\xBF"};
+
+// A task built from header clauses and body lines, each sometimes spoiled by a random piece,
+// so that well-formed headers and blocks are common enough to exercise every accessor.
+void append_task(std::string& out, Draw& draw) {
+  static constexpr std::string_view kClauses[] = {"(a, b=\"x\", rest..)",
+                                                  "()",
+                                                  " ? @os(\"linux\")",
+                                                  " ?@has( \"\xC2\xA5\" )",
+                                                  " ? @os",
+                                                  " & b",
+                                                  " & (c, d(\"1\"))",
+                                                  " & e(\"\xF0\x9F\x98\x82\", \"2\")",
+                                                  " shell=bash",
+                                                  " shell~=pwsh",
+                                                  " shell = \"sh\""};
+  static constexpr std::string_view kBody[] = {"  | set -e",       "  |",   "\t|\tx", "    | ",
+                                               "  echo {{ a }}  ", "  # c", "",       "  |grep"};
+  static constexpr std::string_view kEnds[] = {"\n", "\r\n", "\r"};
+  out += draw.below(2) ? "task" : "ci.\xC3\xA9";
+  for (uint32_t i = draw.below(5); i > 0; --i) out += kClauses[draw.below(std::size(kClauses))];
+  if (draw.below(8) == 0) out += kNonAscii[draw.below(std::size(kNonAscii))];
+  out += ":";
+  for (uint32_t i = draw.below(6); i > 0; --i) {
+    out += kEnds[draw.below(std::size(kEnds))];
+    out += kBody[draw.below(std::size(kBody))];
+  }
+  out += kEnds[draw.below(std::size(kEnds))];
+}
+
+std::string generate(Draw& draw) {
+  std::string out;
+  if (draw.below(10) == 0) out += "\xEF\xBB\xBF";
+  const uint32_t pieces = draw.below(60);
+  for (uint32_t i = 0; i < pieces; ++i) {
+    const uint32_t pick = draw.below(12);
+    if (pick < 7) {
+      out += kFragments[draw.below(std::size(kFragments))];
+    } else if (pick < 9) {
+      out += kNonAscii[draw.below(std::size(kNonAscii))];
+    } else if (pick < 10) {
+      out += static_cast<char>(0x20 + draw.below(0x5F));
+    } else {
+      out += "\n";
+      append_task(out, draw);
+    }
+  }
+  return out;
+}
+
+// Checks every range against the document and the node it came from.
+class RangeChecker {
+ public:
+  explicit RangeChecker(std::string_view text) : text_(text) {}
+
+  void check(TextRange range, TextRange within, const char* what) {
+    EXPECT_LE(range.end, text_.size()) << what;
+    EXPECT_TRUE(within.start <= range.start && range.end <= within.end)
+        << what << " " << range.start << ".." << range.end << " outside " << within.start << ".."
+        << within.end;
+    EXPECT_TRUE(boundary(range.start) && boundary(range.end)) << what;
+  }
+  void check(const std::optional<TextRange>& range, TextRange within, const char* what) {
+    if (range) check(*range, within, what);
+  }
+  std::string slice(TextRange range) const {
+    if (range.end > text_.size()) return {};
+    return std::string(text_.substr(range.start, range.len()));
+  }
+
+ private:
+  bool boundary(uint32_t offset) const {
+    if (offset >= text_.size()) return offset == text_.size();
+    return (static_cast<unsigned char>(text_[offset]) & 0xC0) != 0x80;
+  }
+  std::string_view text_;
+};
+
+// What the generated documents reached, so that a weaker generator cannot pass silently.
+struct Seen {
+  int arguments = 0;
+  int metadata_values = 0;
+  int parameters = 0;
+  int guards = 0;
+  int dependencies = 0;
+  int shells = 0;
+  int blocks = 0;
+  int commands = 0;
+};
+Seen seen;
+
+void check_directive(const Directive& directive, RangeChecker& ranges) {
+  const TextRange node = directive.range();
+  ranges.check(directive.name_range(), node, "directive name");
+  ranges.check(directive.variable_name_range(), node, "variable name");
+  EXPECT_EQ(directive.name().has_value(), directive.kind().has_value());
+  if (auto name = directive.name()) {
+    EXPECT_EQ(*name, ranges.slice(*directive.name_range()));
+  }
+  (void)directive.value_text();
+  if (directive.arguments()) ++seen.arguments;
+}
+
+void check_metadata(const Metadata& metadata, RangeChecker& ranges) {
+  const TextRange node = metadata.range();
+  ranges.check(metadata.key_range(), node, "metadata key");
+  ranges.check(metadata.value_range(), node, "metadata value");
+  EXPECT_EQ(metadata.field().has_value(), metadata.value().has_value());
+  if (auto key = metadata.key()) {
+    EXPECT_EQ("[" + *key + "]", ranges.slice(*metadata.key_range()));
+    EXPECT_EQ(*metadata.value(), ranges.slice(*metadata.value_range()));
+    EXPECT_EQ(name(*metadata.field()), *key);
+    ++seen.metadata_values;
+  }
+}
+
+void check_group(const GroupLine& group, RangeChecker& ranges) {
+  ranges.check(group.name_range(), group.range(), "group name");
+  if (auto name = group.name()) {
+    EXPECT_EQ(*name, ranges.slice(*group.name_range()));
+  }
+  (void)group.is_close();
+}
+
+void check_header(const TaskHeader& header, RangeChecker& ranges) {
+  const TextRange node = header.range();
+  const TaskHeaderView view = header.view();
+  ranges.check(view.name_range, node, "task name");
+  ranges.check(view.body_marker_range, node, "body marker");
+  EXPECT_EQ(view.body_marker_range, header.body_marker_range());
+  if (view.name) {
+    EXPECT_EQ(*view.name, ranges.slice(*view.name_range));
+  }
+
+  std::vector<ParameterView> parameters;
+  if (auto list = header.parameter_list()) {
+    parameters = list->views();
+    EXPECT_LE(parameters.size(), list->parameters().size());
+  }
+  ASSERT_EQ(view.parameters.size(), parameters.size());
+  seen.parameters += static_cast<int>(parameters.size());
+  for (size_t i = 0; i < parameters.size(); ++i) {
+    const ParameterView& p = view.parameters[i];
+    EXPECT_EQ(p.name, parameters[i].name);
+    EXPECT_EQ(p.default_value, parameters[i].default_value);
+    EXPECT_EQ(p.is_slice, parameters[i].is_slice);
+    ranges.check(p.range, node, "parameter");
+    ranges.check(p.name_range, p.range, "parameter name");
+    EXPECT_EQ(p.name, ranges.slice(p.name_range));
+  }
+
+  size_t guard_index = 0;
+  for (const Guard& guard : header.guards()) {
+    const std::optional<GuardView> g = guard.view();
+    if (!g) continue;
+    ++seen.guards;
+    ASSERT_LT(guard_index, view.guards.size());
+    EXPECT_EQ(view.guards[guard_index++].range, g->range);
+    ranges.check(g->range, node, "guard");
+    ranges.check(g->head_range, g->range, "guard head");
+    ranges.check(g->argument_range, g->range, "guard argument");
+    EXPECT_TRUE(ranges.slice(g->head_range).ends_with(g->name));
+    EXPECT_EQ(unquote(ranges.slice(g->argument_range)), g->argument);
+  }
+  EXPECT_EQ(guard_index, view.guards.size());
+
+  size_t entry_index = 0;
+  uint32_t clause_index = 0;
+  for (const Dependency& dependency : header.dependencies()) {
+    (void)dependency.clause_text();
+    for (const DependencyView& d : dependency.entries(clause_index)) {
+      ASSERT_LT(entry_index, view.dependencies.size());
+      const DependencyView& same = view.dependencies[entry_index++];
+      EXPECT_EQ(same.name, d.name);
+      EXPECT_EQ(same.range, d.range);
+      EXPECT_EQ(same.clause_index, clause_index);
+      EXPECT_FALSE(d.name.empty());
+      ++seen.dependencies;
+      ranges.check(d.range, dependency.range(), "dependency");
+      ranges.check(d.name_range, d.range, "dependency name");
+      for (const DependencyArgument& argument : d.arguments) {
+        ranges.check(argument.range, d.range, "dependency argument");
+        EXPECT_EQ(unquote(ranges.slice(argument.range)), argument.text);
+      }
+    }
+    ++clause_index;
+  }
+  EXPECT_EQ(entry_index, view.dependencies.size());
+  EXPECT_EQ(view.dependency_summary.has_value(), clause_index > 0);
+
+  std::optional<ShellOverrideView> shell;
+  if (auto clause = header.shell_override()) shell = clause->view();
+  EXPECT_EQ(view.shell.has_value(), shell.has_value());
+  if (view.shell && shell) {
+    ++seen.shells;
+    EXPECT_EQ(view.shell->range, shell->range);
+    ranges.check(shell->range, node, "shell clause");
+    ranges.check(shell->shell_range, shell->range, "shell name");
+    EXPECT_EQ(ranges.slice(shell->shell_range), name(shell->shell));
+  }
+}
+
+void check_task(const Task& task, RangeChecker& ranges) {
+  const TextRange node = task.range();
+  ranges.check(task.name_range(), node, "task name");
+  if (auto name = task.name()) {
+    EXPECT_EQ(*name, ranges.slice(*task.name_range()));
+  }
+  if (auto header = task.header()) check_header(*header, ranges);
+  const std::optional<TextRange> header_range =
+      task.header() ? std::optional(task.header()->range()) : std::nullopt;
+  for (const BodyLine& line : task.body_lines()) {
+    ranges.check(line.range, node, "body line");
+    if (header_range) {
+      EXPECT_GE(line.range.start, header_range->end);
+    }
+    EXPECT_EQ(line.line_ranges.size(), line.marker_ranges.size());
+    ++(line.is_block() ? seen.blocks : seen.commands);
+    if (!line.is_block()) {
+      EXPECT_EQ(line.text, ranges.slice(line.range));
+      continue;
+    }
+    for (size_t i = 0; i < line.line_ranges.size(); ++i) {
+      ranges.check(line.line_ranges[i], line.range, "block line");
+      ranges.check(line.marker_ranges[i], line.line_ranges[i], "block marker");
+      EXPECT_EQ(ranges.slice(line.marker_ranges[i]), "|");
+    }
+    EXPECT_EQ(line.range.start, line.line_ranges.front().start);
+  }
+}
+
+// Every node is offered to every wrapper; only the matching one may accept it.
+void check_node(const SyntaxNode& node, RangeChecker& ranges) {
+  int accepted = Document::cast(node).has_value() + Directive::cast(node).has_value() +
+                 Metadata::cast(node).has_value() + GroupLine::cast(node).has_value() +
+                 Task::cast(node).has_value() + TaskHeader::cast(node).has_value() +
+                 TaskName::cast(node).has_value() + ParameterList::cast(node).has_value() +
+                 Parameter::cast(node).has_value() + Guard::cast(node).has_value() +
+                 Dependency::cast(node).has_value() + ShellOverride::cast(node).has_value();
+  const bool typed = node.kind() != K::ErrorItem && node.kind() != K::BodyMarker;
+  EXPECT_EQ(accepted, typed ? 1 : 0) << kind_name(node.kind());
+
+  if (auto directive = Directive::cast(node)) check_directive(*directive, ranges);
+  if (auto metadata = Metadata::cast(node)) check_metadata(*metadata, ranges);
+  if (auto group = GroupLine::cast(node)) check_group(*group, ranges);
+  if (auto task = Task::cast(node)) check_task(*task, ranges);
+  if (auto name = TaskName::cast(node)) ranges.check(name->token_range(), node.text_range(), "n");
+  if (auto parameter = Parameter::cast(node)) (void)parameter->view();
+  if (auto guard = Guard::cast(node)) (void)guard->view();
+  if (auto shell = ShellOverride::cast(node)) (void)shell->view();
+}
+
+TEST(AstViewProperty, AccessorsStayInsideTheirNodes) {
+  Draw draw(0x5eed1234);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string text = generate(draw);
+    SCOPED_TRACE(testing::Message() << "round " << round << ": " << testing::PrintToString(text));
+    const ParseResult parsed = parse(text);
+    RangeChecker ranges(text);
+    for (const SyntaxNode& node : parsed.root.descendants()) check_node(node, ranges);
+    if (testing::Test::HasFailure()) return;  // one reproducible input is enough
+  }
+  for (int count : {seen.arguments, seen.metadata_values, seen.parameters, seen.guards,
+                    seen.dependencies, seen.shells, seen.blocks, seen.commands}) {
+    EXPECT_GT(count, 100);
+  }
+}
+
+}  // namespace
+}  // namespace quib
