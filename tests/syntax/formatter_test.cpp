@@ -131,6 +131,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "    test():\n        y\n}\n"},
         LayoutCase{"ItemsAfterAGroupAreNotIndented", "group g {\n}\n!var a = \"b\"\n",
                    "group g {\n}\n\n!var a = \"b\"\n"},
+        LayoutCase{"LoneCarriageReturnInsideACommentIsNoLineBreak",
+                   "group g {\n    t():\n        x # a\r!b\n}\n",
+                   "group g {\n\n    t():\n        x # a\r!b\n}\n"},
         LayoutCase{"MissingFinalNewlineIsAdded", "b:\n  x", "b():\n    x\n"},
         LayoutCase{"TrailingBlankLinesBecomeOneNewline", "# c\n\n\n\n", "# c\n"},
         LayoutCase{"CrLfInputComesOutWithLineFeeds",
@@ -145,6 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"UnterminatedStringInAHeaderIsRefused", "b(x) ? @os \"x\n:\n  y\n",
                    std::nullopt},
         LayoutCase{"SecondParameterListIsRefused", "b(a)(c):\n  x\n", std::nullopt},
+        LayoutCase{"UnclosedBracketInAParameterIsRefused", "r(c[ y):\n  x\n", std::nullopt},
         LayoutCase{"ParameterListTextOutsideParametersIsRefused", "b(\"x\"):\n  y\n",
                    std::nullopt}),
     case_name);
