@@ -12,15 +12,15 @@ constexpr KindSet kClauseEnd{K::Newline,   K::Colon,        K::Question,
 // Builds the nodes inside one task header, left to right.
 class HeaderBuilder {
  public:
-  HeaderBuilder(GreenBuilder& builder, std::span<const Token> header, bool has_body_marker)
+  HeaderBuilder(GreenBuilder& builder, ItemTokens header, bool has_body_marker)
       : b_(builder), tokens_(header), has_body_marker_(has_body_marker) {}
 
   void build() {
     bool named = false;
     bool had_parameters = false;
     uint32_t i = 0;
-    while (i < tokens_.size()) {
-      const K kind = tokens_[i].kind;
+    while (i < tokens_.count) {
+      const K kind = tokens_.kind(i);
       if (!named && kind == K::Word) {
         b_.start_node(K::TaskName);
         add(i++);
@@ -35,7 +35,7 @@ class HeaderBuilder {
         i = clause(i, K::Dependency);
       } else if (kind == K::ShellKeyword || kind == K::ShellTildeEquals) {
         i = clause(i, K::ShellOverride);
-      } else if (kind == K::Colon && has_body_marker_ && i + 1 == tokens_.size()) {
+      } else if (kind == K::Colon && has_body_marker_ && i + 1 == tokens_.count) {
         b_.start_node(K::BodyMarker);
         add(i++);
         b_.finish_node();
@@ -46,8 +46,8 @@ class HeaderBuilder {
   }
 
  private:
-  void add(uint32_t i) { b_.token(tokens_[i].kind, tokens_[i].text); }
-  uint32_t size() const { return static_cast<uint32_t>(tokens_.size()); }
+  void add(uint32_t i) { b_.token(tokens_.kind(i), tokens_.text(i)); }
+  uint32_t size() const { return tokens_.count; }
 
   // `(` ... matching `)`, or to the end of the header when unmatched.
   uint32_t parameter_list(uint32_t i) {
@@ -55,7 +55,7 @@ class HeaderBuilder {
     add(i++);
     uint32_t depth = 0;
     while (i < size()) {
-      const K kind = tokens_[i].kind;
+      const K kind = tokens_.kind(i);
       if (kind == K::Word || kind == K::ShellKeyword) {
         i = parameter(i);
         continue;
@@ -78,7 +78,7 @@ class HeaderBuilder {
     b_.start_node(K::Parameter);
     uint32_t level = 0;
     while (i < size()) {
-      const K kind = tokens_[i].kind;
+      const K kind = tokens_.kind(i);
       if (level == 0 && (kind == K::Comma || kind == K::RParen)) break;
       if (kind == K::LParen || kind == K::LBracket) ++level;
       if ((kind == K::RParen || kind == K::RBracket) && level > 0) --level;
@@ -96,7 +96,7 @@ class HeaderBuilder {
     uint32_t depth = 0;
     bool seen_paren = false;
     while (i < size()) {
-      const K kind = tokens_[i].kind;
+      const K kind = tokens_.kind(i);
       if (!seen_paren && kClauseEnd.contains(kind)) break;
       add(i++);
       if (kind == K::LParen) {
@@ -117,7 +117,7 @@ class HeaderBuilder {
     add(i++);
     uint32_t depth = 0;
     while (i < size()) {
-      const K kind = tokens_[i].kind;
+      const K kind = tokens_.kind(i);
       if (depth == 0 && kClauseEnd.contains(kind)) break;
       if (kind == K::LParen) ++depth;
       if (kind == K::RParen && depth > 0) --depth;
@@ -128,19 +128,23 @@ class HeaderBuilder {
   }
 
   GreenBuilder& b_;
-  std::span<const Token> tokens_;
+  ItemTokens tokens_;
   bool has_body_marker_;
 };
 
-void flat_node(GreenBuilder& builder, K kind, std::span<const Token> tokens) {
+void add_tokens(GreenBuilder& builder, ItemTokens tokens) {
+  for (uint32_t i = 0; i < tokens.count; ++i) builder.token(tokens.kind(i), tokens.text(i));
+}
+
+void flat_node(GreenBuilder& builder, K kind, ItemTokens tokens) {
   builder.start_node(kind);
-  for (const Token& token : tokens) builder.token(token.kind, token.text);
+  add_tokens(builder, tokens);
   builder.finish_node();
 }
 
 }  // namespace
 
-void build_item(GreenBuilder& builder, std::span<const Token> item, const ClassifiedItem& info) {
+void build_item(GreenBuilder& builder, ItemTokens item, const ClassifiedItem& info) {
   if (info.malformed || info.item_class == ItemClass::Stray) {
     flat_node(builder, K::ErrorItem, item);
     return;
@@ -159,11 +163,9 @@ void build_item(GreenBuilder& builder, std::span<const Token> item, const Classi
     case ItemClass::Task: {
       builder.start_node(K::Task);
       builder.start_node(K::TaskHeader);
-      HeaderBuilder(builder, item.first(info.header_end), info.has_body_marker).build();
+      HeaderBuilder(builder, item.subspan(0, info.header_end), info.has_body_marker).build();
       builder.finish_node();
-      for (const Token& token : item.subspan(info.header_end)) {
-        builder.token(token.kind, token.text);
-      }
+      add_tokens(builder, item.subspan(info.header_end, item.count - info.header_end));
       builder.finish_node();
       return;
     }
