@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,8 @@ class JsonWriter {
   void null();
   // JSON text written as it is, as one value.
   void raw(std::string_view json);
+  // An array of numbers in one pass: the semantic tokens answer is one of a million numbers.
+  void numbers(std::span<const uint32_t> values);
 
  private:
   void separate() {
@@ -90,6 +93,10 @@ void write_json(JsonWriter& w, const std::optional<T>& value) {
   } else {
     w.null();
   }
+}
+
+inline void write_json(JsonWriter& w, const std::vector<uint32_t>& items) {
+  w.numbers(items);
 }
 
 template <class T>

@@ -71,6 +71,10 @@ void write_json(JsonWriter& w, const Position& in) {
   w.end_object();
 }
 
+void tag_invoke(const json::value_from_tag&, json::value& out, const Position& in) {
+  out = json::object{{"line", in.line}, {"character", in.character}};
+}
+
 Position tag_invoke(const json::value_to_tag<Position>&, const json::value& in) {
   Fields f(in, "position");
   return Position{f.uinteger("line"), f.uinteger("character")};
@@ -81,6 +85,10 @@ void write_json(JsonWriter& w, const Range& in) {
   write_member(w, "start", in.start);
   write_member(w, "end", in.end);
   w.end_object();
+}
+
+void tag_invoke(const json::value_from_tag&, json::value& out, const Range& in) {
+  out = json::object{{"start", json::value_from(in.start)}, {"end", json::value_from(in.end)}};
 }
 
 Range tag_invoke(const json::value_to_tag<Range>&, const json::value& in) {

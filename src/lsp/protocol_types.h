@@ -1,11 +1,13 @@
 // The protocol's data types that this server reads or writes, each with its one JSON
 // conversion: tag_invoke for value_to on what is read, write_json on what is written (straight
-// to text, never through a value tree). No behaviour beyond conversion.
+// to text, never through a value tree; only Position and Range also have value_from, for the
+// command line's report). No behaviour beyond conversion.
 // Field names follow the protocol's spelling. Optional members are omitted from the JSON when
 // absent, never written as null; incoming objects may carry members we do not read.
 #pragma once
 
 #include <boost/json/value.hpp>
+#include <boost/json/value_from.hpp>
 #include <boost/json/value_to.hpp>
 #include <cstdint>
 #include <optional>
@@ -204,6 +206,10 @@ void write_json(JsonWriter& w, const Position& in);
 Position tag_invoke(const json::value_to_tag<Position>&, const json::value& in);
 void write_json(JsonWriter& w, const Range& in);
 Range tag_invoke(const json::value_to_tag<Range>&, const json::value& in);
+// Positions and ranges also become value trees, for the command line's JSON report, which
+// builds one; the server itself only writes them as text.
+void tag_invoke(const json::value_from_tag&, json::value& out, const Position& in);
+void tag_invoke(const json::value_from_tag&, json::value& out, const Range& in);
 
 TextDocumentIdentifier tag_invoke(const json::value_to_tag<TextDocumentIdentifier>&,
                                   const json::value& in);

@@ -45,5 +45,14 @@ TEST(JsonWriterTest, SeparatesMembersAndElementsAtEveryDepth) {
                                               "null":null,"raw":{"a":[true,false]},"last":-7})"));
 }
 
+// Long enough to cross the writer's internal chunks several times, with numbers of every width.
+TEST(JsonWriterTest, WritesLongNumberArraysAsBoostDoes) {
+  std::vector<uint32_t> data;
+  for (uint32_t i = 0; i < 20000; ++i) data.push_back(i % 7 == 0 ? 4294967295u - i : i * 37u);
+  json::array expected;
+  for (uint32_t n : data) expected.push_back(n);
+  EXPECT_EQ(to_json_text(data), json::serialize(expected));
+}
+
 }  // namespace
 }  // namespace quib::lsp
