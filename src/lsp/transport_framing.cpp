@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,20 +101,68 @@ bool FdByteSink::write_all(std::string_view bytes) {
   return true;
 }
 
+bool FdByteSink::write_all(std::string_view first, std::string_view second) {
+  while (!first.empty()) {
+    iovec parts[2] = {{const_cast<char*>(first.data()), first.size()},
+                      {const_cast<char*>(second.data()), second.size()}};
+    ssize_t n = writev(fd_, parts, 2);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    auto written = static_cast<std::size_t>(n);
+    if (written < first.size()) {
+      first.remove_prefix(written);
+    } else {
+      second.remove_prefix(written - first.size());
+      first = {};
+    }
+  }
+  return write_all(second);
+}
+
+std::string frame_header(std::size_t body_bytes) {
+  return "Content-Length: " + std::to_string(body_bytes) + "\r\n\r\n";
+}
+
 std::string frame(std::string_view body) {
-  std::string out = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  std::string out = frame_header(body.size());
   out.append(body);
   return out;
 }
 
-bool MessageReader::fill(std::size_t want) {
+bool MessageReader::fill() {
   if (ended_) return false;
   std::size_t old = buffer_.size();
-  buffer_.resize(old + std::max(want, kReadChunk));
-  std::size_t n = source_.read_some(std::span<char>(buffer_.data() + old, buffer_.size() - old));
+  buffer_.resize(old + kReadChunk);
+  std::size_t n = source_.read_some(std::span<char>(buffer_.data() + old, kReadChunk));
   buffer_.resize(old + n);
   if (n == 0) ended_ = true;
   return n != 0;
+}
+
+std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t length) {
+  std::size_t buffered = std::min(buffer_.size() - at, length);
+  if (buffered == length) {
+    start_ = at + length;
+    return buffer_.substr(at, length);
+  }
+  // The rest of the body goes from the source straight into its own string, never more than
+  // the body, so the stream stays at the message boundary.
+  std::string body(length, '\0');
+  buffer_.copy(body.data(), buffered, at);
+  buffer_.clear();
+  start_ = 0;
+  for (std::size_t have = buffered; have < length;) {
+    std::size_t n =
+        ended_ ? 0 : source_.read_some(std::span<char>(body.data() + have, length - have));
+    if (n == 0) {
+      ended_ = true;
+      return std::nullopt;
+    }
+    have += n;
+  }
+  return body;
 }
 
 void MessageReader::compact() {
@@ -138,7 +187,7 @@ Frame MessageReader::next() {
         // Keep a tail that may be the beginning of a header split across reads.
         start_ = std::max(
             start_, buffer_.size() - std::min(buffer_.size() - start_, kContentLength.size() - 1));
-        if (!fill(kReadChunk)) return EndOfInput{};
+        if (!fill()) return EndOfInput{};
         continue;
       }
     }
@@ -193,7 +242,7 @@ Frame MessageReader::next() {
         start_ = block_start + 1;
         return FrameError{"header block too long"};
       }
-      if (!fill(kReadChunk)) return EndOfInput{};
+      if (!fill()) return EndOfInput{};
       continue;
     }
     if (!bad && !length) {
@@ -206,12 +255,9 @@ Frame MessageReader::next() {
       return FrameError{std::move(detail)};
     }
 
-    while (buffer_.size() - pos < *length) {
-      if (!fill(*length - (buffer_.size() - pos))) return EndOfInput{};
-    }
-    std::string body = buffer_.substr(pos, *length);
-    start_ = pos + *length;
-    return body;
+    std::optional<std::string> body = take_body(pos, *length);
+    if (!body) return EndOfInput{};
+    return std::move(*body);
   }
 }
 
