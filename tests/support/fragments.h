@@ -22,8 +22,12 @@ class Draw {
   std::mt19937 engine_;
 };
 
-inline constexpr std::array<std::string_view, 6> kMultiByte = {
-    "\xC2\xA5", "\xC3\xA9", "\xE2\x86\x93", "\xE2\x82\xAC", "\xF0\x9F\x98\x82", "\xEF\xBB\xBF"};
+// Two-, three- and four-byte characters, including the edges of each length and the byte order
+// mark, which counts as such only at offset 0.
+inline constexpr std::array<std::string_view, 12> kMultiByte = {
+    "\xC2\xA5",     "\xC3\xA9",         "\xDF\xBF",         "\xE0\xA0\x80",
+    "\xE2\x86\x93", "\xE2\x82\xAC",     "\xED\x9F\xBF",     "\xEF\xBB\xBF",
+    "\xEF\xBF\xBD", "\xF0\x9F\x98\x82", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"};
 
 // One character of valid UTF-8, weighted toward the bytes the lexer treats specially.
 inline void append_random_char(std::string& out, Draw& draw) {

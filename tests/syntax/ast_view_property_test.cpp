@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/fragments.h"
 #include "syntax/ast_view.h"
 #include "syntax/parse.h"
 
@@ -19,15 +20,7 @@ namespace {
 
 using K = SyntaxKind;
 
-// Portable draws: std::mt19937 output is fixed by the standard, the distributions are not.
-class Draw {
- public:
-  explicit Draw(uint32_t seed) : engine_(seed) {}
-  uint32_t below(uint32_t bound) { return static_cast<uint32_t>(engine_() % bound); }
-
- private:
-  std::mt19937 engine_;
-};
+using testing_support::Draw;
 
 constexpr std::string_view kFragments[] = {
     "!version 0.1",

@@ -9,20 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "support/fragments.h"
 #include "syntax/cursor.h"
 
 namespace quib {
 namespace {
 
-// Portable draws: std::mt19937 output is fixed by the standard, the distributions are not.
-class Draw {
- public:
-  explicit Draw(uint32_t seed) : engine_(seed) {}
-  uint32_t below(uint32_t bound) { return static_cast<uint32_t>(engine_() % bound); }
-
- private:
-  std::mt19937 engine_;
-};
+using testing_support::append_random_char;
+using testing_support::Draw;
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
@@ -32,30 +26,10 @@ bool is_word_continue(char c) {
          c == '-';
 }
 
-// One character of valid UTF-8, weighted toward the bytes the lexer treats specially.
-void append_char(std::string& out, Draw& draw) {
-  static constexpr std::array<const char*, 12> kNonAscii = {
-      "\xC2\xA5",     "\xC3\xA9",         "\xDF\xBF",         "\xE0\xA0\x80",
-      "\xE2\x86\x93", "\xE2\x82\xAC",     "\xED\x9F\xBF",     "\xEF\xBB\xBF",
-      "\xEF\xBF\xBD", "\xF0\x9F\x98\x82", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"};
-  static constexpr std::string_view kSpecial = " \t\r\n\"\\#!:?&=@()[]{},.~|$0s";
-  switch (draw.below(4)) {
-    case 0:
-      out += kNonAscii[draw.below(kNonAscii.size())];
-      break;
-    case 1:
-      out += kSpecial[draw.below(kSpecial.size())];
-      break;
-    default:
-      out += static_cast<char>(draw.below(0x80));
-      break;
-  }
-}
-
 std::string random_characters(Draw& draw, uint32_t max_length) {
   std::string out;
   const uint32_t count = draw.below(max_length + 1);
-  for (uint32_t i = 0; i < count; ++i) append_char(out, draw);
+  for (uint32_t i = 0; i < count; ++i) append_random_char(out, draw);
   return out;
 }
 
@@ -92,7 +66,7 @@ std::string random_fragments(Draw& draw, uint32_t max_fragments) {
   const uint32_t count = draw.below(max_fragments + 1);
   for (uint32_t i = 0; i < count; ++i) {
     if (draw.below(8) == 0) {
-      append_char(out, draw);
+      append_random_char(out, draw);
     } else {
       out += kFragments[draw.below(kFragments.size())];
     }
