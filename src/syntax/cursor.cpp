@@ -36,13 +36,6 @@ static_assert(kKindOfRaw[0][static_cast<size_t>(RawClass::Comma)] == SyntaxKind:
                   kKindOfRaw[0][static_cast<size_t>(RawClass::Error)] == SyntaxKind::Unknown,
               "raw class to kind table must follow the RawClass order");
 
-// Converts to SmallText on demand, so that emplace_back builds each token's text directly in
-// the vector instead of moving a temporary into it.
-struct TextSlice {
-  std::string_view text;
-  operator SmallText() const { return SmallText(text); }
-};
-
 // Quibfiles average about two and a half bytes per token (single spaces, punctuation and
 // one-character Unknown tokens are frequent), so reserving one token per two bytes makes
 // regrowth rare: moving half a list of tokens costs more than the unused tail.
@@ -64,7 +57,9 @@ std::vector<Token> tokenize(std::string_view text) {
     const std::string_view slice(text.data() + offset, raw.end - offset);
     SyntaxKind kind = kKindOfRaw[at_line_start][static_cast<size_t>(raw.raw)];
     if (raw.raw == RawClass::Word && slice == "group") kind = SyntaxKind::GroupKeyword;
-    tokens.emplace_back(TextSlice{slice}, offset, kind);
+    // Braces, not emplace_back's parentheses: clang 14 cannot aggregate-initialise from
+    // parentheses. Moving a SmallText is a 24-byte copy.
+    tokens.push_back(Token{SmallText(slice), offset, kind});
     at_line_start = kind == SyntaxKind::Newline;
     offset = raw.end;
   }
