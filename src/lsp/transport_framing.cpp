@@ -106,10 +106,12 @@ std::string frame(std::string_view body) {
   return out;
 }
 
-bool MessageReader::fill(std::size_t want) {
+// Grows the buffer by one read's worth only, never by what a header announces: a client that
+// declares a huge body and sends a few bytes must not make the server allocate for it.
+bool MessageReader::fill() {
   if (ended_) return false;
   std::size_t old = buffer_.size();
-  buffer_.resize(old + std::max(want, kReadChunk));
+  buffer_.resize(old + kReadChunk);
   std::size_t n = source_.read_some(std::span<char>(buffer_.data() + old, buffer_.size() - old));
   buffer_.resize(old + n);
   if (n == 0) ended_ = true;
@@ -138,7 +140,7 @@ Frame MessageReader::next() {
         // Keep a tail that may be the beginning of a header split across reads.
         start_ = std::max(
             start_, buffer_.size() - std::min(buffer_.size() - start_, kContentLength.size() - 1));
-        if (!fill(kReadChunk)) return EndOfInput{};
+        if (!fill()) return EndOfInput{};
         continue;
       }
     }
@@ -193,7 +195,7 @@ Frame MessageReader::next() {
         start_ = block_start + 1;
         return FrameError{"header block too long"};
       }
-      if (!fill(kReadChunk)) return EndOfInput{};
+      if (!fill()) return EndOfInput{};
       continue;
     }
     if (!bad && !length) {
@@ -207,7 +209,7 @@ Frame MessageReader::next() {
     }
 
     while (buffer_.size() - pos < *length) {
-      if (!fill(*length - (buffer_.size() - pos))) return EndOfInput{};
+      if (!fill()) return EndOfInput{};
     }
     std::string body = buffer_.substr(pos, *length);
     start_ = pos + *length;

@@ -89,10 +89,12 @@ class MessageReader {
   // bytes go back to the stream. Either way, reading resumes at the next `Content-Length`.
   void resync_after_bad_body(std::string_view body);
 
+  // Bytes of memory the reader holds for its buffer; the transport fuzzer bounds it.
+  std::size_t buffer_capacity() const { return buffer_.capacity(); }
+
  private:
-  // Reads more bytes into the buffer, at least `want` of them if the stream has them;
-  // false at end of input.
-  bool fill(std::size_t want);
+  // Reads more bytes into the buffer (at most one chunk); false at end of input.
+  bool fill();
   // Drops the consumed prefix once it is worth the copy.
   void compact();
 
