@@ -44,7 +44,7 @@ void BM_ParseOnly(benchmark::State& state) {
   const std::string text = quib::generate_quibfile(static_cast<size_t>(state.range(0)));
   for (auto _ : state) {
     const quib::ParseResult parsed = quib::parse(text);
-    benchmark::DoNotOptimize(parsed.tokens.data());
+    benchmark::DoNotOptimize(parsed.tokens.kinds().data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }

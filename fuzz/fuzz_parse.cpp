@@ -100,12 +100,14 @@ void verify(std::string_view text, const ParseResult& result) {
   // The token list is the tree's tokens plus one Eof at the end.
   FUZZ_CHECK(result.tokens.size() == tree_tokens.size() + 1, "token list matches the tree");
   for (size_t i = 0; i < tree_tokens.size(); ++i) {
-    const Token& token = result.tokens[i];
-    FUZZ_CHECK(token.kind == tree_tokens[i].kind(), "token list kinds match the tree");
-    FUZZ_CHECK(token.range() == tree_tokens[i].text_range(), "token list ranges match the tree");
+    FUZZ_CHECK(result.tokens.kind(i) == tree_tokens[i].kind(), "token list kinds match the tree");
+    FUZZ_CHECK(result.tokens.range(i) == tree_tokens[i].text_range(),
+               "token list ranges match the tree");
+    FUZZ_CHECK(result.tokens.text(i) == tree_tokens[i].text(), "token list texts match the tree");
   }
-  FUZZ_CHECK(result.tokens.back().kind == SyntaxKind::Eof, "the token list ends with Eof");
-  FUZZ_CHECK(result.tokens.back().range() == TextRange(length, length), "Eof sits at the end");
+  const size_t eof = tree_tokens.size();
+  FUZZ_CHECK(result.tokens.kind(eof) == SyntaxKind::Eof, "the token list ends with Eof");
+  FUZZ_CHECK(result.tokens.range(eof) == TextRange(length, length), "Eof sits at the end");
 
   // One diagnostic per ErrorItem, on the item's first token, in document order.
   FUZZ_CHECK(result.diagnostics.size() == error_items.size(), "one diagnostic per ErrorItem");

@@ -42,7 +42,8 @@ def main():
     uri = path.as_uri()
     text = path.read_text(encoding="utf-8")
     doc = {"textDocument": {"uri": uri}}
-    at = dict(doc, position={"line": 14, "character": 2})
+    def at(line, character):
+        return dict(doc, position={"line": line, "character": character})
 
     server = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     next_id = 1
@@ -81,13 +82,14 @@ def main():
     receive_until(lambda m: m.get("method") == "window/logMessage")
     notify("textDocument/didOpen", {"textDocument": {
         "uri": uri, "languageId": "quibfile", "version": 1, "text": text}})
-    request("textDocument/hover", at)
-    request("textDocument/completion", at)
+    request("textDocument/hover", at(14, 6))
+    request("textDocument/hover", at(23, 15))
+    request("textDocument/completion", at(23, 15))
     request("textDocument/documentSymbol", doc)
     request("textDocument/foldingRange", doc)
     request("textDocument/semanticTokens/full", doc)
     request("textDocument/formatting", dict(doc, options={"tabSize": 4, "insertSpaces": True}))
-    request("textDocument/definition", at)
+    request("textDocument/definition", at(23, 15))
     request("shutdown")
     notify("exit")
     server.stdin.close()

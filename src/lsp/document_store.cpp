@@ -10,14 +10,15 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       text_owner(std::move(text)),
       text(*text_owner),
       version(version),
-      parse_result(parse(this->text)),
+      parse_result(parse(text_owner)),
       model(analyze(parse_result)),
       lines(this->text) {}
 
 void DocumentStore::put(const std::string& uri, std::string text, int32_t version) {
-  auto shared = std::make_shared<const std::string>(std::move(text));
+  auto snapshot = std::make_shared<const DocumentSnapshot>(
+      uri, std::make_shared<const std::string>(std::move(text)), version);
   std::unique_lock lock(mutex_);
-  documents_.insert_or_assign(uri, StoredDocument{std::move(shared), version});
+  documents_.insert_or_assign(uri, StoredDocument{std::move(snapshot)});
 }
 
 void DocumentStore::remove(const std::string& uri) {
@@ -30,7 +31,7 @@ std::shared_ptr<const DocumentSnapshot> DocumentStore::analyze_document(
   std::shared_lock lock(mutex_);
   auto found = documents_.find(uri);
   if (found == documents_.end()) return nullptr;
-  return std::make_shared<const DocumentSnapshot>(uri, found->second.text, found->second.version);
+  return found->second.snapshot;
 }
 
 }  // namespace quib::lsp

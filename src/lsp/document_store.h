@@ -1,6 +1,5 @@
-// The DocumentStore keeps the current text and version of every open document and nothing
-// else; every consumer asks it for a DocumentSnapshot, a fresh and self-contained analysis of
-// the stored text. Knows nothing of JSON.
+// The DocumentStore keeps the current text and version of every open document, with the one
+// analysis of that text that every consumer shares: a DocumentSnapshot. Knows nothing of JSON.
 #pragma once
 
 #include <cstdint>
@@ -15,13 +14,6 @@
 #include "syntax/parse.h"
 
 namespace quib::lsp {
-
-// Texts are immutable once stored and shared with the snapshots made from them, so a
-// snapshot of a large document costs no copy of its text.
-struct StoredDocument {
-  std::shared_ptr<const std::string> text;
-  int32_t version = 0;
-};
 
 // One analysis of one stored text: owns everything it refers to and needs no lock.
 // Invariant: every range in `parse_result` and `model` is a byte range of `text`, and `lines`
@@ -40,16 +32,25 @@ struct DocumentSnapshot {
   LineIndex lines;
 };
 
-// URI text -> StoredDocument under one reader-writer lock. Writers hold it only for the map
-// update; readers hold it through parsing and analysis, so a reader never sees a half-updated
-// entry.
+// A stored text is analysed once, when it is stored, and every request shares that analysis:
+// reparsing a large document for each request would cost more than the request itself. The
+// answers are the same as from a fresh analysis, since a snapshot is a pure function of the
+// text.
+struct StoredDocument {
+  // Invariant: the snapshot of exactly this text and version.
+  std::shared_ptr<const DocumentSnapshot> snapshot;
+};
+
+// URI text -> StoredDocument under one reader-writer lock. The analysis of a new text runs
+// before the lock is taken; writers then hold it only for the map update and readers only to
+// copy a pointer, so a reader never sees a half-updated entry and never waits for a parse.
 class DocumentStore {
  public:
-  // Inserts or replaces the entry.
+  // Analyses `text` and inserts or replaces the entry.
   void put(const std::string& uri, std::string text, int32_t version);
   // Removes the entry, if any.
   void remove(const std::string& uri);
-  // A fresh snapshot of the stored text; nullptr when the URI is not stored.
+  // The analysis of the stored text; nullptr when the URI is not stored.
   std::shared_ptr<const DocumentSnapshot> analyze_document(const std::string& uri) const;
 
  private:

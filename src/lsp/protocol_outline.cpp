@@ -1,19 +1,29 @@
-// The structure requests: document symbols, folding ranges and semantic tokens.
+// The structure requests: document symbols, folding ranges and semantic tokens. An unknown
+// document gets an empty list (symbols, folding) or null (tokens), never an error.
+#include "lsp/outline.h"
 #include "lsp/protocol.h"
+#include "lsp/semantic_tokens.h"
 
 namespace quib::lsp {
 
-// FIXME(outline): answers empty until the outline features are wired in.
-std::vector<SymbolInformation> LanguageServer::on_document_symbol(const DocumentSymbolParams&) {
-  return {};
+std::vector<SymbolInformation> LanguageServer::on_document_symbol(
+    const DocumentSymbolParams& params) {
+  auto snapshot = documents_.analyze_document(params.textDocument.uri);
+  if (!snapshot) return {};
+  return document_symbols(*snapshot);
 }
 
-std::vector<FoldingRange> LanguageServer::on_folding_range(const FoldingRangeParams&) {
-  return {};
+std::vector<FoldingRange> LanguageServer::on_folding_range(const FoldingRangeParams& params) {
+  auto snapshot = documents_.analyze_document(params.textDocument.uri);
+  if (!snapshot) return {};
+  return folding_ranges(*snapshot);
 }
 
-std::optional<SemanticTokens> LanguageServer::on_semantic_tokens_full(const SemanticTokensParams&) {
-  return std::nullopt;
+std::optional<SemanticTokens> LanguageServer::on_semantic_tokens_full(
+    const SemanticTokensParams& params) {
+  auto snapshot = documents_.analyze_document(params.textDocument.uri);
+  if (!snapshot) return std::nullopt;
+  return SemanticTokens{.data = semantic_tokens(*snapshot)};
 }
 
 }  // namespace quib::lsp

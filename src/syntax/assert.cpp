@@ -6,7 +6,7 @@
 namespace quib {
 
 void assertion_failed(const char* message) noexcept {
-  std::fputs("quib-lsp: internal error: ", stderr);
+  std::fputs("internal error: ", stderr);
   std::fputs(message, stderr);
   std::fputc('\n', stderr);
   std::fflush(stderr);

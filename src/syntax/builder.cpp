@@ -14,17 +14,17 @@ class HeaderBuilder {
  public:
   // The accepted colon, when there is one, is the header's last token; it is kept out of
   // `tokens_`, so that no clause or parameter list, however its brackets stand, can take it in.
-  HeaderBuilder(GreenBuilder& builder, std::span<const Token> header, bool has_body_marker)
+  HeaderBuilder(GreenBuilder& builder, ItemTokens header, bool has_body_marker)
       : b_(builder),
-        tokens_(has_body_marker ? header.first(header.size() - 1) : header),
-        body_marker_(has_body_marker ? &header.back() : nullptr) {}
+        tokens_(header.subspan(0, header.count - (has_body_marker ? 1 : 0))),
+        has_body_marker_(has_body_marker) {}
 
   void build() {
     bool named = false;
     bool had_parameters = false;
     uint32_t i = 0;
-    while (i < tokens_.size()) {
-      const K kind = tokens_[i].kind;
+    while (i < tokens_.count) {
+      const K kind = tokens_.kind(i);
       if (!named && kind == K::Word) {
         b_.start_node(K::TaskName);
         add(i++);
@@ -43,16 +43,17 @@ class HeaderBuilder {
         add(i++);
       }
     }
-    if (body_marker_ != nullptr) {
+    if (has_body_marker_) {
+      const ItemTokens marker = tokens_.subspan(tokens_.count, 1);
       b_.start_node(K::BodyMarker);
-      b_.token(body_marker_->kind, body_marker_->text);
+      b_.token(marker.kind(0), marker.text(0));
       b_.finish_node();
     }
   }
 
  private:
-  void add(uint32_t i) { b_.token(tokens_[i].kind, tokens_[i].text); }
-  uint32_t size() const { return static_cast<uint32_t>(tokens_.size()); }
+  void add(uint32_t i) { b_.token(tokens_.kind(i), tokens_.text(i)); }
+  uint32_t size() const { return tokens_.count; }
 
   // `(` ... matching `)`, or to the end of the header when unmatched.
   uint32_t parameter_list(uint32_t i) {
@@ -60,7 +61,7 @@ class HeaderBuilder {
     add(i++);
     uint32_t depth = 0;
     while (i < size()) {
-      const K kind = tokens_[i].kind;
+      const K kind = tokens_.kind(i);
       if (kind == K::Word || kind == K::ShellKeyword) {
         i = parameter(i);
         continue;
@@ -86,7 +87,7 @@ class HeaderBuilder {
     uint32_t parens = 0;
     uint32_t brackets = 0;
     while (i < size()) {
-      const K kind = tokens_[i].kind;
+      const K kind = tokens_.kind(i);
       if (parens == 0 && (kind == K::RParen || (kind == K::Comma && brackets == 0))) break;
       if (kind == K::LParen) ++parens;
       if (kind == K::RParen) --parens;
@@ -106,7 +107,7 @@ class HeaderBuilder {
     uint32_t depth = 0;
     bool seen_paren = false;
     while (i < size()) {
-      const K kind = tokens_[i].kind;
+      const K kind = tokens_.kind(i);
       if (!seen_paren && kClauseEnd.contains(kind)) break;
       add(i++);
       if (kind == K::LParen) {
@@ -127,7 +128,7 @@ class HeaderBuilder {
     add(i++);
     uint32_t depth = 0;
     while (i < size()) {
-      const K kind = tokens_[i].kind;
+      const K kind = tokens_.kind(i);
       if (depth == 0 && kClauseEnd.contains(kind)) break;
       if (kind == K::LParen) ++depth;
       if (kind == K::RParen && depth > 0) --depth;
@@ -138,19 +139,23 @@ class HeaderBuilder {
   }
 
   GreenBuilder& b_;
-  std::span<const Token> tokens_;
-  const Token* body_marker_;
+  ItemTokens tokens_;
+  bool has_body_marker_;
 };
 
-void flat_node(GreenBuilder& builder, K kind, std::span<const Token> tokens) {
+void add_tokens(GreenBuilder& builder, ItemTokens tokens) {
+  for (uint32_t i = 0; i < tokens.count; ++i) builder.token(tokens.kind(i), tokens.text(i));
+}
+
+void flat_node(GreenBuilder& builder, K kind, ItemTokens tokens) {
   builder.start_node(kind);
-  for (const Token& token : tokens) builder.token(token.kind, token.text);
+  add_tokens(builder, tokens);
   builder.finish_node();
 }
 
 }  // namespace
 
-void build_item(GreenBuilder& builder, std::span<const Token> item, const ClassifiedItem& info) {
+void build_item(GreenBuilder& builder, ItemTokens item, const ClassifiedItem& info) {
   if (info.malformed || info.item_class == ItemClass::Stray) {
     flat_node(builder, K::ErrorItem, item);
     return;
@@ -169,11 +174,9 @@ void build_item(GreenBuilder& builder, std::span<const Token> item, const Classi
     case ItemClass::Task: {
       builder.start_node(K::Task);
       builder.start_node(K::TaskHeader);
-      HeaderBuilder(builder, item.first(info.header_end), info.has_body_marker).build();
+      HeaderBuilder(builder, item.subspan(0, info.header_end), info.has_body_marker).build();
       builder.finish_node();
-      for (const Token& token : item.subspan(info.header_end)) {
-        builder.token(token.kind, token.text);
-      }
+      add_tokens(builder, item.subspan(info.header_end, item.count - info.header_end));
       builder.finish_node();
       return;
     }

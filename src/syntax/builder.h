@@ -7,7 +7,7 @@
 #include <span>
 
 #include "syntax/green.h"
-#include "syntax/token.h"
+#include "syntax/token_list.h"
 
 namespace quib {
 
@@ -25,7 +25,18 @@ struct ClassifiedItem {
   bool has_body_marker = false;  // the header's last token is its accepted colon
 };
 
+// The tokens [first, first + count) of a token list.
+struct ItemTokens {
+  const TokenList& list;
+  uint32_t first;
+  uint32_t count;
+
+  SyntaxKind kind(uint32_t i) const { return list.kind(first + i); }
+  std::string_view text(uint32_t i) const { return list.text(first + i); }
+  ItemTokens subspan(uint32_t from, uint32_t n) const { return {list, first + from, n}; }
+};
+
 // Adds the item's node to the builder, whose innermost open node is the Document.
-void build_item(GreenBuilder& builder, std::span<const Token> item, const ClassifiedItem& info);
+void build_item(GreenBuilder& builder, ItemTokens item, const ClassifiedItem& info);
 
 }  // namespace quib

@@ -41,14 +41,12 @@ static_assert(kKindOfRaw[0][static_cast<size_t>(RawClass::Comma)] == SyntaxKind:
 // regrowth rare: moving half a list of tokens costs more than the unused tail.
 constexpr size_t kBytesPerTokenEstimate = 2;
 
-}  // namespace
-
-std::vector<Token> tokenize(std::string_view text) {
+// Drives `lex` over the whole text and reports each token as (kind, start, slice), Eof
+// excluded.
+template <typename Emit>
+void for_each_token(std::string_view text, Emit&& emit) {
   QUIB_ASSERT(text.size() < (uint64_t{1} << 32), "documents must be shorter than 4 GiB");
   const auto size = static_cast<uint32_t>(text.size());
-  std::vector<Token> tokens;
-  tokens.reserve(size / kBytesPerTokenEstimate + 1);
-
   // Invariant: true exactly at offset 0 and right after a Newline token.
   bool at_line_start = true;
   uint32_t offset = 0;
@@ -57,14 +55,39 @@ std::vector<Token> tokenize(std::string_view text) {
     const std::string_view slice(text.data() + offset, raw.end - offset);
     SyntaxKind kind = kKindOfRaw[at_line_start][static_cast<size_t>(raw.raw)];
     if (raw.raw == RawClass::Word && slice == "group") kind = SyntaxKind::GroupKeyword;
-    // Braces, not emplace_back's parentheses: clang 14 cannot aggregate-initialise from
-    // parentheses. Moving a SmallText is a 24-byte copy.
-    tokens.push_back(Token{SmallText(slice), offset, kind});
+    emit(kind, offset, slice);
     at_line_start = kind == SyntaxKind::Newline;
     offset = raw.end;
   }
+}
+
+}  // namespace
+
+std::vector<Token> tokenize(std::string_view text) {
+  std::vector<Token> tokens;
+  tokens.reserve(text.size() / kBytesPerTokenEstimate + 1);
+  for_each_token(text, [&](SyntaxKind kind, uint32_t start, std::string_view slice) {
+    // Braces, not emplace_back's parentheses: clang 14 cannot aggregate-initialise from
+    // parentheses. Moving a SmallText is a 24-byte copy.
+    tokens.push_back(Token{SmallText(slice), start, kind});
+  });
+  const auto size = static_cast<uint32_t>(text.size());
   tokens.push_back(Token{SmallText(), size, SyntaxKind::Eof});
   return tokens;
+}
+
+TokenList tokenize_compact(std::shared_ptr<const std::string> text) {
+  std::vector<SyntaxKind> kinds;
+  std::vector<uint32_t> starts;
+  kinds.reserve(text->size() / kBytesPerTokenEstimate + 1);
+  starts.reserve(text->size() / kBytesPerTokenEstimate + 1);
+  for_each_token(*text, [&](SyntaxKind kind, uint32_t start, std::string_view) {
+    kinds.push_back(kind);
+    starts.push_back(start);
+  });
+  kinds.push_back(SyntaxKind::Eof);
+  starts.push_back(static_cast<uint32_t>(text->size()));
+  return TokenList(std::move(text), std::move(kinds), std::move(starts));
 }
 
 }  // namespace quib

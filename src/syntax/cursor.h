@@ -6,12 +6,20 @@
 #include <string_view>
 #include <vector>
 
+#include <memory>
+#include <string>
+
 #include "syntax/token.h"
+#include "syntax/token_list.h"
 
 namespace quib {
 
 // Tokens of `text` in document order, ending with one Eof token at (length, length).
 // `text` must be valid UTF-8 shorter than 4 GiB.
 std::vector<Token> tokenize(std::string_view text);
+
+// The same tokens in compact form (kind and start per token), sharing `text`. This is what a
+// parse keeps: it costs six bytes per token instead of a record with its own text.
+TokenList tokenize_compact(std::shared_ptr<const std::string> text);
 
 }  // namespace quib

@@ -219,14 +219,12 @@ class HeaderScan {
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : tokens_(tokenize(text)) {
-    kinds_.reserve(tokens_.size());
-    for (const Token& token : tokens_) kinds_.push_back(token.kind);
-  }
+  explicit Parser(std::shared_ptr<const std::string> text)
+      : tokens_(tokenize_compact(std::move(text))) {}
 
   ParseResult run() {
     builder_.start_node(K::Document);
-    KindCursor c(kinds_);
+    KindCursor c(tokens_.kinds());
     for (;;) {
       while (kTriviaKinds.contains(c.peek())) {
         add_token(c.pos());
@@ -245,7 +243,7 @@ class Parser {
   }
 
  private:
-  void add_token(uint32_t i) { builder_.token(tokens_[i].kind, tokens_[i].text); }
+  void add_token(uint32_t i) { builder_.token(tokens_.kind(i), tokens_.text(i)); }
 
   ClassifiedItem classify(KindCursor c) const {
     switch (c.peek()) {
@@ -429,10 +427,9 @@ class Parser {
   }
 
   void build(uint32_t first, const ClassifiedItem& item) {
-    const std::span<const Token> tokens(tokens_.data() + first, item.count);
-    build_item(builder_, tokens, item);
+    build_item(builder_, ItemTokens{tokens_, first, item.count}, item);
     if (item.malformed || item.item_class == ItemClass::Stray) {
-      report(item, tokens.front().range());
+      report(item, tokens_.range(first));
       return;
     }
     if (item.item_class == ItemClass::GroupOpen) inside_group_ = true;
@@ -463,8 +460,7 @@ class Parser {
     diagnostics_.push_back(Diagnostic::syntax_error(code, message, first_token));
   }
 
-  std::vector<Token> tokens_;
-  std::vector<SyntaxKind> kinds_;
+  TokenList tokens_;
   std::vector<Diagnostic> diagnostics_;
   GreenBuilder builder_;
   bool inside_group_ = false;
@@ -473,7 +469,11 @@ class Parser {
 }  // namespace
 
 ParseResult parse(std::string_view text) {
-  return Parser(text).run();
+  return parse(std::make_shared<const std::string>(text));
+}
+
+ParseResult parse(std::shared_ptr<const std::string> text) {
+  return Parser(std::move(text)).run();
 }
 
 Document ParseResult::document() const {

@@ -1,0 +1,66 @@
+// Cost of semantic highlighting on generated documents of 100 KB, 1 MB and 4 MB: the whole
+// request (snapshot, collection, encoding) and the token work alone on a ready snapshot.
+// Time per byte should stay flat across the sizes.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+
+#include "lsp/document_store.h"
+#include "lsp/semantic_tokens.h"
+#include "support/document_generator.h"
+
+namespace {
+
+std::shared_ptr<const std::string> document(const benchmark::State& state) {
+  return std::make_shared<const std::string>(
+      quib::generate_quibfile(static_cast<size_t>(state.range(0))));
+}
+
+// What the handler does: analyse the stored text afresh, then collect and encode.
+void BM_SemanticTokensRequest(benchmark::State& state) {
+  const auto text = document(state);
+  size_t tokens = 0;
+  for (auto _ : state) {
+    const quib::lsp::DocumentSnapshot snapshot("file:///bench", text, 1);
+    const std::vector<uint32_t> data = quib::lsp::semantic_tokens(snapshot);
+    tokens = data.size() / 5;
+    benchmark::DoNotOptimize(data.data());
+  }
+  state.counters["tokens"] = static_cast<double>(tokens);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text->size()));
+}
+BENCHMARK(BM_SemanticTokensRequest)
+    ->Arg(100 << 10)
+    ->Arg(1 << 20)
+    ->Arg(4 << 20)
+    ->Unit(benchmark::kMillisecond);
+
+// The snapshot alone (parse, analysis, line index), to tell its share of the request.
+void BM_SnapshotOnly(benchmark::State& state) {
+  const auto text = document(state);
+  for (auto _ : state) {
+    const quib::lsp::DocumentSnapshot snapshot("file:///bench", text, 1);
+    benchmark::DoNotOptimize(&snapshot);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text->size()));
+}
+BENCHMARK(BM_SnapshotOnly)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+
+// Collection and encoding only, on a snapshot built once.
+void BM_SemanticTokensOnly(benchmark::State& state) {
+  const auto text = document(state);
+  const quib::lsp::DocumentSnapshot snapshot("file:///bench", text, 1);
+  for (auto _ : state) {
+    const std::vector<uint32_t> data = quib::lsp::semantic_tokens(snapshot);
+    benchmark::DoNotOptimize(data.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text->size()));
+}
+BENCHMARK(BM_SemanticTokensOnly)
+    ->Arg(100 << 10)
+    ->Arg(1 << 20)
+    ->Arg(4 << 20)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace

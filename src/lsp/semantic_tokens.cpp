@@ -1,0 +1,210 @@
+// Collection walks the tree once and files each span under the pass its node kind belongs to,
+// so the result equals four separate passes (directives, group lines, tasks, metadata).
+#include "lsp/semantic_tokens.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <optional>
+
+#include "lsp/protocol.h"
+#include "semantic/interpolation.h"
+#include "syntax/ast_view.h"
+
+namespace quib::lsp {
+namespace {
+
+static_assert(std::size(kSemanticTokenTypes) ==
+                  static_cast<size_t>(SemanticTokenType::Delimiter) + 1,
+              "every legend entry has a token type and no more");
+
+using Tokens = std::vector<RawSemanticToken>;
+
+bool is_blank(SyntaxKind kind) {
+  return kind == SyntaxKind::Whitespace || kind == SyntaxKind::Newline ||
+         kind == SyntaxKind::Indent;
+}
+
+void add(Tokens& out, TextRange range, SemanticTokenType type) {
+  out.push_back({range.start, range.end, type});
+}
+
+// The names of the references in `range` of the document, not their braces.
+void add_interpolations(std::string_view text, TextRange range, Tokens& out) {
+  if (range.end > text.size()) return;
+  const std::string_view slice = text.substr(range.start, range.len());
+  for (const Interpolation& reference : scan_interpolations(slice)) {
+    if (auto name = interpolation_name_range(slice, reference)) {
+      out.push_back(
+          {range.start + name->start, range.start + name->end, SemanticTokenType::Variable});
+    }
+  }
+}
+
+// `!name` as one span; for `!var`, the variable name: the second Word or ShellKeyword token
+// (the first is `var` itself, and a variable may be called `shell`).
+void collect_directive(const SyntaxNode& node, Tokens& out) {
+  const std::vector<SyntaxElement> children = node.children_with_tokens();
+  auto bang = std::find_if(children.begin(), children.end(), [](const SyntaxElement& child) {
+    return child.kind() == SyntaxKind::Bang;
+  });
+  if (bang == children.end()) return;
+  auto name = std::find_if(std::next(bang), children.end(), [](const SyntaxElement& child) {
+    return child.is_token() && !is_blank(child.kind());
+  });
+  if (name == children.end()) return;
+  add(out, TextRange(bang->text_range().start, name->text_range().end),
+      SemanticTokenType::Directive);
+
+  const std::optional<Directive> directive = Directive::cast(node);
+  if (directive->kind() != DirectiveKind::Var) return;
+  int words = 0;
+  for (const SyntaxElement& child : children) {
+    if (child.kind() != SyntaxKind::Word && child.kind() != SyntaxKind::ShellKeyword) continue;
+    if (++words == 2) {
+      add(out, child.text_range(), SemanticTokenType::Variable);
+      return;
+    }
+  }
+}
+
+// The group name; a closing `}` line has none.
+void collect_group_line(const SyntaxNode& node, Tokens& out) {
+  for (const SyntaxElement& child : node.children_with_tokens()) {
+    if (child.kind() == SyntaxKind::Word) {
+      add(out, child.text_range(), SemanticTokenType::Namespace);
+      return;
+    }
+  }
+}
+
+// The first TaskName, ParameterList and ShellOverride child of a header, found in one look at
+// its children.
+struct HeaderParts {
+  std::optional<SyntaxNode> name;
+  std::optional<SyntaxNode> parameters;
+  std::optional<SyntaxNode> shell;
+};
+
+HeaderParts header_parts(const TaskHeader& header) {
+  HeaderParts parts;
+  for (SyntaxNode& child : header.syntax().children()) {
+    std::optional<SyntaxNode>* slot = child.kind() == SyntaxKind::TaskName ? &parts.name
+                                      : child.kind() == SyntaxKind::ParameterList
+                                          ? &parts.parameters
+                                      : child.kind() == SyntaxKind::ShellOverride ? &parts.shell
+                                                                                  : nullptr;
+    if (slot && !*slot) *slot = std::move(child);
+  }
+  return parts;
+}
+
+void collect_task(const SyntaxNode& node, std::string_view text, Tokens& out) {
+  const std::optional<Task> task = Task::cast(node);
+  if (const std::optional<TaskHeader> header = task->header()) {
+    const HeaderParts parts = header_parts(*header);
+    if (parts.name) {
+      if (auto range = TaskName::cast(*parts.name)->token_range()) {
+        add(out, *range, SemanticTokenType::Task);
+      }
+    }
+    if (parts.parameters) {
+      for (const SyntaxElement& child : parts.parameters->children_with_tokens()) {
+        if (child.kind() == SyntaxKind::LParen || child.kind() == SyntaxKind::RParen) {
+          add(out, child.text_range(), SemanticTokenType::Delimiter);
+        }
+      }
+    }
+    const TaskHeaderView view = header->view();
+    for (const ParameterView& parameter : view.parameters) {
+      add(out, parameter.name_range, SemanticTokenType::Parameter);
+    }
+    for (const GuardView& guard : view.guards) add(out, guard.head_range, SemanticTokenType::Guard);
+    for (const DependencyView& dependency : view.dependencies) {
+      add(out, dependency.name_range, SemanticTokenType::Dependency);
+    }
+    if (parts.shell) {
+      std::optional<TextRange> span;
+      for (const SyntaxToken& token : parts.shell->tokens()) {
+        if (is_blank(token.kind())) continue;
+        const TextRange range = token.text_range();
+        span = span ? TextRange(span->start, range.end) : range;
+      }
+      if (span) add(out, *span, SemanticTokenType::Shell);
+    }
+  }
+  for (const BodyLine& line : task->body_lines()) {
+    add_interpolations(text, line.range, out);
+    for (const TextRange& marker : line.marker_ranges) {
+      add(out, marker, SemanticTokenType::BlockMarker);
+    }
+  }
+}
+
+void collect_metadata(const SyntaxNode& node, std::string_view text, Tokens& out) {
+  if (auto key = Metadata::cast(node)->key_range()) add(out, *key, SemanticTokenType::Metadata);
+  add_interpolations(text, node.text_range(), out);
+}
+
+}  // namespace
+
+std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
+                                                      std::string_view text) {
+  enum Pass { DirectivePass, GroupLinePass, TaskPass, MetadataPass, PassCount };
+  std::array<Tokens, PassCount> passes;
+  Preorder walk(root);
+  while (auto step = walk.next()) {
+    if (step->event != Preorder::Event::Enter) continue;
+    const SyntaxNode& node = *step->element.as_node();
+    switch (node.kind()) {
+      case SyntaxKind::Directive:
+        collect_directive(node, passes[DirectivePass]);
+        break;
+      case SyntaxKind::GroupLine:
+        collect_group_line(node, passes[GroupLinePass]);
+        break;
+      case SyntaxKind::Task:
+        collect_task(node, text, passes[TaskPass]);
+        break;
+      case SyntaxKind::Metadata:
+        collect_metadata(node, text, passes[MetadataPass]);
+        break;
+      default:
+        break;
+    }
+  }
+
+  Tokens all = std::move(passes[DirectivePass]);
+  for (int pass = GroupLinePass; pass < PassCount; ++pass) {
+    all.insert(all.end(), passes[pass].begin(), passes[pass].end());
+  }
+  std::stable_sort(
+      all.begin(), all.end(),
+      [](const RawSemanticToken& a, const RawSemanticToken& b) { return a.start < b.start; });
+  return all;
+}
+
+std::vector<uint32_t> encode_semantic_tokens(const std::vector<RawSemanticToken>& tokens,
+                                             const LineIndex& lines) {
+  std::vector<uint32_t> data;
+  data.reserve(tokens.size() * 5);
+  Position previous;
+  for (const RawSemanticToken& token : tokens) {
+    const Range range = lines.range_of(TextRange(token.start, token.end));
+    if (range.end.line != range.start.line) continue;
+    const uint32_t line_delta = range.start.line - previous.line;
+    const uint32_t column =
+        line_delta == 0 ? range.start.character - previous.character : range.start.character;
+    data.insert(data.end(), {line_delta, column, range.end.character - range.start.character,
+                             static_cast<uint32_t>(token.token_type), 0});
+    previous = range.start;
+  }
+  return data;
+}
+
+std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot) {
+  return encode_semantic_tokens(collect_semantic_tokens(snapshot.parse_result.root, snapshot.text),
+                                snapshot.lines);
+}
+
+}  // namespace quib::lsp

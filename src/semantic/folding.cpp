@@ -1,0 +1,43 @@
+// Folding regions from the model, linear in tasks plus groups.
+#include "semantic/folding.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+
+namespace quib {
+
+std::vector<FoldingRegion> folding_ranges(const SemanticModel& model) {
+  std::vector<FoldingRegion> regions;
+  for (const TaskDecl& task : model.tasks) {
+    regions.push_back({task.range.start, task.range.end, FoldingFamily::Task});
+  }
+  for (const TaskDecl& task : model.tasks) {
+    for (const CommandLine& command : task.commands) {
+      if (command.line_ranges.size() < 2) continue;
+      regions.push_back({command.line_ranges.front().start, command.line_ranges.back().end,
+                         FoldingFamily::Block});
+    }
+  }
+
+  // An unclosed group folds to the last task of any group of the same name: a name opened
+  // again later is the same group continued.
+  std::unordered_map<std::string_view, uint32_t> last_task_end;
+  for (const TaskDecl& task : model.tasks) {
+    if (!task.group) continue;
+    uint32_t& end = last_task_end[*task.group];
+    end = std::max(end, task.range.end);
+  }
+  for (const GroupDecl& group : model.groups) {
+    uint32_t end = group.range.end;
+    if (group.close_range) {
+      end = group.close_range->end;
+    } else if (auto found = last_task_end.find(group.name); found != last_task_end.end()) {
+      end = std::max(end, found->second);
+    }
+    regions.push_back({group.range.start, end, FoldingFamily::Group});
+  }
+  return regions;
+}
+
+}  // namespace quib

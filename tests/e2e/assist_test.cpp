@@ -1,0 +1,110 @@
+// Hover and completion through the real binary: the wire shape of each answer, UTF-16 columns
+// on the way in and out, and the empty answers.
+#include <gtest/gtest.h>
+
+#include "lsp_client.h"
+
+namespace quib::lsp::testing {
+namespace {
+
+constexpr const char* kUri = "file:///w/Quibfile";
+
+// The 😂 before the placeholder is two UTF-16 units, so the placeholder starts at column 12
+// although it starts at byte 14 of its line.
+constexpr std::string_view kDocument =
+    "!shell bash\n"
+    "deploy(target=\"prod\"):\n"
+    "    echo \xF0\x9F\x98\x82 {{ target }}\n"
+    "build:\n"
+    "    make\n";
+
+json::value position_params(std::string_view uri, int line, int character) {
+  return json::object{{"textDocument", json::object{{"uri", uri}}},
+                      {"position", json::object{{"line", line}, {"character", character}}}};
+}
+
+class AssistTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    client.initialize();
+    open(kDocument);
+  }
+  void open(std::string_view text) {
+    client.notify("textDocument/didOpen",
+                  json::object{{"textDocument", json::object{{"uri", kUri},
+                                                             {"languageId", "quibfile"},
+                                                             {"version", 1},
+                                                             {"text", text}}}});
+    client.wait_notification("textDocument/publishDiagnostics");
+  }
+  json::value result(std::string_view method, int line, int character,
+                     std::string_view uri = kUri) {
+    return client.request(method, position_params(uri, line, character)).at("result");
+  }
+  LspClient client;
+};
+
+TEST_F(AssistTest, HoverOnAPlaceholderAfterASurrogatePair) {
+  EXPECT_EQ(result("textDocument/hover", 2, 15), json::parse(R"({
+    "contents": {
+      "kind": "markdown",
+      "value": "```quibfile\n{{target}}\n```\n\nReplaces this variable at runtime.\n\nDefault: `prod`"
+    },
+    "range": {"start": {"line": 2, "character": 12}, "end": {"line": 2, "character": 24}}
+  })"));
+}
+
+TEST_F(AssistTest, HoverOnACommandUsesTheFirstShellDirective) {
+  EXPECT_EQ(result("textDocument/hover", 4, 5), json::parse(R"({
+    "contents": {
+      "kind": "markdown",
+      "value": "```quibfile\nblock (bash)\n```\n\nRuns this block once with `bash`.\n\nContainer: `build`"
+    },
+    "range": {"start": {"line": 4, "character": 4}, "end": {"line": 4, "character": 8}}
+  })"));
+}
+
+TEST_F(AssistTest, HoverOnNothingIsNull) {
+  EXPECT_TRUE(result("textDocument/hover", 2, 1).is_null());
+}
+
+TEST_F(AssistTest, UnknownDocumentsAnswerNull) {
+  EXPECT_TRUE(result("textDocument/hover", 0, 1, "file:///w/Other").is_null());
+  EXPECT_TRUE(result("textDocument/completion", 0, 1, "file:///w/Other").is_null());
+}
+
+TEST_F(AssistTest, CompletionOfADependency) {
+  open("build:\n    make\ndeploy() & bu\n");
+  EXPECT_EQ(result("textDocument/completion", 2, 13), json::parse(R"([{
+    "label": "build",
+    "kind": 3,
+    "detail": "Task dependency.",
+    "insertTextFormat": 2,
+    "textEdit": {
+      "range": {"start": {"line": 2, "character": 11}, "end": {"line": 2, "character": 13}},
+      "newText": "build"
+    }
+  }])"));
+}
+
+// The snippet goes out as written, with its `$` placeholders.
+TEST_F(AssistTest, CompletionOfAMetadataKeyAsSnippet) {
+  open("[h\n");
+  EXPECT_EQ(result("textDocument/completion", 0, 2), json::parse(R"([{
+    "label": "[help]",
+    "kind": 10,
+    "detail": "Short task or group summary.",
+    "insertTextFormat": 2,
+    "textEdit": {
+      "range": {"start": {"line": 0, "character": 0}, "end": {"line": 0, "character": 2}},
+      "newText": "[help] ${1:text}"
+    }
+  }])"));
+}
+
+TEST_F(AssistTest, NoContextIsAnEmptyList) {
+  EXPECT_EQ(result("textDocument/completion", 4, 6), json::array{});
+}
+
+}  // namespace
+}  // namespace quib::lsp::testing
