@@ -122,14 +122,15 @@ class HeaderBuilder {
   }
 
   // A dependency or shell clause: up to, not including, the next clause end outside
-  // parentheses.
+  // parentheses, and never past its line, since the clause scan reads each header line apart
+  // (a shell clause may leave a `(` open at its line end).
   uint32_t clause(uint32_t i, K node_kind) {
     b_.start_node(node_kind);
     add(i++);
     uint32_t depth = 0;
     while (i < size()) {
       const K kind = tokens_.kind(i);
-      if (depth == 0 && kClauseEnd.contains(kind)) break;
+      if (kind == K::Newline || (depth == 0 && kClauseEnd.contains(kind))) break;
       if (kind == K::LParen) ++depth;
       if (kind == K::RParen && depth > 0) --depth;
       add(i++);

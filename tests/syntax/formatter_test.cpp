@@ -50,6 +50,14 @@ const std::string kCanonical =
     "        cargo clippy\n"
     "}\n";
 
+const std::string kOpenShellClause =
+    "t(a)\n"
+    "    ? @os(\"l\")\n"
+    "    & n\n"
+    "    shell~=@env(deno\n"
+    ":\n"
+    "    y\n";
+
 INSTANTIATE_TEST_SUITE_P(
     Documents, FormatDocument,
     testing::Values(
@@ -145,8 +153,12 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"UnterminatedStringInAHeaderIsRefused", "b(x) ? @os \"x\n:\n  y\n",
                    std::nullopt},
         LayoutCase{"SecondParameterListIsRefused", "b(a)(c):\n  x\n", std::nullopt},
-        LayoutCase{"ParameterListTextOutsideParametersIsRefused", "b(\"x\"):\n  y\n",
-                   std::nullopt}),
+        LayoutCase{"ParameterListTextOutsideParametersIsRefused", "b(\"x\"):\n  y\n", std::nullopt},
+        // A shell clause that leaves a `(` open ends at its line, so its broken layout is
+        // laid out the same way again.
+        LayoutCase{"OpenParenInShellClauseBreaksLikeAnyClause",
+                   "t(a) ? @os(\"l\") & n shell~=@env(deno:\n    y\n", kOpenShellClause},
+        LayoutCase{"OpenParenInShellClauseIsStable", kOpenShellClause, kOpenShellClause}),
     case_name);
 
 // ---- single declarations ----
