@@ -11,6 +11,7 @@
 #include "fuzz_check.h"
 #include "semantic/analyze.h"
 #include "syntax/formatter.h"
+#include "syntax/text_util.h"
 
 namespace quib::fuzz {
 namespace {
@@ -57,11 +58,9 @@ std::string meaning(const SemanticModel& model) {
     if (const LanguageVersion* version = directive.version()) {
       out += "version " + std::to_string(version->major) + "." + std::to_string(version->minor);
     } else if (const ShellDirective* shell = directive.shell()) {
-      // The layout trims a directive line's end, which an unterminated string ("zsh) reaches:
-      // such an unknown shell may lose its trailing blanks.
-      std::string_view word = shell->word;
-      while (!word.empty() && (word.back() == ' ' || word.back() == '\t')) word.remove_suffix(1);
-      out += "shell " + std::string(word);
+      // The layout trims a directive line's end, which an unterminated string ("zsh) reaches,
+      // carriage return included: such an unknown shell may lose its trailing white space.
+      out += "shell " + std::string(trim_unicode_whitespace(shell->word));
     } else if (const VariableDecl* variable = directive.variable()) {
       out += "var " + variable->name + "=[" + variable->value + "]";
     }
