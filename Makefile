@@ -1,5 +1,5 @@
 # Thin entry over CMake presets. Every target that builds first installs what is missing.
-.PHONY: all release test fuzz bench demo format deps clean
+.PHONY: all release test fuzz bench bench-e2e demo format deps clean
 
 all: release
 
@@ -28,7 +28,14 @@ fuzz: deps
 	@scripts/run-fuzzers.sh 180
 
 bench: release
-	@for b in build/release/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+	@for b in build/release/bench/*_bench; do \
+	  case $$b in */e2e_bench) continue;; esac; \
+	  echo "== $$b"; $$b --benchmark_min_time=0.2; done
+
+bench-e2e: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release --target e2e_bench
+	@build/release/bench/e2e_bench $(E2E_ARGS)
 
 demo: release
 	@scripts/demo.sh

@@ -30,7 +30,8 @@ std::string did_open_message(const std::string& text) {
                                                     {"languageId", "quibfile"},
                                                     {"version", 1},
                                                     {"text", text}}}};
-  return frame(encode_notification("textDocument/didOpen", params));
+  return frame(json::serialize(json::object{
+      {"jsonrpc", "2.0"}, {"method", "textDocument/didOpen"}, {"params", std::move(params)}}));
 }
 
 // Serves the bytes of one string, then end of input.
@@ -65,11 +66,12 @@ struct EchoServer {
 
   InitializeResult on_initialize(const InitializeParams&) { return {}; }
   void on_did_open(const DidOpenTextDocumentParams& params) {
-    json::value reply = json::value_from(TextEdit{{}, params.textDocument.text});
+    JsonText reply{to_json_text(TextEdit{{}, params.textDocument.text})};
     if (outbox != nullptr) {
-      outbox->notify("bench/echo", reply);
+      outbox->notify("bench/echo", std::move(reply));
     } else {
-      last_reply = frame(encode_notification("bench/echo", reply));
+      reply.text.append(kBodyEnd);
+      last_reply = frame(notification_opening("bench/echo") + reply.text);
     }
   }
   MethodTable methods() {

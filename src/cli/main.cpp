@@ -13,11 +13,9 @@
 
 namespace {
 
-// Colour only for a terminal, and never when the user opted out through NO_COLOR (any
-// non-empty value, as that convention asks).
+// Colour only for a terminal, and never when NO_COLOR is set, whatever its value.
 bool wants_colour(int fd) {
-  const char* no_colour = std::getenv("NO_COLOR");
-  return ::isatty(fd) == 1 && (no_colour == nullptr || *no_colour == '\0');
+  return ::isatty(fd) == 1 && std::getenv("NO_COLOR") == nullptr;
 }
 
 }  // namespace

@@ -5,11 +5,11 @@ namespace quib::lsp {
 
 void ClientHandle::log_message(MessageType type, std::string message) const {
   outbox_->notify("window/logMessage",
-                  json::value_from(LogMessageParams{type, std::move(message)}));
+                  JsonText{to_json_text(LogMessageParams{type, std::move(message)})});
 }
 
 void ClientHandle::publish_diagnostics(const PublishDiagnosticsParams& params) const {
-  outbox_->notify("textDocument/publishDiagnostics", json::value_from(params));
+  outbox_->notify("textDocument/publishDiagnostics", JsonText{to_json_text(params)});
 }
 
 }  // namespace quib::lsp

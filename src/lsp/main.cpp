@@ -1,5 +1,6 @@
 // Process entry: wires standard input and output to the transport and serves until `exit` or
 // end of input. Reads no arguments, environment or configuration.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -10,6 +11,9 @@
 int main() {
   // A write to an editor that has gone away must fail with EPIPE, not kill the process.
   std::signal(SIGPIPE, SIG_IGN);
+  // Snapshots are built on one thread and dropped on another; with an allocator arena per
+  // worker thread every arena keeps its own peak of a large document's memory.
+  mallopt(M_ARENA_MAX, 2);
   quib::lsp::FdByteSource in(STDIN_FILENO);
   quib::lsp::FdByteSink out(STDOUT_FILENO);
   quib::lsp::Transport transport(in, out);

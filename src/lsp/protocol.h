@@ -39,8 +39,9 @@ class LanguageServer {
   void on_initialized(const NoParams& params);
   std::nullptr_t on_shutdown(const NoParams& params);
 
-  void on_did_open(const DidOpenTextDocumentParams& params);
-  void on_did_change(const DidChangeTextDocumentParams& params);
+  // Both take their params over, so the document text moves into the store uncopied.
+  void on_did_open(DidOpenTextDocumentParams&& params);
+  void on_did_change(DidChangeTextDocumentParams&& params);
   void on_did_close(const DidCloseTextDocumentParams& params);
   // Analyses the stored text and sends its diagnostics; an empty list when it is not stored.
   void publish_diagnostics(const std::string& uri, std::optional<int32_t> version);

@@ -17,18 +17,18 @@ PublishedDiagnostic to_protocol(const Diagnostic& diagnostic, const LineIndex& l
 
 }  // namespace
 
-void LanguageServer::on_did_open(const DidOpenTextDocumentParams& params) {
-  const TextDocumentItem& document = params.textDocument;
-  documents_.put(document.uri, document.text, document.version);
+void LanguageServer::on_did_open(DidOpenTextDocumentParams&& params) {
+  TextDocumentItem& document = params.textDocument;
+  documents_.put(document.uri, std::move(document.text), document.version);
   publish_diagnostics(document.uri, document.version);
 }
 
 // Full synchronisation: only the last change counts, and it carries the whole text. An empty
 // list changes nothing but still republishes under the new version.
-void LanguageServer::on_did_change(const DidChangeTextDocumentParams& params) {
+void LanguageServer::on_did_change(DidChangeTextDocumentParams&& params) {
   const VersionedTextDocumentIdentifier& document = params.textDocument;
   if (!params.contentChanges.empty()) {
-    documents_.put(document.uri, params.contentChanges.back().text, document.version);
+    documents_.put(document.uri, std::move(params.contentChanges.back().text), document.version);
   }
   publish_diagnostics(document.uri, document.version);
 }

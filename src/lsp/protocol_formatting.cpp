@@ -20,7 +20,7 @@ std::optional<std::vector<TextEdit>> LanguageServer::on_formatting(
     const DocumentFormattingParams& params) {
   const auto snapshot = documents_.analyze_document(params.textDocument.uri);
   if (!snapshot || has_error(snapshot->model.diagnostics)) return std::nullopt;
-  std::optional<std::string> formatted = format_document(snapshot->text);
+  std::optional<std::string> formatted = format_document(snapshot->text, snapshot->parse_result);
   if (!formatted) return std::nullopt;
   if (*formatted == snapshot->text) return std::vector<TextEdit>{};
   const TextRange whole(0, static_cast<uint32_t>(snapshot->text.size()));
@@ -36,7 +36,7 @@ std::optional<std::vector<TextEdit>> LanguageServer::on_range_formatting(
   const uint32_t start = snapshot->lines.offset_of(params.range.start);
   const uint32_t end = snapshot->lines.offset_of(params.range.end);
   if (start > end) return std::nullopt;
-  std::optional<DeclarationEdit> edit = format_declaration(snapshot->text, TextRange(start, end));
+  std::optional<DeclarationEdit> edit = format_declaration(snapshot->text, snapshot->parse_result, TextRange(start, end));
   if (!edit) return std::nullopt;
   const std::string_view replaced = snapshot->text.substr(edit->range.start, edit->range.len());
   if (edit->new_text == replaced) return std::vector<TextEdit>{};

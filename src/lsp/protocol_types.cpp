@@ -62,12 +62,14 @@ class Fields {
   const json::object* object_ = nullptr;
 };
 
-template <class T>
-void put_optional(json::object& out, std::string_view key, const std::optional<T>& value) {
-  if (value) out[key] = json::value_from(*value);
-}
-
 }  // namespace
+
+void write_json(JsonWriter& w, const Position& in) {
+  w.begin_object();
+  write_member(w, "line", in.line);
+  write_member(w, "character", in.character);
+  w.end_object();
+}
 
 void tag_invoke(const json::value_from_tag&, json::value& out, const Position& in) {
   out = json::object{{"line", in.line}, {"character", in.character}};
@@ -76,6 +78,13 @@ void tag_invoke(const json::value_from_tag&, json::value& out, const Position& i
 Position tag_invoke(const json::value_to_tag<Position>&, const json::value& in) {
   Fields f(in, "position");
   return Position{f.uinteger("line"), f.uinteger("character")};
+}
+
+void write_json(JsonWriter& w, const Range& in) {
+  w.begin_object();
+  write_member(w, "start", in.start);
+  write_member(w, "end", in.end);
+  w.end_object();
 }
 
 void tag_invoke(const json::value_from_tag&, json::value& out, const Range& in) {
@@ -104,12 +113,18 @@ TextDocumentItem tag_invoke(const json::value_to_tag<TextDocumentItem>&, const j
                           f.string("text")};
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const Location& in) {
-  out = json::object{{"uri", in.uri}, {"range", json::value_from(in.range)}};
+void write_json(JsonWriter& w, const Location& in) {
+  w.begin_object();
+  write_member(w, "uri", in.uri);
+  write_member(w, "range", in.range);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const TextEdit& in) {
-  out = json::object{{"range", json::value_from(in.range)}, {"newText", in.newText}};
+void write_json(JsonWriter& w, const TextEdit& in) {
+  w.begin_object();
+  write_member(w, "range", in.range);
+  write_member(w, "newText", in.newText);
+  w.end_object();
 }
 
 InitializeParams tag_invoke(const json::value_to_tag<InitializeParams>&, const json::value& in) {
@@ -121,38 +136,50 @@ NoParams tag_invoke(const json::value_to_tag<NoParams>&, const json::value&) {
   return NoParams{};
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const CompletionOptions& in) {
-  out = json::object{{"triggerCharacters", json::value_from(in.triggerCharacters)}};
+void write_json(JsonWriter& w, const CompletionOptions& in) {
+  w.begin_object();
+  write_member(w, "triggerCharacters", in.triggerCharacters);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const SemanticTokensLegend& in) {
-  out = json::object{{"tokenTypes", json::value_from(in.tokenTypes)},
-                     {"tokenModifiers", json::value_from(in.tokenModifiers)}};
+void write_json(JsonWriter& w, const SemanticTokensLegend& in) {
+  w.begin_object();
+  write_member(w, "tokenTypes", in.tokenTypes);
+  write_member(w, "tokenModifiers", in.tokenModifiers);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const SemanticTokensOptions& in) {
-  out = json::object{{"legend", json::value_from(in.legend)}, {"full", in.full}};
+void write_json(JsonWriter& w, const SemanticTokensOptions& in) {
+  w.begin_object();
+  write_member(w, "legend", in.legend);
+  write_member(w, "full", in.full);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const ServerCapabilities& in) {
-  json::object caps;
-  put_optional(caps, "textDocumentSync", in.textDocumentSync);
-  put_optional(caps, "hoverProvider", in.hoverProvider);
-  put_optional(caps, "completionProvider", in.completionProvider);
-  put_optional(caps, "documentSymbolProvider", in.documentSymbolProvider);
-  put_optional(caps, "documentFormattingProvider", in.documentFormattingProvider);
-  put_optional(caps, "documentRangeFormattingProvider", in.documentRangeFormattingProvider);
-  put_optional(caps, "foldingRangeProvider", in.foldingRangeProvider);
-  put_optional(caps, "semanticTokensProvider", in.semanticTokensProvider);
-  out = std::move(caps);
+void write_json(JsonWriter& w, const ServerCapabilities& in) {
+  w.begin_object();
+  write_member(w, "textDocumentSync", in.textDocumentSync);
+  write_member(w, "hoverProvider", in.hoverProvider);
+  write_member(w, "completionProvider", in.completionProvider);
+  write_member(w, "documentSymbolProvider", in.documentSymbolProvider);
+  write_member(w, "documentFormattingProvider", in.documentFormattingProvider);
+  write_member(w, "documentRangeFormattingProvider", in.documentRangeFormattingProvider);
+  write_member(w, "foldingRangeProvider", in.foldingRangeProvider);
+  write_member(w, "semanticTokensProvider", in.semanticTokensProvider);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const InitializeResult& in) {
-  out = json::object{{"capabilities", json::value_from(in.capabilities)}};
+void write_json(JsonWriter& w, const InitializeResult& in) {
+  w.begin_object();
+  write_member(w, "capabilities", in.capabilities);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const LogMessageParams& in) {
-  out = json::object{{"type", static_cast<int>(in.type)}, {"message", in.message}};
+void write_json(JsonWriter& w, const LogMessageParams& in) {
+  w.begin_object();
+  write_member(w, "type", static_cast<int>(in.type));
+  write_member(w, "message", in.message);
+  w.end_object();
 }
 
 DidOpenTextDocumentParams tag_invoke(const json::value_to_tag<DidOpenTextDocumentParams>&,
@@ -181,18 +208,22 @@ DidCloseTextDocumentParams tag_invoke(const json::value_to_tag<DidCloseTextDocum
       Fields(in, "params").get<TextDocumentIdentifier>("textDocument")};
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const PublishedDiagnostic& in) {
-  out = json::object{{"range", json::value_from(in.range)},
-                     {"severity", in.severity},
-                     {"code", in.code},
-                     {"source", in.source},
-                     {"message", in.message}};
+void write_json(JsonWriter& w, const PublishedDiagnostic& in) {
+  w.begin_object();
+  write_member(w, "range", in.range);
+  write_member(w, "severity", in.severity);
+  write_member(w, "code", in.code);
+  write_member(w, "source", in.source);
+  write_member(w, "message", in.message);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const PublishDiagnosticsParams& in) {
-  json::object params{{"uri", in.uri}, {"diagnostics", json::value_from(in.diagnostics)}};
-  put_optional(params, "version", in.version);
-  out = std::move(params);
+void write_json(JsonWriter& w, const PublishDiagnosticsParams& in) {
+  w.begin_object();
+  write_member(w, "uri", in.uri);
+  write_member(w, "diagnostics", in.diagnostics);
+  write_member(w, "version", in.version);
+  w.end_object();
 }
 
 TextDocumentParams tag_invoke(const json::value_to_tag<TextDocumentParams>&,
@@ -219,41 +250,53 @@ DocumentRangeFormattingParams tag_invoke(const json::value_to_tag<DocumentRangeF
                                        f.get<Range>("range")};
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const MarkupContent& in) {
-  out = json::object{{"kind", in.kind}, {"value", in.value}};
+void write_json(JsonWriter& w, const MarkupContent& in) {
+  w.begin_object();
+  write_member(w, "kind", in.kind);
+  write_member(w, "value", in.value);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const Hover& in) {
-  json::object hover{{"contents", json::value_from(in.contents)}};
-  put_optional(hover, "range", in.range);
-  out = std::move(hover);
+void write_json(JsonWriter& w, const Hover& in) {
+  w.begin_object();
+  write_member(w, "contents", in.contents);
+  write_member(w, "range", in.range);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const CompletionItem& in) {
-  json::object item{{"label", in.label}};
-  put_optional(item, "kind", in.kind);
-  put_optional(item, "detail", in.detail);
-  put_optional(item, "insertTextFormat", in.insertTextFormat);
-  put_optional(item, "textEdit", in.textEdit);
-  out = std::move(item);
+void write_json(JsonWriter& w, const CompletionItem& in) {
+  w.begin_object();
+  write_member(w, "label", in.label);
+  write_member(w, "kind", in.kind);
+  write_member(w, "detail", in.detail);
+  write_member(w, "insertTextFormat", in.insertTextFormat);
+  write_member(w, "textEdit", in.textEdit);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const SymbolInformation& in) {
-  json::object symbol{
-      {"name", in.name}, {"kind", in.kind}, {"location", json::value_from(in.location)}};
-  put_optional(symbol, "containerName", in.containerName);
-  out = std::move(symbol);
+void write_json(JsonWriter& w, const SymbolInformation& in) {
+  w.begin_object();
+  write_member(w, "name", in.name);
+  write_member(w, "kind", in.kind);
+  write_member(w, "location", in.location);
+  write_member(w, "containerName", in.containerName);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const FoldingRange& in) {
-  out = json::object{{"startLine", in.startLine},
-                     {"startCharacter", in.startCharacter},
-                     {"endLine", in.endLine},
-                     {"endCharacter", in.endCharacter}};
+void write_json(JsonWriter& w, const FoldingRange& in) {
+  w.begin_object();
+  write_member(w, "startLine", in.startLine);
+  write_member(w, "startCharacter", in.startCharacter);
+  write_member(w, "endLine", in.endLine);
+  write_member(w, "endCharacter", in.endCharacter);
+  w.end_object();
 }
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const SemanticTokens& in) {
-  out = json::object{{"data", json::value_from(in.data)}};
+// The largest answer by count: one number per array element, written without a tree.
+void write_json(JsonWriter& w, const SemanticTokens& in) {
+  w.begin_object();
+  write_member(w, "data", in.data);
+  w.end_object();
 }
 
 }  // namespace quib::lsp

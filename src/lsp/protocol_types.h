@@ -1,5 +1,7 @@
 // The protocol's data types that this server reads or writes, each with its one JSON
-// conversion (tag_invoke for value_to and/or value_from). No behaviour beyond conversion.
+// conversion: tag_invoke for value_to on what is read, write_json on what is written (straight
+// to text, never through a value tree; only Position and Range also have value_from, for the
+// command line's report). No behaviour beyond conversion.
 // Field names follow the protocol's spelling. Optional members are omitted from the JSON when
 // absent, never written as null; incoming objects may carry members we do not read.
 #pragma once
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "lsp/json_writer.h"
 #include "lsp/position.h"
 
 namespace quib::lsp {
@@ -199,27 +202,31 @@ struct SemanticTokens {
 
 // ---- Conversions (found by argument-dependent lookup) ----
 
-void tag_invoke(const json::value_from_tag&, json::value& out, const Position& in);
+void write_json(JsonWriter& w, const Position& in);
 Position tag_invoke(const json::value_to_tag<Position>&, const json::value& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const Range& in);
+void write_json(JsonWriter& w, const Range& in);
 Range tag_invoke(const json::value_to_tag<Range>&, const json::value& in);
+// Positions and ranges also become value trees, for the command line's JSON report, which
+// builds one; the server itself only writes them as text.
+void tag_invoke(const json::value_from_tag&, json::value& out, const Position& in);
+void tag_invoke(const json::value_from_tag&, json::value& out, const Range& in);
 
 TextDocumentIdentifier tag_invoke(const json::value_to_tag<TextDocumentIdentifier>&,
                                   const json::value& in);
 VersionedTextDocumentIdentifier tag_invoke(
     const json::value_to_tag<VersionedTextDocumentIdentifier>&, const json::value& in);
 TextDocumentItem tag_invoke(const json::value_to_tag<TextDocumentItem>&, const json::value& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const Location& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const TextEdit& in);
+void write_json(JsonWriter& w, const Location& in);
+void write_json(JsonWriter& w, const TextEdit& in);
 
 InitializeParams tag_invoke(const json::value_to_tag<InitializeParams>&, const json::value& in);
 NoParams tag_invoke(const json::value_to_tag<NoParams>&, const json::value& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const CompletionOptions& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const SemanticTokensLegend& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const SemanticTokensOptions& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const ServerCapabilities& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const InitializeResult& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const LogMessageParams& in);
+void write_json(JsonWriter& w, const CompletionOptions& in);
+void write_json(JsonWriter& w, const SemanticTokensLegend& in);
+void write_json(JsonWriter& w, const SemanticTokensOptions& in);
+void write_json(JsonWriter& w, const ServerCapabilities& in);
+void write_json(JsonWriter& w, const InitializeResult& in);
+void write_json(JsonWriter& w, const LogMessageParams& in);
 
 DidOpenTextDocumentParams tag_invoke(const json::value_to_tag<DidOpenTextDocumentParams>&,
                                      const json::value& in);
@@ -229,8 +236,8 @@ DidChangeTextDocumentParams tag_invoke(const json::value_to_tag<DidChangeTextDoc
                                        const json::value& in);
 DidCloseTextDocumentParams tag_invoke(const json::value_to_tag<DidCloseTextDocumentParams>&,
                                       const json::value& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const PublishedDiagnostic& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const PublishDiagnosticsParams& in);
+void write_json(JsonWriter& w, const PublishedDiagnostic& in);
+void write_json(JsonWriter& w, const PublishDiagnosticsParams& in);
 
 TextDocumentParams tag_invoke(const json::value_to_tag<TextDocumentParams>&, const json::value& in);
 TextDocumentPositionParams tag_invoke(const json::value_to_tag<TextDocumentPositionParams>&,
@@ -239,11 +246,11 @@ DocumentFormattingParams tag_invoke(const json::value_to_tag<DocumentFormattingP
                                     const json::value& in);
 DocumentRangeFormattingParams tag_invoke(const json::value_to_tag<DocumentRangeFormattingParams>&,
                                          const json::value& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const MarkupContent& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const Hover& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const CompletionItem& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const SymbolInformation& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const FoldingRange& in);
-void tag_invoke(const json::value_from_tag&, json::value& out, const SemanticTokens& in);
+void write_json(JsonWriter& w, const MarkupContent& in);
+void write_json(JsonWriter& w, const Hover& in);
+void write_json(JsonWriter& w, const CompletionItem& in);
+void write_json(JsonWriter& w, const SymbolInformation& in);
+void write_json(JsonWriter& w, const FoldingRange& in);
+void write_json(JsonWriter& w, const SemanticTokens& in);
 
 }  // namespace quib::lsp

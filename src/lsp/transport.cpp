@@ -23,8 +23,9 @@ Outbox::~Outbox() {
   close();
 }
 
-void Outbox::send(std::string body) {
-  std::string framed = frame(body);
+void Outbox::send(std::string body_start, std::string body_rest) {
+  Framed framed{frame_header(body_start.size() + body_rest.size()), std::move(body_rest)};
+  framed.head.append(body_start);
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
@@ -33,8 +34,9 @@ void Outbox::send(std::string body) {
   ready_.notify_one();
 }
 
-void Outbox::notify(std::string_view method, const json::value& params) {
-  send(encode_notification(method, params));
+void Outbox::notify(std::string_view method, JsonText params) {
+  params.text.append(kBodyEnd);
+  send(notification_opening(method), std::move(params.text));
 }
 
 void Outbox::close() {
@@ -52,10 +54,10 @@ void Outbox::write_loop() {
   for (;;) {
     ready_.wait(lock, [this] { return closed_ || !queue_.empty(); });
     if (queue_.empty()) return;
-    std::string bytes = std::move(queue_.front());
+    Framed framed = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
-    if (sink_alive) sink_alive = sink_.write_all(bytes);
+    if (sink_alive) sink_alive = sink_.write_all(framed.head, framed.rest);
     lock.lock();
   }
 }
@@ -206,7 +208,7 @@ bool Transport::handle(const MethodTable& methods, Incoming message) {
     if (notification->method == kExit) return false;
     handle_notification(methods, std::move(*notification));
   } else if (auto* invalid = std::get_if<InvalidMessage>(&message)) {
-    outbox_.send(encode_error(invalid->id, invalid->error));
+    outbox_.send(encode_error(invalid->id, invalid->error), {});
   }
   return true;
 }
@@ -234,7 +236,7 @@ void Transport::handle_request(const MethodTable& methods, Request request) {
   if (initialize || request.method == kShutdown) {
     RequestOutcome outcome;
     pool_.run_here([&] { outcome = (*handler)(request.params); });
-    bool succeeded = std::holds_alternative<json::value>(outcome);
+    bool succeeded = std::holds_alternative<JsonText>(outcome);
     answer(request.id, std::move(outcome));
     if (succeeded) state_ = initialize ? State::Running : State::ShutDown;
     return;
@@ -264,10 +266,11 @@ void Transport::handle_notification(const MethodTable& methods, Notification not
 }
 
 void Transport::answer(const json::value& id, RequestOutcome outcome) {
-  if (auto* result = std::get_if<json::value>(&outcome)) {
-    outbox_.send(encode_result(id, *result));
+  if (auto* result = std::get_if<JsonText>(&outcome)) {
+    result->text.append(kBodyEnd);
+    outbox_.send(result_opening(id), std::move(result->text));
   } else {
-    outbox_.send(encode_error(id, std::get<ResponseError>(outcome)));
+    outbox_.send(encode_error(id, std::get<ResponseError>(outcome)), {});
   }
 }
 

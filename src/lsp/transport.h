@@ -27,9 +27,10 @@ class Outbox {
   Outbox(const Outbox&) = delete;
   Outbox& operator=(const Outbox&) = delete;
 
-  // Returns once the message is queued, never waiting for the write.
-  void send(std::string body);
-  void notify(std::string_view method, const json::value& params);
+  // Each returns once the message is queued, never waiting for the write.
+  // A body in two parts, written one after the other; neither is copied.
+  void send(std::string body_start, std::string body_rest);
+  void notify(std::string_view method, JsonText params);
   // Writes what is queued, then stops the writer. Later sends are dropped.
   void close();
 
@@ -39,7 +40,12 @@ class Outbox {
   ByteSink& sink_;
   std::mutex mutex_;
   std::condition_variable ready_;
-  std::deque<std::string> queue_;
+  // The header block with the body's start, and the rest of the body.
+  struct Framed {
+    std::string head;
+    std::string rest;
+  };
+  std::deque<Framed> queue_;
   bool closed_ = false;
   std::thread writer_;
 };

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,8 +101,32 @@ bool FdByteSink::write_all(std::string_view bytes) {
   return true;
 }
 
+bool FdByteSink::write_all(std::string_view first, std::string_view second) {
+  while (!first.empty()) {
+    iovec parts[2] = {{const_cast<char*>(first.data()), first.size()},
+                      {const_cast<char*>(second.data()), second.size()}};
+    ssize_t n = writev(fd_, parts, 2);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    auto written = static_cast<std::size_t>(n);
+    if (written < first.size()) {
+      first.remove_prefix(written);
+    } else {
+      second.remove_prefix(written - first.size());
+      first = {};
+    }
+  }
+  return write_all(second);
+}
+
+std::string frame_header(std::size_t body_bytes) {
+  return "Content-Length: " + std::to_string(body_bytes) + "\r\n\r\n";
+}
+
 std::string frame(std::string_view body) {
-  std::string out = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  std::string out = frame_header(body.size());
   out.append(body);
   return out;
 }
@@ -112,10 +137,36 @@ bool MessageReader::fill() {
   if (ended_) return false;
   std::size_t old = buffer_.size();
   buffer_.resize(old + kReadChunk);
-  std::size_t n = source_.read_some(std::span<char>(buffer_.data() + old, buffer_.size() - old));
+  std::size_t n = source_.read_some(std::span<char>(buffer_.data() + old, kReadChunk));
   buffer_.resize(old + n);
   if (n == 0) ended_ = true;
   return n != 0;
+}
+
+std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t length) {
+  std::size_t buffered = std::min(buffer_.size() - at, length);
+  if (buffered == length) {
+    start_ = at + length;
+    return buffer_.substr(at, length);
+  }
+  // The rest of the body goes from the source straight into its own string, never more than
+  // the body, so the stream stays at the message boundary. The string doubles as bytes arrive
+  // instead of taking the announced length at once: a header may announce 1 GiB and send
+  // nothing more, and that must not cost the server 1 GiB.
+  std::string body = buffer_.substr(at, buffered);
+  buffer_.clear();
+  start_ = 0;
+  for (std::size_t have = buffered; have < length;) {
+    if (body.size() == have) body.resize(std::min(length, std::max(2 * have, have + kReadChunk)));
+    std::size_t n =
+        ended_ ? 0 : source_.read_some(std::span<char>(body.data() + have, body.size() - have));
+    if (n == 0) {
+      ended_ = true;
+      return std::nullopt;
+    }
+    have += n;
+  }
+  return body;
 }
 
 void MessageReader::compact() {
@@ -208,12 +259,9 @@ Frame MessageReader::next() {
       return FrameError{std::move(detail)};
     }
 
-    while (buffer_.size() - pos < *length) {
-      if (!fill()) return EndOfInput{};
-    }
-    std::string body = buffer_.substr(pos, *length);
-    start_ = pos + *length;
-    return body;
+    std::optional<std::string> body = take_body(pos, *length);
+    if (!body) return EndOfInput{};
+    return std::move(*body);
   }
 }
 

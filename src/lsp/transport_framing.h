@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,6 +28,10 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // Writes every byte; returns false once the peer is gone (nothing more will be written).
   virtual bool write_all(std::string_view bytes) = 0;
+  // Writes `first` then `second`, as one write where the sink can.
+  virtual bool write_all(std::string_view first, std::string_view second) {
+    return write_all(first) && write_all(second);
+  }
 };
 
 // Reads a file descriptor; `interrupt` wakes a blocked read through a self-pipe, so the
@@ -51,11 +56,14 @@ class FdByteSink final : public ByteSink {
  public:
   explicit FdByteSink(int fd) : fd_(fd) {}
   bool write_all(std::string_view bytes) override;
+  bool write_all(std::string_view first, std::string_view second) override;
 
  private:
   int fd_;
 };
 
+// The header block of an outbound message whose body has `body_bytes` bytes.
+std::string frame_header(std::size_t body_bytes);
 // The header block and body of one outbound message.
 std::string frame(std::string_view body);
 
@@ -95,6 +103,11 @@ class MessageReader {
  private:
   // Reads more bytes into the buffer (at most one chunk); false at end of input.
   bool fill();
+  // The body of `length` bytes that starts at buffer offset `at`, consumed; nothing when the
+  // input ends first. A body larger than what is buffered is read into its own string, so a
+  // large document is copied out of the pipe once (plus the string's regrowth). The string
+  // grows with the bytes that arrive, never to the announced length at once.
+  std::optional<std::string> take_body(std::size_t at, std::size_t length);
   // Drops the consumed prefix once it is worth the copy.
   void compact();
 

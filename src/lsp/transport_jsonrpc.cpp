@@ -53,22 +53,19 @@ Incoming decode_message(std::string_view body) {
   return Request{std::move(answer_id), std::move(name), std::move(params)};
 }
 
-// Results and notification params can be megabytes (a formatted document, a large text);
-// they are serialised in place rather than copied into an envelope object first.
-std::string encode_result(const json::value& id, const json::value& result) {
-  return R"({"jsonrpc":"2.0","id":)" + json::serialize(id) + R"(,"result":)" +
-         json::serialize(result) + "}";
+std::string result_opening(const json::value& id) {
+  return R"({"jsonrpc":"2.0","id":)" + json::serialize(id) + R"(,"result":)";
+}
+
+std::string notification_opening(std::string_view method) {
+  return R"({"jsonrpc":"2.0","method":)" + json::serialize(json::string_view(method)) +
+         R"(,"params":)";
 }
 
 std::string encode_error(const json::value& id, const ResponseError& error) {
   json::object detail{{"code", static_cast<int>(error.code)}, {"message", error.message}};
   return json::serialize(
       json::object{{"jsonrpc", "2.0"}, {"id", id}, {"error", std::move(detail)}});
-}
-
-std::string encode_notification(std::string_view method, const json::value& params) {
-  return R"({"jsonrpc":"2.0","method":)" + json::serialize(json::string(method)) + R"(,"params":)" +
-         json::serialize(params) + "}";
 }
 
 }  // namespace quib::lsp

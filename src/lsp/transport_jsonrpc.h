@@ -54,8 +54,18 @@ using Incoming = std::variant<Request, Notification, InvalidMessage, ClientRespo
 // Never throws: every body yields a message or the error to answer it with.
 Incoming decode_message(std::string_view body);
 
-std::string encode_result(const json::value& id, const json::value& result);
+// A request's result or a notification's params, already written as JSON text.
+struct JsonText {
+  std::string text;
+};
+
+// Outgoing bodies are written in two parts, so that a large result or params text is sent
+// as it is, never copied into an envelope: the envelope's opening up to the value, then the
+// value followed by `kBodyEnd`.
+inline constexpr std::string_view kBodyEnd = "}";
+std::string result_opening(const json::value& id);
+std::string notification_opening(std::string_view method);
+// A whole error response body.
 std::string encode_error(const json::value& id, const ResponseError& error);
-std::string encode_notification(std::string_view method, const json::value& params);
 
 }  // namespace quib::lsp

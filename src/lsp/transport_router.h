@@ -3,7 +3,6 @@
 #pragma once
 
 #include <boost/json/value.hpp>
-#include <boost/json/value_from.hpp>
 #include <boost/json/value_to.hpp>
 #include <exception>
 #include <functional>
@@ -11,8 +10,10 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 
+#include "lsp/json_writer.h"
 #include "lsp/transport_jsonrpc.h"
 
 namespace quib::lsp {
@@ -24,7 +25,7 @@ class ParamsError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-using RequestOutcome = std::variant<json::value, ResponseError>;
+using RequestOutcome = std::variant<JsonText, ResponseError>;
 
 class MethodTable {
  public:
@@ -57,29 +58,34 @@ std::variant<Params, ResponseError> decode_params(const json::value& params) {
 }
 
 // Binds member functions of one server object into a MethodTable. A request handler has the
-// shape `Result Server::on_x(const Params&)` with `value_from(Result)` defined; a notification
-// handler `void Server::on_y(const Params&)`. The server must outlive the table.
+// shape `Result Server::on_x(Params)` with `write_json(JsonWriter&, const Result&)` defined; a
+// notification handler `void Server::on_y(Params)`. `Params` may be taken by const reference,
+// or by rvalue reference to take over what was decoded (a document text) without a copy. The
+// server must outlive the table.
 template <class Server>
 class Router {
  public:
   Router(Server& server, MethodTable& table) : server_(server), table_(table) {}
 
-  template <class Result, class Params>
-  void on_request(std::string method, Result (Server::*handler)(const Params&)) {
+  template <class Result, class Param>
+  void on_request(std::string method, Result (Server::*handler)(Param)) {
+    using Params = std::remove_cvref_t<Param>;
     Server* server = &server_;
     table_.add_request(std::move(method), [server, handler](const json::value& raw) {
       auto params = decode_params<Params>(raw);
       if (auto* error = std::get_if<ResponseError>(&params)) return RequestOutcome(*error);
-      return RequestOutcome(json::value_from((server->*handler)(std::get<Params>(params))));
+      Result result = (server->*handler)(std::move(std::get<Params>(params)));
+      return RequestOutcome(JsonText{to_json_text(result)});
     });
   }
 
-  template <class Params>
-  void on_notification(std::string method, void (Server::*handler)(const Params&)) {
+  template <class Param>
+  void on_notification(std::string method, void (Server::*handler)(Param)) {
+    using Params = std::remove_cvref_t<Param>;
     Server* server = &server_;
     table_.add_notification(std::move(method), [server, handler](const json::value& raw) {
       auto params = decode_params<Params>(raw);
-      if (auto* decoded = std::get_if<Params>(&params)) (server->*handler)(*decoded);
+      if (auto* decoded = std::get_if<Params>(&params)) (server->*handler)(std::move(*decoded));
     });
   }
 

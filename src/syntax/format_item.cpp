@@ -125,12 +125,27 @@ bool runs_to_line_end(const SyntaxToken& token) {
          (token.kind() == K::Unknown && token.text().starts_with('"'));
 }
 
+// True when the parameter list holds nothing but its parentheses, commas and parameters, and
+// its last token is the `)` that closes it. A parameter with an unclosed `[` runs to the end of
+// the header and takes the closing `)` (and the clauses after it) into itself; laid out as a
+// parameter, that text would gain a second `)`.
+bool parameter_list_is_layable(const SyntaxNode& list) {
+  SyntaxKind last = K::LParen;
+  for (const SyntaxElement& part : list.children_with_tokens()) {
+    const SyntaxKind kind = part.kind();
+    if (is_blank_kind(kind)) continue;
+    if (kind != K::Parameter && kind != K::LParen && kind != K::RParen && kind != K::Comma) {
+      return false;
+    }
+    last = kind;
+  }
+  return last == K::RParen;
+}
+
 // True when the clause layout can carry every token of the header: no comment or unterminated
 // string (the layout joins lines and puts more text after each clause, which such a token would
-// swallow), no token outside the name,
-// parameter list and clauses, nothing in the parameter list outside its parameters but the
-// brackets and commas, one parameter list, and no line break inside a clause (each clause is
-// written on one line).
+// swallow), no token outside the name, one parameter list and the clauses, a parameter list the
+// layout can rebuild, and no line break inside a clause (each clause is written on one line).
 bool header_is_layable(const TaskHeader& header) {
   for (const SyntaxToken& token : header.syntax().tokens()) {
     if (runs_to_line_end(token)) return false;
@@ -149,13 +164,7 @@ bool header_is_layable(const TaskHeader& header) {
       case K::ParameterList:
         if (seen_parameter_list) return false;
         seen_parameter_list = true;
-        for (const SyntaxElement& part : node.children_with_tokens()) {
-          const SyntaxKind kind = part.kind();
-          if (kind != K::Parameter && kind != K::LParen && kind != K::RParen && kind != K::Comma &&
-              !is_blank_kind(kind)) {
-            return false;
-          }
-        }
+        if (!parameter_list_is_layable(node)) return false;
         break;
       case K::Guard:
       case K::Dependency:
@@ -247,16 +256,19 @@ std::string format_shell_override(const SyntaxNode& clause, std::string_view tex
 
 // ---- task bodies ----
 
-std::vector<std::string_view> split_lines(std::string_view text) {
+// The source lines of a task from `start` (the end of its header) to its end, without their
+// line breaks. Lines end at Newline tokens only: a lone carriage return inside a comment or a
+// string is part of that token, and splitting there would move the rest of the token to a line
+// of its own, where it could start a new item.
+std::vector<std::string_view> source_lines(const Task& task, uint32_t start,
+                                           std::string_view text) {
   std::vector<std::string_view> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\n' && text[i] != '\r') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
+  for (const SyntaxToken& token : task.syntax().tokens()) {
+    if (token.kind() != K::Newline || token.text_range().start < start) continue;
+    lines.push_back(slice(text, {start, token.text_range().start}));
+    start = token.text_range().end;
   }
-  lines.push_back(text.substr(start));
+  lines.push_back(slice(text, {start, task.range().end}));
   return lines;
 }
 
@@ -276,10 +288,10 @@ std::string format_command_line(std::string_view line) {
 
 // The command lines indented by four spaces, without blank lines at either end and with each
 // run of blank lines written as one empty line. Trailing blanks of a command stay.
-std::string format_body(std::string_view body) {
+std::string format_body(const std::vector<std::string_view>& lines) {
   std::string out;
   bool pending_empty = false;
-  for (std::string_view line : split_lines(body)) {
+  for (std::string_view line : lines) {
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     if (line.empty()) {
       pending_empty = !out.empty();
@@ -322,7 +334,7 @@ std::variant<ItemLayout, ItemError> format_task(const Task& task, std::string_vi
     if (child.kind() == K::ShellOverride) clauses.push_back(format_shell_override(child, text));
   }
 
-  const std::string body = format_body(slice(text, {header->range().end, task.range().end}));
+  const std::string body = format_body(source_lines(task, header->range().end, text));
 
   std::string out = std::move(head);
   const bool broken = clauses.size() >= 3;

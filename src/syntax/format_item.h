@@ -43,8 +43,9 @@ inline constexpr std::string_view kInvalidMetadataField = "invalid metadata fiel
 inline constexpr std::string_view kInvalidGroup = "invalid group";
 inline constexpr std::string_view kTaskWithoutHeader = "task has no header";
 inline constexpr std::string_view kTaskHeaderWithoutName = "task header has no name";
-// A valid header whose text the clause layout cannot carry: a comment inside it, text outside
-// its clauses (a second parameter list) or tokens in its parameter list outside any parameter.
+// A valid header whose text the clause layout cannot carry: a comment or an unterminated
+// string inside it, text outside its clauses (a second parameter list), tokens in its parameter
+// list outside any parameter, or a parameter list that does not end with its `)`.
 inline constexpr std::string_view kUnlayableTaskHeader =
     "task header cannot be laid out without losing text";
 inline constexpr std::string_view kInvalidSyntax = "cannot format invalid syntax";

@@ -90,7 +90,10 @@ uint32_t edit_end(std::string_view text, TextRange node) {
 }  // namespace
 
 std::optional<std::string> format_document(std::string_view text) {
-  const ParseResult parsed = parse(text);
+  return format_document(text, parse(text));
+}
+
+std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed) {
   if (!parsed.diagnostics.empty()) return std::nullopt;
   LayoutWriter writer;
   for (const SyntaxElement& child : parsed.root.children_with_tokens()) {
@@ -129,7 +132,11 @@ std::optional<std::string> format_document(std::string_view text) {
 }
 
 std::optional<DeclarationEdit> format_declaration(std::string_view text, TextRange range) {
-  const ParseResult parsed = parse(text);
+  return format_declaration(text, parse(text), range);
+}
+
+std::optional<DeclarationEdit> format_declaration(std::string_view text, const ParseResult& parsed,
+                                                  TextRange range) {
   if (!parsed.diagnostics.empty()) return std::nullopt;
   std::optional<SyntaxNode> touched;
   for (const SyntaxNode& child : parsed.root.children()) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "syntax/parse.h"
 #include "syntax/text_range.h"
 
 namespace quib {
@@ -15,6 +16,8 @@ namespace quib {
 // parse reports a diagnostic or an item cannot be laid out. A non-empty result ends with
 // exactly one line feed.
 std::optional<std::string> format_document(std::string_view text);
+// The same for a text already parsed: `parsed` must be the parse of exactly `text`.
+std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed);
 
 // A replacement for one declaration. `range` is in document bytes; `new_text` ends with a line
 // feed and carries the declaration's group indentation.
@@ -29,5 +32,8 @@ struct DeclarationEdit {
 // Nothing when the parse reports a diagnostic, when the range touches no declaration or more
 // than one, or when the declaration cannot be laid out.
 std::optional<DeclarationEdit> format_declaration(std::string_view text, TextRange range);
+// The same for a text already parsed: `parsed` must be the parse of exactly `text`.
+std::optional<DeclarationEdit> format_declaration(std::string_view text, const ParseResult& parsed,
+                                                  TextRange range);
 
 }  // namespace quib

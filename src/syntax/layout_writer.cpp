@@ -18,15 +18,15 @@ constexpr size_t kKinds = 6;  // every LayoutItemKind but None
 // Rows: the previous item (None first, then by value); columns: the new item by value
 // (Directive, Comment, Metadata, GroupOpen, GroupClose, Task).
 //
-// After metadata, a blank line is kept wherever the source had one rather than dropped:
-// metadata attaches to the task or group below it only when no blank line separates them, so
-// dropping it would attach lines that were loose; and two runs of metadata pressed together
-// would be sorted as one on the next run, so the output would not be stable.
+// Metadata sticks to whatever follows it: a blank line after metadata is dropped, so loose
+// metadata attaches to the next task or group, which is the layout's intent. Between two runs
+// of metadata a blank line the source had is kept: pressed together, the two runs would be
+// sorted as one on the next run, and the output would not be stable.
 constexpr std::array<std::array<Blank, kKinds>, kKinds + 1> kBlankTable = {{
     /* None      */ {Blank::Kept, Blank::Kept, Blank::No, Blank::Kept, Blank::No, Blank::Kept},
     /* Directive */ {Blank::No, Blank::Yes, Blank::Yes, Blank::Yes, Blank::No, Blank::Yes},
     /* Comment   */ {Blank::Kept, Blank::Kept, Blank::No, Blank::Kept, Blank::No, Blank::Kept},
-    /* Metadata  */ {Blank::No, Blank::Kept, Blank::Kept, Blank::Kept, Blank::No, Blank::Kept},
+    /* Metadata  */ {Blank::No, Blank::No, Blank::Kept, Blank::No, Blank::No, Blank::No},
     /* GroupOpen */ {Blank::Yes, Blank::Yes, Blank::Yes, Blank::Yes, Blank::No, Blank::Yes},
     /* GroupClose*/ {Blank::Yes, Blank::Yes, Blank::Yes, Blank::Yes, Blank::No, Blank::Yes},
     /* Task      */ {Blank::Yes, Blank::Yes, Blank::Yes, Blank::Yes, Blank::No, Blank::Yes},

@@ -1,0 +1,103 @@
+// Text output of JsonWriter: escaping and numbers. Nothing here knows a protocol type.
+#include "lsp/json_writer.h"
+
+#include <charconv>
+
+namespace quib::lsp {
+
+namespace {
+
+// The escape of each byte below 0x20 and of `"` and `\`: its letter after a backslash, 'u' for
+// a \u00XX escape, 0 for none.
+constexpr char kEscape[256] = {
+    'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'b', 't', 'n', 'u', 'f', 'r', 'u', 'u', 'u',  'u', 'u',
+    'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 0,   0,   '"', 0,    0,   0,
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   0,
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   0,
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   '\\',
+};
+
+}  // namespace
+
+void JsonWriter::key(std::string_view name) {
+  string(name);
+  out_.push_back(':');
+  need_comma_ = false;
+}
+
+void JsonWriter::string(std::string_view text) {
+  separate();
+  out_.push_back('"');
+  // Copy runs of bytes that need no escape in one append each: a document text is mostly one
+  // long run between line feeds.
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char escape = kEscape[static_cast<unsigned char>(text[i])];
+    if (escape == 0) continue;
+    out_.append(text.data() + run, i - run);
+    run = i + 1;
+    out_.push_back('\\');
+    out_.push_back(escape);
+    if (escape == 'u') {
+      static constexpr char kHex[] = "0123456789abcdef";
+      auto byte = static_cast<unsigned char>(text[i]);
+      out_.append("00");
+      out_.push_back(kHex[byte >> 4]);
+      out_.push_back(kHex[byte & 0xF]);
+    }
+  }
+  out_.append(text.data() + run, text.size() - run);
+  out_.push_back('"');
+}
+
+void JsonWriter::number(int64_t n) {
+  separate();
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  out_.append(digits, end);
+}
+
+void JsonWriter::number(uint64_t n) {
+  separate();
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  out_.append(digits, end);
+}
+
+void JsonWriter::numbers(std::span<const uint32_t> values) {
+  separate();
+  // Digits go through a small buffer, so the string grows once per chunk, not per number.
+  constexpr std::size_t kChunk = 4096;
+  constexpr std::size_t kMaxNumber = 11;  // ten digits and a comma
+  out_.reserve(out_.size() + 2 + values.size() * 4);
+  char chunk[kChunk + kMaxNumber];
+  char* at = chunk;
+  *at++ = '[';
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i != 0) *at++ = ',';
+    at = std::to_chars(at, chunk + sizeof chunk, values[i]).ptr;
+    if (at >= chunk + kChunk) {
+      out_.append(chunk, at);
+      at = chunk;
+    }
+  }
+  *at++ = ']';
+  out_.append(chunk, at);
+}
+
+void JsonWriter::boolean(bool b) {
+  separate();
+  out_.append(b ? "true" : "false");
+}
+
+void JsonWriter::null() {
+  separate();
+  out_.append("null");
+}
+
+void JsonWriter::raw(std::string_view json) {
+  separate();
+  out_.append(json);
+}
+
+}  // namespace quib::lsp

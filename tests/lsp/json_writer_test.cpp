@@ -1,0 +1,58 @@
+// JsonWriter against Boost.JSON: the same escaping byte for byte, and commas that parse back
+// to the structure written.
+#include "lsp/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+#include <string>
+#include <vector>
+
+namespace quib::lsp {
+namespace {
+
+namespace json = boost::json;
+
+TEST(JsonWriterTest, EscapesStringsAsBoostDoes) {
+  std::string every_ascii;
+  for (int c = 0; c < 0x80; ++c) every_ascii.push_back(static_cast<char>(c));
+  const std::vector<std::string> texts = {
+      "",
+      every_ascii,
+      "build:\n\tmake \"all\" \\ done\r\n",
+      "\xC2\xA5 \xE2\x86\x93 \xF0\x9F\x98\x82",  // two-, three- and four-byte characters
+      std::string("nul\0inside", 10),
+  };
+  for (const std::string& text : texts) {
+    EXPECT_EQ(to_json_text(text), json::serialize(json::string_view(text)));
+    EXPECT_EQ(json::parse(to_json_text(text)), json::string_view(text));
+  }
+}
+
+TEST(JsonWriterTest, SeparatesMembersAndElementsAtEveryDepth) {
+  std::string out;
+  JsonWriter w(out);
+  w.begin_object();
+  write_member(w, "empty", std::vector<int>{});
+  write_member(w, "nested", std::vector<std::vector<uint32_t>>{{1, 2}, {}, {4294967295u}});
+  write_member(w, "absent", std::optional<int>{});
+  write_member(w, "null", nullptr);
+  w.key("raw");
+  w.raw(R"({"a":[true,false]})");
+  write_member(w, "last", -7);
+  w.end_object();
+  EXPECT_EQ(json::parse(out), json::parse(R"({"empty":[],"nested":[[1,2],[],[4294967295]],
+                                              "null":null,"raw":{"a":[true,false]},"last":-7})"));
+}
+
+// Long enough to cross the writer's internal chunks several times, with numbers of every width.
+TEST(JsonWriterTest, WritesLongNumberArraysAsBoostDoes) {
+  std::vector<uint32_t> data;
+  for (uint32_t i = 0; i < 20000; ++i) data.push_back(i % 7 == 0 ? 4294967295u - i : i * 37u);
+  json::array expected;
+  for (uint32_t n : data) expected.push_back(n);
+  EXPECT_EQ(to_json_text(data), json::serialize(expected));
+}
+
+}  // namespace
+}  // namespace quib::lsp
