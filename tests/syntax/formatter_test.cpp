@@ -156,6 +156,11 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"UnterminatedStringInAHeaderIsRefused", "b(x) ? @os \"x\n:\n  y\n",
                    std::nullopt},
         LayoutCase{"SecondParameterListIsRefused", "b(a)(c):\n  x\n", std::nullopt},
+        // The model reads a command with a lone carriage return (inside an unterminated
+        // string) as two commands; no reference is trimmed across the return.
+        LayoutCase{"ReferenceDoesNotReachAcrossALoneCarriageReturn",
+                   "ci():\n    th {{e \"\rhcr.io\" }} {{ a }}\n",
+                   "ci():\n    th {{e \"\rhcr.io\" }} {{a}}\n"},
         // The parameter ends at the list's `)` whatever brackets stand open in it.
         LayoutCase{"UnclosedBracketInAParameterStaysInItsList", "r(c[ y):\n  x\n",
                    "r(c[ y):\n    x\n"},
