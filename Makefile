@@ -1,5 +1,5 @@
 # Thin entry over CMake presets. Every target that builds first installs what is missing.
-.PHONY: all release test bench bench-e2e demo format deps clean
+.PHONY: all release test fuzz bench bench-e2e demo format deps clean
 
 all: release
 
@@ -17,6 +17,15 @@ test: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan --target e2e_tests quib-lsp
 	@ctest --preset tsan
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@scripts/run-fuzzers.sh 20
+
+# Each fuzz target for three minutes; findings stay under build/fuzz/findings/.
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@scripts/run-fuzzers.sh 180
 
 bench: release
 	@for b in build/release/bench/*_bench; do \

@@ -131,6 +131,8 @@ std::string frame(std::string_view body) {
   return out;
 }
 
+// Grows the buffer by one read's worth only, never by what a header announces: a client that
+// declares a huge body and sends a few bytes must not make the server allocate for it.
 bool MessageReader::fill() {
   if (ended_) return false;
   std::size_t old = buffer_.size();
@@ -148,14 +150,16 @@ std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t 
     return buffer_.substr(at, length);
   }
   // The rest of the body goes from the source straight into its own string, never more than
-  // the body, so the stream stays at the message boundary.
-  std::string body(length, '\0');
-  buffer_.copy(body.data(), buffered, at);
+  // the body, so the stream stays at the message boundary. The string doubles as bytes arrive
+  // instead of taking the announced length at once: a header may announce 1 GiB and send
+  // nothing more, and that must not cost the server 1 GiB.
+  std::string body = buffer_.substr(at, buffered);
   buffer_.clear();
   start_ = 0;
   for (std::size_t have = buffered; have < length;) {
+    if (body.size() == have) body.resize(std::min(length, std::max(2 * have, have + kReadChunk)));
     std::size_t n =
-        ended_ ? 0 : source_.read_some(std::span<char>(body.data() + have, length - have));
+        ended_ ? 0 : source_.read_some(std::span<char>(body.data() + have, body.size() - have));
     if (n == 0) {
       ended_ = true;
       return std::nullopt;

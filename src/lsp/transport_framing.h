@@ -97,12 +97,16 @@ class MessageReader {
   // bytes go back to the stream. Either way, reading resumes at the next `Content-Length`.
   void resync_after_bad_body(std::string_view body);
 
+  // Bytes of memory the reader holds for its buffer; the transport fuzzer bounds it.
+  std::size_t buffer_capacity() const { return buffer_.capacity(); }
+
  private:
-  // Reads more bytes into the buffer; false at end of input.
+  // Reads more bytes into the buffer (at most one chunk); false at end of input.
   bool fill();
   // The body of `length` bytes that starts at buffer offset `at`, consumed; nothing when the
   // input ends first. A body larger than what is buffered is read into its own string, so a
-  // large document costs one copy out of the pipe and nothing more.
+  // large document is copied out of the pipe once (plus the string's regrowth). The string
+  // grows with the bytes that arrive, never to the announced length at once.
   std::optional<std::string> take_body(std::size_t at, std::size_t length);
   // Drops the consumed prefix once it is worth the copy.
   void compact();

@@ -256,10 +256,15 @@ class Lowering {
     }
     if (between.find_first_of("\r\n") == std::string::npos) return false;
     // Lines end at "\n"; a final "\n" starts no further line; one trailing "\r" is dropped.
+    // The text after the last "\n" is the indentation in front of the item on its own line,
+    // not a line of its own: an indented item below a comment line keeps its metadata.
     size_t start = 0;
     while (start < between.size()) {
       size_t end = between.find('\n', start);
-      if (end == std::string::npos) end = between.size();
+      if (end == std::string::npos) {
+        if (start > 0) break;
+        end = between.size();
+      }
       std::string_view line = std::string_view(between).substr(start, end - start);
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       if (trim_unicode_whitespace(line).empty()) return true;

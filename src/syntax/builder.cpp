@@ -12,8 +12,12 @@ constexpr KindSet kClauseEnd{K::Newline,   K::Colon,        K::Question,
 // Builds the nodes inside one task header, left to right.
 class HeaderBuilder {
  public:
+  // The accepted colon, when there is one, is the header's last token; it is kept out of
+  // `tokens_`, so that no clause or parameter list, however its brackets stand, can take it in.
   HeaderBuilder(GreenBuilder& builder, ItemTokens header, bool has_body_marker)
-      : b_(builder), tokens_(header), has_body_marker_(has_body_marker) {}
+      : b_(builder),
+        tokens_(header.subspan(0, header.count - (has_body_marker ? 1 : 0))),
+        has_body_marker_(has_body_marker) {}
 
   void build() {
     bool named = false;
@@ -35,13 +39,15 @@ class HeaderBuilder {
         i = clause(i, K::Dependency);
       } else if (kind == K::ShellKeyword || kind == K::ShellTildeEquals) {
         i = clause(i, K::ShellOverride);
-      } else if (kind == K::Colon && has_body_marker_ && i + 1 == tokens_.count) {
-        b_.start_node(K::BodyMarker);
-        add(i++);
-        b_.finish_node();
       } else {
         add(i++);
       }
+    }
+    if (has_body_marker_) {
+      const ItemTokens marker = tokens_.subspan(tokens_.count, 1);
+      b_.start_node(K::BodyMarker);
+      b_.token(marker.kind(0), marker.text(0));
+      b_.finish_node();
     }
   }
 
@@ -73,15 +79,20 @@ class HeaderBuilder {
   }
 
   // From a name token up to, not including, the next `,` or `)` at the parameter's own level;
-  // parentheses and square brackets nest inside it.
+  // parentheses and square brackets nest inside it. The two are counted apart: the list ends at
+  // the `)` that matches its `(` whatever brackets stand open, and the parameter must end there
+  // too, or an unclosed `[` would carry it past the list's `)` and the header's `:`.
   uint32_t parameter(uint32_t i) {
     b_.start_node(K::Parameter);
-    uint32_t level = 0;
+    uint32_t parens = 0;
+    uint32_t brackets = 0;
     while (i < size()) {
       const K kind = tokens_.kind(i);
-      if (level == 0 && (kind == K::Comma || kind == K::RParen)) break;
-      if (kind == K::LParen || kind == K::LBracket) ++level;
-      if ((kind == K::RParen || kind == K::RBracket) && level > 0) --level;
+      if (parens == 0 && (kind == K::RParen || (kind == K::Comma && brackets == 0))) break;
+      if (kind == K::LParen) ++parens;
+      if (kind == K::RParen) --parens;
+      if (kind == K::LBracket) ++brackets;
+      if (kind == K::RBracket && brackets > 0) --brackets;
       add(i++);
     }
     b_.finish_node();
@@ -111,14 +122,15 @@ class HeaderBuilder {
   }
 
   // A dependency or shell clause: up to, not including, the next clause end outside
-  // parentheses.
+  // parentheses, and never past its line, since the clause scan reads each header line apart
+  // (a shell clause may leave a `(` open at its line end).
   uint32_t clause(uint32_t i, K node_kind) {
     b_.start_node(node_kind);
     add(i++);
     uint32_t depth = 0;
     while (i < size()) {
       const K kind = tokens_.kind(i);
-      if (depth == 0 && kClauseEnd.contains(kind)) break;
+      if (kind == K::Newline || (depth == 0 && kClauseEnd.contains(kind))) break;
       if (kind == K::LParen) ++depth;
       if (kind == K::RParen && depth > 0) --depth;
       add(i++);

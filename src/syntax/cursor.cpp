@@ -36,13 +36,6 @@ static_assert(kKindOfRaw[0][static_cast<size_t>(RawClass::Comma)] == SyntaxKind:
                   kKindOfRaw[0][static_cast<size_t>(RawClass::Error)] == SyntaxKind::Unknown,
               "raw class to kind table must follow the RawClass order");
 
-// Converts to SmallText on demand, so that emplace_back builds each token's text directly in
-// the vector instead of moving a temporary into it.
-struct TextSlice {
-  std::string_view text;
-  operator SmallText() const { return SmallText(text); }
-};
-
 // Quibfiles average about two and a half bytes per token (single spaces, punctuation and
 // one-character Unknown tokens are frequent), so reserving one token per two bytes makes
 // regrowth rare: moving half a list of tokens costs more than the unused tail.
@@ -74,7 +67,9 @@ std::vector<Token> tokenize(std::string_view text) {
   std::vector<Token> tokens;
   tokens.reserve(text.size() / kBytesPerTokenEstimate + 1);
   for_each_token(text, [&](SyntaxKind kind, uint32_t start, std::string_view slice) {
-    tokens.emplace_back(TextSlice{slice}, start, kind);
+    // Braces, not emplace_back's parentheses: clang 14 cannot aggregate-initialise from
+    // parentheses. Moving a SmallText is a 24-byte copy.
+    tokens.push_back(Token{SmallText(slice), start, kind});
   });
   const auto size = static_cast<uint32_t>(text.size());
   tokens.push_back(Token{SmallText(), size, SyntaxKind::Eof});

@@ -272,6 +272,19 @@ std::vector<std::string_view> source_lines(const Task& task, uint32_t start,
   return lines;
 }
 
+// `normalize_placeholders` on each part of a source line between lone carriage returns. The
+// line stays whole here (the return belongs to a string token), but the model reads the parts
+// as separate commands, so a reference must not reach across one.
+std::string normalize_command_placeholders(std::string_view line) {
+  std::string out;
+  for (size_t cr = line.find('\r'); cr != std::string_view::npos; cr = line.find('\r')) {
+    out += normalize_placeholders(line.substr(0, cr));
+    out += '\r';
+    line.remove_prefix(cr + 1);
+  }
+  return out + normalize_placeholders(line);
+}
+
 // One command line, without its leading blanks, in canonical form. A block line (a `|` then a
 // blank or the line end) runs the text after the `|` and its one blank, so only that one blank
 // is replaced; deeper indentation inside the block is part of the command. Any other line,
@@ -279,11 +292,11 @@ std::vector<std::string_view> source_lines(const Task& task, uint32_t start,
 std::string format_command_line(std::string_view line) {
   const bool block =
       line.starts_with('|') && (line.size() == 1 || line[1] == ' ' || line[1] == '\t');
-  if (!block) return std::string(kIndent) + normalize_placeholders(line);
+  if (!block) return std::string(kIndent) + normalize_command_placeholders(line);
   std::string_view rest = line.substr(1);
   if (!rest.empty()) rest.remove_prefix(1);
   if (rest.empty()) return std::string(kIndent) + "|";
-  return std::string(kIndent) + "| " + normalize_placeholders(rest);
+  return std::string(kIndent) + "| " + normalize_command_placeholders(rest);
 }
 
 // The command lines indented by four spaces, without blank lines at either end and with each

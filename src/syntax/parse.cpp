@@ -14,6 +14,10 @@ namespace {
 using K = SyntaxKind;
 
 constexpr KindSet kBlanks{K::Whitespace, K::Indent};
+// Clause starts that end a guard which has not opened its parenthesis.
+constexpr KindSet kGuardEnds{K::Question, K::Ampersand, K::ShellKeyword, K::ShellTildeEquals};
+// Clause starts that end a shell clause outside parentheses (a `?` there is an error).
+constexpr KindSet kClauseStarts{K::Ampersand, K::ShellKeyword, K::ShellTildeEquals};
 
 // The clause state machine of a task header, fed one token kind at a time.
 class HeaderScan {
@@ -58,6 +62,9 @@ class HeaderScan {
         depth_ = 0;
         return Result::Continue;
       case State::Guard:
+        // Before its parenthesis a guard ends at the next clause, as its node does, so that
+        // clause is checked like any other.
+        if (depth_ == 0 && kGuardEnds.contains(kind)) return main(kind);
         if (kind == K::LParen) ++depth_;
         if (kind == K::RParen && depth_ > 0 && --depth_ == 0) state_ = State::Main;
         if (kind == K::Colon && depth_ == 0) return Result::Colon;
@@ -88,6 +95,11 @@ class HeaderScan {
       case State::Shell:
         if (kind == K::Question) return Result::Error;
         if (kind == K::Colon) return Result::Colon;
+        // Outside parentheses a dependency or a second shell clause ends this one, as it ends
+        // its node, and is checked as a clause of its own.
+        if (depth_ == 0 && kClauseStarts.contains(kind)) return main(kind);
+        if (kind == K::LParen) ++depth_;
+        if (kind == K::RParen && depth_ > 0) --depth_;
         return Result::Continue;
     }
     return Result::Error;
@@ -195,6 +207,8 @@ class HeaderScan {
   }
 
   State state_ = State::Main;
+  // Parenthesis depth inside a parameter list, guard or shell clause.
+  // Invariant: 0 whenever the scan leaves one of them, so each starts at 0.
   uint32_t depth_ = 0;
   bool continuation_;
   bool had_parameters_ = false;

@@ -136,5 +136,13 @@ INSTANTIATE_TEST_SUITE_P(
                       ResyncCase{"TooShort", "Content-Length: 3\r\n\r\n{\"a\":1}"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A header may announce up to 1 GiB; the reader must not allocate for bytes that never come.
+TEST(Framing, AnnouncedLengthAllocatesNothingUntilBytesArrive) {
+  ChunkedSource source({"Content-Length: 1000000000\r\n\r\n{\"a\":", "1}"});
+  MessageReader reader(source);
+  EXPECT_TRUE(std::holds_alternative<EndOfInput>(reader.next()));
+  EXPECT_LT(reader.buffer_capacity(), std::size_t{1} << 20);
+}
+
 }  // namespace
 }  // namespace quib::lsp

@@ -56,6 +56,17 @@ TEST(Model, MetadataAttachesOnlyWithoutBlankLineBeforeTheItem) {
   EXPECT_EQ(model.tasks[1].summary, "one\ntwo");
 }
 
+// The indentation in front of an item is part of the item's line, not a blank line: inside a
+// group, metadata above a comment line still reaches the indented task below it.
+TEST(Model, MetadataReachesAnIndentedItemPastACommentLine) {
+  const SemanticModel model = analyze_text(
+      "group ci {\n    [help] Lint it\n    # note\n    lint():\n        ruff\n"
+      "    [help] gone\n    # note\n\n    test():\n        pytest\n}\n");
+  ASSERT_EQ(model.tasks.size(), 2u);
+  EXPECT_EQ(model.tasks[0].metadata.help, "Lint it");
+  EXPECT_FALSE(model.tasks[1].metadata.help.has_value());
+}
+
 TEST(Model, LaterDefinitionsInheritMissingTexts) {
   const SemanticModel model = analyze_text(
       "[help] first\n[desc] details\nt(a):\n    echo\n[help] second\nt(b):\n    echo\nu:\n    "

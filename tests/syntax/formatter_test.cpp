@@ -50,6 +50,14 @@ const std::string kCanonical =
     "        cargo clippy\n"
     "}\n";
 
+const std::string kOpenShellClause =
+    "t(a)\n"
+    "    ? @os(\"l\")\n"
+    "    & n\n"
+    "    shell~=@env(deno\n"
+    ":\n"
+    "    y\n";
+
 INSTANTIATE_TEST_SUITE_P(
     Documents, FormatDocument,
     testing::Values(
@@ -148,9 +156,20 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"UnterminatedStringInAHeaderIsRefused", "b(x) ? @os \"x\n:\n  y\n",
                    std::nullopt},
         LayoutCase{"SecondParameterListIsRefused", "b(a)(c):\n  x\n", std::nullopt},
-        LayoutCase{"UnclosedBracketInAParameterIsRefused", "r(c[ y):\n  x\n", std::nullopt},
-        LayoutCase{"ParameterListTextOutsideParametersIsRefused", "b(\"x\"):\n  y\n",
-                   std::nullopt}),
+        // The model reads a command with a lone carriage return (inside an unterminated
+        // string) as two commands; no reference is trimmed across the return.
+        LayoutCase{"ReferenceDoesNotReachAcrossALoneCarriageReturn",
+                   "ci():\n    th {{e \"\rhcr.io\" }} {{ a }}\n",
+                   "ci():\n    th {{e \"\rhcr.io\" }} {{a}}\n"},
+        // The parameter ends at the list's `)` whatever brackets stand open in it.
+        LayoutCase{"UnclosedBracketInAParameterStaysInItsList", "r(c[ y):\n  x\n",
+                   "r(c[ y):\n    x\n"},
+        LayoutCase{"ParameterListTextOutsideParametersIsRefused", "b(\"x\"):\n  y\n", std::nullopt},
+        // A shell clause that leaves a `(` open ends at its line, so its broken layout is
+        // laid out the same way again.
+        LayoutCase{"OpenParenInShellClauseBreaksLikeAnyClause",
+                   "t(a) ? @os(\"l\") & n shell~=@env(deno:\n    y\n", kOpenShellClause},
+        LayoutCase{"OpenParenInShellClauseIsStable", kOpenShellClause, kOpenShellClause}),
     case_name);
 
 // ---- single declarations ----

@@ -80,6 +80,14 @@ const ItemCase kItemCases[] = {
     {"DependenciesOnly", "all & build & test\n", "Task", ""},
     {"GuardWithoutAt", "build ? linux:\n    a\n", "ErrorItem", "parse.malformed-task-header@0..5"},
     {"GuardOwedAt", "build ?\n", "ErrorItem", "parse.malformed-task-header@0..5"},
+    // A guard ends at the next clause until it opens its parenthesis; that clause is checked.
+    {"ClauseAfterGuardWithoutParen", "build ? @ci & lint:\n    a\n", "Task", ""},
+    // Outside parentheses a shell clause ends at the next dependency, which is checked.
+    {"DependencyAfterShellClause", "t shell=bash & x:\n    a\n", "Task", ""},
+    {"EmptyDependencyAfterShellClause", "t shell=bash & :\n", "ErrorItem",
+     "parse.malformed-task-header@0..1"},
+    {"BadClauseAfterGuardWithoutParen", "build ? @os & \"linux\"):\n    a\n", "ErrorItem",
+     "parse.malformed-task-header@0..5"},
     {"StrayDigits", "1234\n", "ErrorItem ErrorItem ErrorItem ErrorItem",
      "parse.unexpected-token@0..1 parse.unexpected-token@1..2 parse.unexpected-token@2..3 "
      "parse.unexpected-token@3..4"},
@@ -200,6 +208,51 @@ TEST(ParseTree, HeaderClauses) {
     Indent@50..54 "    "
     Word@54..55 "x"
     Newline@55..56 "\n"
+)dump");
+}
+
+// An unclosed `[` inside a parameter does not hide the list's `)`: the parameter, and with it
+// the list, ends there, and the colon after it is still the body marker.
+TEST(ParseTree, UnclosedBracketInParameterEndsAtListParen) {
+  ParseResult result = parse("say(n[=\"x\", m ):\n    echo\n");
+  EXPECT_TRUE(result.diagnostics.empty());
+  EXPECT_EQ(dump_tree(result.root.first_child()->first_child().value()),
+            R"dump(TaskHeader@0..16
+  TaskName@0..3
+    Word@0..3 "say"
+  ParameterList@3..15
+    LParen@3..4 "("
+    Parameter@4..14
+      Word@4..5 "n"
+      LBracket@5..6 "["
+      Equals@6..7 "="
+      String@7..10 "\"x\""
+      Comma@10..11 ","
+      Whitespace@11..12 " "
+      Word@12..13 "m"
+      Whitespace@13..14 " "
+    RParen@14..15 ")"
+  BodyMarker@15..16
+    Colon@15..16 ":"
+)dump");
+}
+
+// The header's colon is its body marker even when a clause before it leaves a `(` open.
+TEST(ParseTree, BodyMarkerAfterOpenParenInShellClause) {
+  ParseResult result = parse("t shell=( :\n    a\n");
+  EXPECT_TRUE(result.diagnostics.empty());
+  EXPECT_EQ(dump_tree(result.root.first_child()->first_child().value()),
+            R"dump(TaskHeader@0..11
+  TaskName@0..1
+    Word@0..1 "t"
+  Whitespace@1..2 " "
+  ShellOverride@2..10
+    ShellKeyword@2..7 "shell"
+    Equals@7..8 "="
+    LParen@8..9 "("
+    Whitespace@9..10 " "
+  BodyMarker@10..11
+    Colon@10..11 ":"
 )dump");
 }
 

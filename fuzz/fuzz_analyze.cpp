@@ -1,0 +1,103 @@
+// Fuzzes `analyze`: it never crashes on any text, and on valid UTF-8 every diagnostic range and
+// every range of the model lies inside the text with both ends on character boundaries.
+#include <cstdint>
+#include <string_view>
+
+#include "fuzz_check.h"
+#include "semantic/analyze.h"
+
+namespace quib::fuzz {
+namespace {
+
+void check_range(std::string_view text, TextRange range, const char* what) {
+  FUZZ_CHECK(range.start <= range.end, what);
+  FUZZ_CHECK(range.end <= text.size(), what);
+  FUZZ_CHECK(is_char_boundary(text, range.start) && is_char_boundary(text, range.end), what);
+}
+
+void check_metadata(std::string_view text, const MetadataBlock& metadata) {
+  for (TextRange range : metadata.help_ranges) check_range(text, range, "help range");
+}
+
+void check_command(std::string_view text, const TaskDecl& task, const CommandLine& command) {
+  check_range(text, command.range, "command range");
+  FUZZ_CHECK(task.range.start <= command.range.start && command.range.end <= task.range.end,
+             "a command lies inside its task");
+  if (!command.is_block()) {
+    FUZZ_CHECK(text.substr(command.range.start, command.range.len()) == command.text,
+               "a single-line command is the text at its range");
+  }
+  FUZZ_CHECK(command.line_ranges.size() == command.marker_ranges.size(),
+             "one marker per block line");
+  for (TextRange range : command.line_ranges) check_range(text, range, "block line range");
+  for (TextRange range : command.marker_ranges) check_range(text, range, "block marker range");
+  const CommandOffsetMap map(command);
+  for (const Interpolation& interpolation : command.interpolations) {
+    FUZZ_CHECK(interpolation.range.end <= command.text.size(), "interpolation inside its text");
+    const TextRange in_document = map.to_document(interpolation.range);
+    check_range(text, in_document, "interpolation mapped to the document");
+    FUZZ_CHECK(command.range.start <= in_document.start && in_document.end <= command.range.end,
+               "a mapped interpolation lies inside its command");
+    if (auto name = interpolation_name_range(command.text, interpolation)) {
+      check_range(text, map.to_document(*name), "interpolation name mapped to the document");
+    }
+  }
+}
+
+void check_model(std::string_view text, const SemanticModel& model) {
+  for (const Diagnostic& diagnostic : model.diagnostics) {
+    check_range(text, diagnostic.range, "diagnostic range");
+    for (TextRange range : diagnostic.secondary_ranges) {
+      check_range(text, range, "diagnostic secondary range");
+    }
+    for (const DiagnosticNote& note : diagnostic.related_notes) {
+      check_range(text, note.range, "diagnostic note range");
+    }
+  }
+  for (const DirectiveDecl& directive : model.directives) {
+    check_range(text, directive.range, "directive range");
+    if (const VariableDecl* variable = directive.variable()) {
+      check_range(text, variable->name_range, "variable name range");
+      check_range(text, variable->range, "variable range");
+    }
+  }
+  for (const GroupDecl& group : model.groups) {
+    check_range(text, group.range, "group range");
+    if (group.close_range) check_range(text, *group.close_range, "group close range");
+    check_metadata(text, group.metadata);
+  }
+  for (const TaskDecl& task : model.tasks) {
+    check_range(text, task.range, "task range");
+    check_range(text, task.name_range, "task name range");
+    check_metadata(text, task.metadata);
+    for (const ParamDecl& parameter : task.parameters) {
+      check_range(text, parameter.range, "parameter range");
+    }
+    for (const GuardDecl& guard : task.guards) check_range(text, guard.range, "guard range");
+    for (const DependencyDecl& dependency : task.dependencies) {
+      check_range(text, dependency.name_range, "dependency name range");
+      check_range(text, dependency.range, "dependency range");
+      for (const DependencyArgument& argument : dependency.arguments) {
+        check_range(text, argument.range, "dependency argument range");
+      }
+    }
+    if (task.shell) check_range(text, task.shell->range, "shell clause range");
+    for (const CommandLine& command : task.commands) check_command(text, task, command);
+  }
+  for (const SymbolEntry& symbol : model.group_symbols) {
+    check_range(text, symbol.range, "group symbol range");
+  }
+  for (const SymbolEntry& symbol : model.task_symbols) {
+    check_range(text, symbol.range, "task symbol range");
+  }
+}
+
+}  // namespace
+}  // namespace quib::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const quib::SemanticModel model = quib::analyze(quib::parse(text));
+  if (quib::fuzz::is_valid_utf8(text)) quib::fuzz::check_model(text, model);
+  return 0;
+}

@@ -1,0 +1,134 @@
+// Fuzzes the lexer and parser with a tree verifier: on any valid UTF-8 text the tree is
+// lossless and tiles the text, items lie flat under the Document, Eof never enters the tree,
+// the token list matches the tree, and there is one diagnostic per ErrorItem, in document order.
+#include <cstdint>
+#include <string_view>
+
+#include "fuzz_check.h"
+#include "syntax/parse.h"
+
+namespace quib::fuzz {
+namespace {
+
+constexpr KindSet kItemKinds{SyntaxKind::Directive, SyntaxKind::Metadata, SyntaxKind::GroupLine,
+                             SyntaxKind::Task, SyntaxKind::ErrorItem};
+constexpr KindSet kHeaderPartKinds{SyntaxKind::TaskName,      SyntaxKind::ParameterList,
+                                   SyntaxKind::Guard,         SyntaxKind::Dependency,
+                                   SyntaxKind::ShellOverride, SyntaxKind::BodyMarker};
+
+bool is_parse_code(std::string_view code) {
+  return code == "parse.malformed-directive" || code == "parse.malformed-namespace-header" ||
+         code == "parse.malformed-task-header" || code == "parse.missing-task-colon" ||
+         code == "parse.unexpected-token";
+}
+
+// The kind a node's parent must have, given the node's own kind.
+bool parent_fits(SyntaxKind kind, SyntaxKind parent) {
+  if (kItemKinds.contains(kind)) return parent == SyntaxKind::Document;
+  if (kind == SyntaxKind::TaskHeader) return parent == SyntaxKind::Task;
+  if (kHeaderPartKinds.contains(kind)) return parent == SyntaxKind::TaskHeader;
+  if (kind == SyntaxKind::Parameter) return parent == SyntaxKind::ParameterList;
+  return false;
+}
+
+// A parameter list runs from its `(` to the `)` that matches it, counting parentheses only; a
+// list without one runs to the header's end, so it is the header's last child.
+void check_parameter_list(const SyntaxNode& list) {
+  const std::vector<SyntaxToken> tokens = list.tokens();
+  uint32_t depth = 0;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    if (tokens[i].kind() == SyntaxKind::LParen) ++depth;
+    if (tokens[i].kind() == SyntaxKind::RParen && depth > 0 && --depth == 0) {
+      FUZZ_CHECK(i + 1 == tokens.size(), "a parameter list ends at its matching parenthesis");
+      return;
+    }
+  }
+  FUZZ_CHECK(!list.next_sibling_or_token(), "an unclosed parameter list ends the header");
+}
+
+void verify(std::string_view text, const ParseResult& result) {
+  const auto length = static_cast<uint32_t>(text.size());
+  FUZZ_CHECK(result.root.kind() == SyntaxKind::Document, "the root is the Document");
+  FUZZ_CHECK(result.root.text_range() == TextRange(0, length), "the root spans the text");
+
+  // Walk every element: tokens tile the text and reproduce it, each node spans exactly its
+  // children, and every node sits under the parent its kind allows.
+  std::vector<SyntaxToken> tree_tokens;
+  std::vector<SyntaxNode> error_items;
+  uint32_t offset = 0;
+  Preorder walk(result.root, /*with_tokens=*/true);
+  while (auto step = walk.next()) {
+    if (step->event == Preorder::Event::Token) {
+      const SyntaxToken& token = *step->element.as_token();
+      FUZZ_CHECK(is_token_kind(token.kind()), "a token has a token kind");
+      FUZZ_CHECK(token.kind() != SyntaxKind::Eof, "Eof is never in the tree");
+      FUZZ_CHECK(!token.text().empty(), "tree tokens are not empty");
+      FUZZ_CHECK(token.text_range().start == offset, "tokens tile the text without gaps");
+      FUZZ_CHECK(token.text_range().end <= length, "tokens stay inside the text");
+      FUZZ_CHECK(text.substr(offset, token.text().size()) == token.text(),
+                 "token texts reproduce the input");
+      const SyntaxNode& parent = token.parent();
+      if (parent.kind() == SyntaxKind::Document) {
+        FUZZ_CHECK(kTriviaKinds.contains(token.kind()), "only trivia stands between items");
+      }
+      offset = token.text_range().end;
+      tree_tokens.push_back(token);
+      continue;
+    }
+    const SyntaxNode& node = *step->element.as_node();
+    FUZZ_CHECK(is_node_kind(node.kind()), "a node has a node kind");
+    if (step->event == Preorder::Event::Enter) {
+      FUZZ_CHECK(node.text_range().start == offset, "a node starts at its first child");
+      if (node.kind() != SyntaxKind::Document) {
+        FUZZ_CHECK(node.child_count() > 0, "only the Document may be empty");
+        FUZZ_CHECK(parent_fits(node.kind(), node.parent()->kind()), "node under a wrong parent");
+      }
+      if (node.kind() == SyntaxKind::ErrorItem) error_items.push_back(node);
+      if (node.kind() == SyntaxKind::TaskHeader) {
+        FUZZ_CHECK(node.index() == 0, "the header is the task's first child");
+      }
+      if (node.kind() == SyntaxKind::ParameterList) check_parameter_list(node);
+      if (node.kind() == SyntaxKind::TaskName || node.kind() == SyntaxKind::BodyMarker) {
+        FUZZ_CHECK(node.child_count() == 1, "a task name or body marker is one token");
+      }
+    } else {
+      FUZZ_CHECK(node.text_range().end == offset, "a node ends at its last child");
+    }
+  }
+  FUZZ_CHECK(offset == length, "the tokens cover the whole text");
+
+  // The token list is the tree's tokens plus one Eof at the end.
+  FUZZ_CHECK(result.tokens.size() == tree_tokens.size() + 1, "token list matches the tree");
+  for (size_t i = 0; i < tree_tokens.size(); ++i) {
+    FUZZ_CHECK(result.tokens.kind(i) == tree_tokens[i].kind(), "token list kinds match the tree");
+    FUZZ_CHECK(result.tokens.range(i) == tree_tokens[i].text_range(),
+               "token list ranges match the tree");
+    FUZZ_CHECK(result.tokens.text(i) == tree_tokens[i].text(), "token list texts match the tree");
+  }
+  const size_t eof = tree_tokens.size();
+  FUZZ_CHECK(result.tokens.kind(eof) == SyntaxKind::Eof, "the token list ends with Eof");
+  FUZZ_CHECK(result.tokens.range(eof) == TextRange(length, length), "Eof sits at the end");
+
+  // One diagnostic per ErrorItem, on the item's first token, in document order.
+  FUZZ_CHECK(result.diagnostics.size() == error_items.size(), "one diagnostic per ErrorItem");
+  for (size_t i = 0; i < error_items.size(); ++i) {
+    const Diagnostic& diagnostic = result.diagnostics[i];
+    FUZZ_CHECK(is_parse_code(diagnostic.code), "a parse diagnostic has a parse code");
+    FUZZ_CHECK(diagnostic.range == error_items[i].first_token()->text_range(),
+               "a diagnostic covers its item's first token");
+    if (i > 0) {
+      FUZZ_CHECK(result.diagnostics[i - 1].range.start < diagnostic.range.start,
+                 "diagnostics are in document order");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quib::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (!quib::fuzz::is_valid_utf8(text)) return -1;
+  quib::fuzz::verify(text, quib::parse(text));
+  return 0;
+}

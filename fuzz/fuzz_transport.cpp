@@ -1,0 +1,98 @@
+// Fuzzes the transport's reading side: arbitrary bytes, handed over in uneven reads, go through
+// the message reader and the JSON-RPC decoder as the server's reader thread drives them. Never
+// crashes or loops, and the reader holds no more than the bytes it was given plus one read.
+// Decoded messages are written back and must decode to what they were.
+#include <algorithm>
+#include <boost/json/serialize.hpp>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "fuzz_check.h"
+#include "lsp/transport_framing.h"
+#include "lsp/transport_jsonrpc.h"
+
+namespace quib::fuzz {
+namespace {
+
+using namespace quib::lsp;
+
+// Hands out the input in reads whose sizes follow a pattern picked by the input's length, so
+// headers and bodies are split at many different points.
+class SplitSource final : public ByteSource {
+ public:
+  explicit SplitSource(std::string_view bytes) : bytes_(bytes), step_(1 + bytes.size() % 61) {}
+
+  std::size_t read_some(std::span<char> buffer) override {
+    // Every fourth read takes everything that fits, as a pipe with a fast writer would.
+    const std::size_t want = (++reads_ % 4 == 0) ? buffer.size() : step_ + reads_ % 3;
+    const std::size_t n = std::min({want, buffer.size(), bytes_.size() - delivered_});
+    std::memcpy(buffer.data(), bytes_.data() + delivered_, n);
+    delivered_ += n;
+    return n;
+  }
+
+  std::size_t delivered() const { return delivered_; }
+
+ private:
+  std::string_view bytes_;
+  std::size_t step_;
+  std::size_t delivered_ = 0;
+  std::size_t reads_ = 0;
+};
+
+// What the server writes for a decoded message must read back as the same message: a result
+// or an error for a request's id, a notification with its method and params.
+void check_round_trip(const Incoming& message) {
+  if (const auto* request = std::get_if<Request>(&message)) {
+    FUZZ_CHECK(request->id.is_string() || request->id.is_int64() || request->id.is_uint64(),
+               "a request id is a string or an integer");
+    const std::string result =
+        result_opening(request->id) + json::serialize(request->params) + std::string(kBodyEnd);
+    FUZZ_CHECK(std::holds_alternative<ClientResponse>(decode_message(result)),
+               "an encoded result decodes as a response");
+    FUZZ_CHECK(std::holds_alternative<ClientResponse>(decode_message(
+                   encode_error(request->id, {ErrorCode::InvalidParams, request->method}))),
+               "an encoded error decodes as a response");
+  } else if (const auto* notification = std::get_if<Notification>(&message)) {
+    const json::value params =
+        notification->params.is_null() ? json::value(json::object()) : notification->params;
+    const Incoming again = decode_message(notification_opening(notification->method) +
+                                          json::serialize(params) + std::string(kBodyEnd));
+    const auto* decoded = std::get_if<Notification>(&again);
+    FUZZ_CHECK(decoded != nullptr, "an encoded notification decodes as one");
+    FUZZ_CHECK(decoded->method == notification->method && decoded->params == params,
+               "an encoded notification keeps its method and params");
+  }
+}
+
+void run(std::string_view bytes) {
+  SplitSource source(bytes);
+  MessageReader reader(source);
+  // Every frame or framing error consumes at least one byte of the input.
+  std::size_t frames = 0;
+  for (;;) {
+    const Frame frame = reader.next();
+    FUZZ_CHECK(reader.buffer_capacity() <= 2 * (source.delivered() + (64 << 10)) + 64,
+               "the reader buffers no more than it was given and one read");
+    if (std::holds_alternative<EndOfInput>(frame)) break;
+    FUZZ_CHECK(++frames <= bytes.size(), "the reader makes progress");
+    if (const auto* body = std::get_if<std::string>(&frame)) {
+      FUZZ_CHECK(body->size() <= source.delivered(), "a body holds only bytes that arrived");
+      const Incoming message = decode_message(*body);
+      const auto* bad = std::get_if<InvalidMessage>(&message);
+      if (bad != nullptr && bad->parse_failed) reader.resync_after_bad_body(*body);
+      check_round_trip(message);
+    }
+  }
+  FUZZ_CHECK(std::holds_alternative<EndOfInput>(reader.next()), "the end of input stays");
+}
+
+}  // namespace
+}  // namespace quib::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  quib::fuzz::run(std::string_view(reinterpret_cast<const char*>(data), size));
+  return 0;
+}
