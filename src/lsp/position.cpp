@@ -102,7 +102,17 @@ Position LineIndex::position_of(uint32_t offset) const {
   const uint32_t clamped = std::min(offset, text_length(text_));
   // The last line start at or before the offset; line_starts_[0] == 0 makes it exist.
   const auto after = std::upper_bound(line_starts_.begin(), line_starts_.end(), clamped);
-  const auto line = static_cast<uint32_t>(after - line_starts_.begin() - 1);
+  return position_on_line(clamped, static_cast<uint32_t>(after - line_starts_.begin() - 1));
+}
+
+Position LineIndex::position_at_or_after(uint32_t offset, uint32_t& line_hint) const {
+  const uint32_t clamped = std::min(offset, text_length(text_));
+  if (line_hint >= line_count() || line_starts_[line_hint] > clamped) return position_of(offset);
+  while (line_hint + 1 < line_count() && line_starts_[line_hint + 1] <= clamped) ++line_hint;
+  return position_on_line(clamped, line_hint);
+}
+
+Position LineIndex::position_on_line(uint32_t clamped, uint32_t line) const {
   const uint32_t start = line_starts_[line];
   if (ascii_lines_[line]) {
     return {line, clamped - start};

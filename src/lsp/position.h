@@ -36,6 +36,9 @@ class LineIndex {
   // Offsets past the end clamp to the end. An offset inside a character (which callers never
   // pass) is read as the start of that character.
   Position position_of(uint32_t offset) const;
+  // The same, for offsets visited in increasing order: `line_hint` holds the line of the
+  // previous offset and moves forward, so a sorted walk costs O(lines + offsets) in all.
+  Position position_at_or_after(uint32_t offset, uint32_t& line_hint) const;
   Range range_of(TextRange range) const;
   // Never fails: a line past the last gives the text length; a column past the line end
   // gives the offset of the line's LF (after the CR of a CRLF line), or the text length on the
@@ -46,6 +49,8 @@ class LineIndex {
 
  private:
   uint32_t line_count() const { return static_cast<uint32_t>(line_starts_.size()); }
+  // The position of `clamped` (an offset not past the text), which lies on `line`.
+  Position position_on_line(uint32_t clamped, uint32_t line) const;
   // Offset of the LF that ends `line`, or the text length for the last line.
   uint32_t line_end(uint32_t line) const;
 

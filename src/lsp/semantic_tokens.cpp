@@ -189,8 +189,11 @@ std::vector<uint32_t> encode_semantic_tokens(const std::vector<RawSemanticToken>
   std::vector<uint32_t> data;
   data.reserve(tokens.size() * 5);
   Position previous;
+  uint32_t line_hint = 0;
   for (const RawSemanticToken& token : tokens) {
-    const Range range = lines.range_of(TextRange(token.start, token.end));
+    uint32_t end_hint = line_hint;
+    const Range range{lines.position_at_or_after(token.start, line_hint),
+                      lines.position_at_or_after(token.end, end_hint)};
     if (range.end.line != range.start.line) continue;
     const uint32_t line_delta = range.start.line - previous.line;
     const uint32_t column =

@@ -238,9 +238,11 @@ TEST(PositionMapping, MatchesCharacterScanOnGeneratedTexts) {
     offsets.push_back(static_cast<uint32_t>(text.size()) + 3);
     offsets.push_back(0xFFFFFFFF);
     uint32_t widest_line = 0;
+    uint32_t line_hint = 0;  // offsets are visited in increasing order
     for (const uint32_t offset : offsets) {
       const Position expected = scan_offset_to_position(text, offset);
       ASSERT_EQ(index.position_of(offset), expected) << "offset " << offset;
+      ASSERT_EQ(index.position_at_or_after(offset, line_hint), expected) << "offset " << offset;
       ASSERT_EQ(offset_to_position(text, offset), expected) << "offset " << offset;
       widest_line = std::max(widest_line, expected.character);
       if (offset <= text.size()) {
