@@ -29,14 +29,7 @@ class AssistTest : public ::testing::Test {
     client.initialize();
     open(kDocument);
   }
-  void open(std::string_view text) {
-    client.notify("textDocument/didOpen",
-                  json::object{{"textDocument", json::object{{"uri", kUri},
-                                                             {"languageId", "quibfile"},
-                                                             {"version", 1},
-                                                             {"text", text}}}});
-    client.wait_notification("textDocument/publishDiagnostics");
-  }
+  void open(std::string_view text) { client.open_document(kUri, text); }
   json::value result(std::string_view method, int line, int character,
                      std::string_view uri = kUri) {
     return client.request(method, position_params(uri, line, character)).at("result");

@@ -12,14 +12,7 @@ class FormattingTest : public ::testing::Test {
  protected:
   void SetUp() override { client.initialize(); }
 
-  void open(std::string_view text) {
-    client.notify("textDocument/didOpen",
-                  json::object{{"textDocument", json::object{{"uri", kUri},
-                                                             {"languageId", "quibfile"},
-                                                             {"version", 1},
-                                                             {"text", text}}}});
-    client.wait_notification("textDocument/publishDiagnostics");
-  }
+  void open(std::string_view text) { client.open_document(kUri, text); }
   json::value format(std::string_view uri = kUri) {
     return client
         .request("textDocument/formatting",

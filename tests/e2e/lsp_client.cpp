@@ -157,6 +157,15 @@ json::object LspClient::initialize() {
   return answer;
 }
 
+json::object LspClient::open_document(std::string_view uri, std::string_view text) {
+  notify("textDocument/didOpen",
+         json::object{
+             {"textDocument",
+              json::object{
+                  {"uri", uri}, {"languageId", "quibfile"}, {"version", 1}, {"text", text}}}});
+  return wait_notification("textDocument/publishDiagnostics");
+}
+
 bool LspClient::pump(Clock::time_point deadline) {
   for (;;) {
     if (auto body = take_message(out_bytes_)) {

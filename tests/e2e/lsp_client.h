@@ -48,6 +48,8 @@ class LspClient {
 
   // initialize (answer returned), then initialized and its greeting consumed.
   json::object initialize();
+  // didOpen of `text` at `uri` (version 1), then its diagnostics notification, returned.
+  json::object open_document(std::string_view uri, std::string_view text);
 
   void close_stdin();
   // Waits for the process to end; its exit status, or -(signal number) if it was killed.

@@ -17,12 +17,7 @@ class OutlineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     client.initialize();
-    client.notify("textDocument/didOpen",
-                  json::object{{"textDocument", json::object{{"uri", kUri},
-                                                             {"languageId", "quibfile"},
-                                                             {"version", 1},
-                                                             {"text", kText}}}});
-    client.wait_notification("textDocument/publishDiagnostics");
+    client.open_document(kUri, kText);
   }
   json::value result(const char* method, const char* uri = kUri) {
     return client.request(method, document(uri)).at("result");
