@@ -336,21 +336,33 @@ std::array<double, 2> measure_startup(int runs) {
 }
 
 // VmHWM of a fresh process after opening a 4 MB document, two full changes and every request.
-std::array<double, 2> measure_peak_memory() {
+// With `trace`, the peak after each step is printed, to show which step sets it.
+std::array<double, 2> measure_peak_memory(bool trace = false) {
   const Documents docs = make_documents(kSizes[kLargeSize]);
   std::array<double, 2> peaks{};
   for (std::size_t s = 0; s < kServers.size(); ++s) {
     Session session(kServers[s].binary);
+    const auto step = [&](const char* label) {
+      if (!trace) return;
+      std::printf("%-8s %-34s %8.1f MiB\n", kServers[s].name, label,
+                  static_cast<double>(session.process().peak_rss_kib()) / 1024.0);
+    };
     session.initialize();
+    step("initialize");
     session.open(docs.text);
+    step("didOpen");
     session.change(docs.other);
     session.change(docs.text);
+    step("didChange x2");
     session.ask("textDocument/semanticTokens/full");
+    step("semanticTokens/full");
     session.ask("textDocument/formatting");
+    step("formatting");
     session.ask("textDocument/documentSymbol");
     session.ask("textDocument/foldingRange");
     session.ask("textDocument/hover", {{"position", docs.cursors.hover}});
     session.ask("textDocument/completion", {{"position", docs.cursors.completion}});
+    step("symbols, folding, hover, completion");
     peaks[s] = static_cast<double>(session.process().peak_rss_kib()) / 1024.0;
     session.shutdown();
   }
@@ -439,11 +451,14 @@ int main(int argc, char** argv) {
   const char* only_measure = nullptr;
   std::optional<std::size_t> only_size;
   bool usage = false;
+  bool memory_only = false;
   for (int i = 1; i < argc && !usage; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--runs" && i + 1 < argc) {
       runs = std::atoi(argv[++i]);
       usage = runs < 1;
+    } else if (arg == "--memory") {
+      memory_only = true;
     } else if (arg == "--only" && i + 2 < argc) {
       std::string_view measure = argv[++i];
       std::string size = argv[++i];
@@ -462,10 +477,15 @@ int main(int argc, char** argv) {
     }
   }
   if (usage) {
-    std::fprintf(stderr, "usage: %s [--runs N>=1] [--only MEASURE 100KB|1MB|4MB]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--runs N>=1] [--only MEASURE 100KB|1MB|4MB] [--memory]\n",
+                 argv[0]);
     return 2;
   }
   try {
+    if (memory_only) {
+      quib::bench::measure_peak_memory(true);
+      return 0;
+    }
     if (only_measure != nullptr) return quib::bench::run_one(only_measure, *only_size, runs);
     return quib::bench::run_all(runs);
   } catch (const std::exception& e) {
