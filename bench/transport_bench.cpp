@@ -93,8 +93,8 @@ void BM_DidOpenRoundTripInline(benchmark::State& state) {
     MessageReader reader(source);
     Frame frame = reader.next();
     Incoming message = decode_message(std::get<std::string>(frame));
-    const Notification& note = std::get<Notification>(message);
-    (*methods.notification(note.method))(note.params);
+    Notification& note = std::get<Notification>(message);
+    (*methods.notification(note.method))(std::move(note.params));
     benchmark::DoNotOptimize(server.last_reply.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));

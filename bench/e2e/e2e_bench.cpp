@@ -352,17 +352,21 @@ std::array<double, 2> measure_peak_memory(bool trace = false) {
     session.open(docs.text);
     step("didOpen");
     session.change(docs.other);
+    step("didChange");
     session.change(docs.text);
-    step("didChange x2");
+    step("didChange again");
     session.ask("textDocument/semanticTokens/full");
     step("semanticTokens/full");
     session.ask("textDocument/formatting");
     step("formatting");
     session.ask("textDocument/documentSymbol");
+    step("documentSymbol");
     session.ask("textDocument/foldingRange");
+    step("foldingRange");
     session.ask("textDocument/hover", {{"position", docs.cursors.hover}});
+    step("hover");
     session.ask("textDocument/completion", {{"position", docs.cursors.completion}});
-    step("symbols, folding, hover, completion");
+    step("completion");
     peaks[s] = static_cast<double>(session.process().peak_rss_kib()) / 1024.0;
     session.shutdown();
   }

@@ -12,6 +12,7 @@
 #include "lsp/version.h"
 #include "syntax/ast_view.h"
 #include "syntax/parse.h"
+#include "syntax/text_util.h"
 
 namespace quib::lsp {
 namespace {
@@ -161,28 +162,38 @@ struct DeclaredNames {
 // header being edited and would otherwise not parse, or swallow the lines below it. Only names
 // and group membership matter here, so the top-level items are read with lowering's rules for
 // them (a task needs a name; a labelled opening line opens a group, `}` closes it) instead of
-// lowering every task body.
+// lowering every task body, and from an item scan rather than a tree: a parse of a large
+// document would cost this request several times the document's size in memory.
 DeclaredNames names_without_line(std::string_view text, size_t line_start, size_t cursor) {
   const size_t line_end = text.find('\n', cursor);
-  std::string rest;
-  rest.reserve(text.size());
-  rest.append(text.substr(0, line_start));
-  if (line_end != std::string_view::npos) rest.append(text.substr(line_end + 1));
+  auto rest = std::make_shared<std::string>();
+  rest->reserve(text.size());
+  rest->append(text.substr(0, line_start));
+  if (line_end != std::string_view::npos) rest->append(text.substr(line_end + 1));
 
-  const ParseResult parsed = parse(rest);
+  const ItemScan scan = scan_items(std::move(rest));
+  const TokenList& tokens = scan.tokens;
   DeclaredNames names;
   std::optional<std::string> group;
-  for (const SyntaxNode& item : parsed.document().items()) {
-    if (const std::optional<Task> task = Task::cast(item)) {
-      if (std::optional<std::string> name = task->name()) {
-        names.tasks.push_back({std::move(*name), group, task->range()});
-      }
-    } else if (const std::optional<GroupLine> line = GroupLine::cast(item)) {
-      if (line->is_close()) {
+  for (const ScannedItem& item : scan.items) {
+    if (!item.well_formed) continue;
+    const TextRange range(tokens.range(item.first).start,
+                          tokens.range(item.first + item.count - 1).end);
+    if (item.item_class == ItemClass::Task) {
+      // A task item starts with its name.
+      names.tasks.push_back({std::string(tokens.text(item.first)), group, range});
+    } else if (item.item_class == ItemClass::GroupOpen ||
+               item.item_class == ItemClass::GroupClose) {
+      const std::string_view line = tokens.source().substr(range.start, range.len());
+      if (trim_unicode_whitespace(line) == "}") {
         group.reset();
-      } else if (std::optional<std::string> name = line->name()) {
-        names.groups.push_back(*name);
-        group = std::move(name);
+        continue;
+      }
+      for (uint32_t i = item.first; i < item.first + item.count; ++i) {
+        if (tokens.kind(i) != SyntaxKind::Word) continue;
+        names.groups.emplace_back(tokens.text(i));
+        group = names.groups.back();
+        break;
       }
     }
   }

@@ -3,6 +3,17 @@
 #include <mutex>
 
 namespace quib::lsp {
+namespace {
+
+// The parse a snapshot keeps. Its token list goes once the tree is built: no request reads
+// it, and it is the largest part of a parse after the tree.
+ParseResult parse_for_snapshot(std::shared_ptr<const std::string> text) {
+  ParseResult parsed = parse(std::move(text));
+  parsed.tokens = TokenList();
+  return parsed;
+}
+
+}  // namespace
 
 DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text,
                                    int32_t version)
@@ -10,28 +21,49 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       text_owner(std::move(text)),
       text(*text_owner),
       version(version),
-      parse_result(parse(text_owner)),
+      parse_result(parse_for_snapshot(text_owner)),
       model(analyze(parse_result)),
       lines(this->text) {}
 
 void DocumentStore::put(const std::string& uri, std::string text, int32_t version) {
+  std::shared_ptr<const DocumentSnapshot> previous;
+  {
+    std::unique_lock lock(mutex_);
+    auto found = documents_.find(uri);
+    if (found != documents_.end()) {
+      previous = std::move(found->second.snapshot);
+    } else {
+      documents_.emplace(uri, StoredDocument{});
+    }
+  }
+  // Freed here unless a request still holds it; either way the store no longer keeps it.
+  previous.reset();
   auto snapshot = std::make_shared<const DocumentSnapshot>(
       uri, std::make_shared<const std::string>(std::move(text)), version);
-  std::unique_lock lock(mutex_);
-  documents_.insert_or_assign(uri, StoredDocument{std::move(snapshot)});
+  {
+    std::unique_lock lock(mutex_);
+    documents_.insert_or_assign(uri, StoredDocument{std::move(snapshot)});
+  }
+  snapshot_ready_.notify_all();
 }
 
 void DocumentStore::remove(const std::string& uri) {
-  std::unique_lock lock(mutex_);
-  documents_.erase(uri);
+  {
+    std::unique_lock lock(mutex_);
+    documents_.erase(uri);
+  }
+  snapshot_ready_.notify_all();
 }
 
 std::shared_ptr<const DocumentSnapshot> DocumentStore::analyze_document(
     const std::string& uri) const {
   std::shared_lock lock(mutex_);
-  auto found = documents_.find(uri);
-  if (found == documents_.end()) return nullptr;
-  return found->second.snapshot;
+  for (;;) {
+    auto found = documents_.find(uri);
+    if (found == documents_.end()) return nullptr;
+    if (found->second.snapshot) return found->second.snapshot;
+    snapshot_ready_.wait(lock);
+  }
 }
 
 }  // namespace quib::lsp

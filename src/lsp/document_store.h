@@ -2,6 +2,7 @@
 // analysis of that text that every consumer shares: a DocumentSnapshot. Knows nothing of JSON.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,7 +18,7 @@ namespace quib::lsp {
 
 // One analysis of one stored text: owns everything it refers to and needs no lock.
 // Invariant: every range in `parse_result` and `model` is a byte range of `text`, and `lines`
-// indexes that same text.
+// indexes that same text. `parse_result.tokens` is empty: the tree holds every token.
 struct DocumentSnapshot {
   DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text, int32_t version);
   DocumentSnapshot(const DocumentSnapshot&) = delete;
@@ -37,13 +38,19 @@ struct DocumentSnapshot {
 // answers are the same as from a fresh analysis, since a snapshot is a pure function of the
 // text.
 struct StoredDocument {
-  // Invariant: the snapshot of exactly this text and version.
+  // Invariant: the snapshot of exactly this text and version; null only while a new text of
+  // this document is being analysed.
   std::shared_ptr<const DocumentSnapshot> snapshot;
 };
 
 // URI text -> StoredDocument under one reader-writer lock. The analysis of a new text runs
-// before the lock is taken; writers then hold it only for the map update and readers only to
-// copy a pointer, so a reader never sees a half-updated entry and never waits for a parse.
+// outside the lock; writers hold it only for map updates and readers only to copy a pointer,
+// so a reader never sees a half-updated entry.
+//
+// Replacing a text first lets go of the old snapshot, so that a large document is never held
+// analysed twice (a snapshot is many times the size of its text). A reader that asks for the
+// document meanwhile waits for the new snapshot: every request then answers from the newest
+// text, and none sees the document as unknown.
 class DocumentStore {
  public:
   // Analyses `text` and inserts or replaces the entry.
@@ -55,6 +62,8 @@ class DocumentStore {
 
  private:
   mutable std::shared_mutex mutex_;
+  // Signalled, under `mutex_`, whenever an entry gets its new snapshot or goes away.
+  mutable std::condition_variable_any snapshot_ready_;
   std::map<std::string, StoredDocument, std::less<>> documents_;
 };
 

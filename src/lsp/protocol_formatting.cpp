@@ -36,7 +36,8 @@ std::optional<std::vector<TextEdit>> LanguageServer::on_range_formatting(
   const uint32_t start = snapshot->lines.offset_of(params.range.start);
   const uint32_t end = snapshot->lines.offset_of(params.range.end);
   if (start > end) return std::nullopt;
-  std::optional<DeclarationEdit> edit = format_declaration(snapshot->text, snapshot->parse_result, TextRange(start, end));
+  std::optional<DeclarationEdit> edit =
+      format_declaration(snapshot->text, snapshot->parse_result, TextRange(start, end));
   if (!edit) return std::nullopt;
   const std::string_view replaced = snapshot->text.substr(edit->range.start, edit->range.len());
   if (edit->new_text == replaced) return std::vector<TextEdit>{};

@@ -262,7 +262,7 @@ void Transport::handle_notification(const MethodTable& methods, Notification not
   }
   const MethodTable::NotificationHandler* handler = methods.notification(notification.method);
   if (handler == nullptr) return;
-  pool_.run_here([&] { (*handler)(notification.params); });
+  pool_.run_here([&] { (*handler)(std::move(notification.params)); });
 }
 
 void Transport::answer(const json::value& id, RequestOutcome outcome) {

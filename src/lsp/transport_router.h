@@ -31,8 +31,9 @@ class MethodTable {
  public:
   // Each handler is safe to call from any thread the server allows for its kind.
   using RequestHandler = std::function<RequestOutcome(const json::value& params)>;
-  // A notification whose params do not decode is dropped: there is no one to answer.
-  using NotificationHandler = std::function<void(const json::value& params)>;
+  // A notification whose params do not decode is dropped: there is no one to answer. The
+  // handler owns its params, so a large one (a document text) is freed once decoded.
+  using NotificationHandler = std::function<void(json::value params)>;
 
   void add_request(std::string method, RequestHandler handler);
   void add_notification(std::string method, NotificationHandler handler);
@@ -83,8 +84,11 @@ class Router {
   void on_notification(std::string method, void (Server::*handler)(Param)) {
     using Params = std::remove_cvref_t<Param>;
     Server* server = &server_;
-    table_.add_notification(std::move(method), [server, handler](const json::value& raw) {
+    table_.add_notification(std::move(method), [server, handler](json::value raw) {
       auto params = decode_params<Params>(raw);
+      // The decoded params hold their own copy of every text; the JSON one goes before the
+      // handler runs, so a document is not held twice while it is analysed.
+      raw = nullptr;
       if (auto* decoded = std::get_if<Params>(&params)) (server->*handler)(std::move(*decoded));
     });
   }

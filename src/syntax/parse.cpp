@@ -224,25 +224,52 @@ class Parser {
 
   ParseResult run() {
     builder_.start_node(K::Document);
-    KindCursor c(tokens_.kinds());
-    for (;;) {
-      while (kTriviaKinds.contains(c.peek())) {
-        add_token(c.pos());
-        c.advance();
-      }
-      if (c.at_eof()) break;
-      const ClassifiedItem item = classify(c);
-      QUIB_ASSERT(item.count >= 1, "top-level parser should always consume a non-EOF item");
-      build(c.pos(), item);
-      c = c.at_pos(c.pos() + item.count);
-    }
+    for_each_item([&](uint32_t trivia) { add_token(trivia); },
+                  [&](uint32_t first, const ClassifiedItem& item) { build(first, item); });
     builder_.finish_node();
     return ParseResult{.tokens = std::move(tokens_),
                        .diagnostics = std::move(diagnostics_),
                        .root = SyntaxNode::new_root(builder_.finish())};
   }
 
+  ItemScan scan() {
+    std::vector<ScannedItem> items;
+    for_each_item([](uint32_t) {},
+                  [&](uint32_t first, const ClassifiedItem& item) {
+                    items.push_back({.item_class = item.item_class,
+                                     .well_formed = is_well_formed(item),
+                                     .first = first,
+                                     .count = item.count});
+                  });
+    return ItemScan{.tokens = std::move(tokens_), .items = std::move(items)};
+  }
+
  private:
+  static bool is_well_formed(const ClassifiedItem& item) {
+    return !item.malformed && item.item_class != ItemClass::Stray;
+  }
+
+  // Classifies the top-level items in order: `on_trivia(i)` for each token between items,
+  // `on_item(first, item)` for each item. Group state is tracked here, so that building the
+  // tree and scanning classify every item alike.
+  template <typename OnTrivia, typename OnItem>
+  void for_each_item(OnTrivia&& on_trivia, OnItem&& on_item) {
+    KindCursor c(tokens_.kinds());
+    for (;;) {
+      while (kTriviaKinds.contains(c.peek())) {
+        on_trivia(c.pos());
+        c.advance();
+      }
+      if (c.at_eof()) break;
+      const ClassifiedItem item = classify(c);
+      QUIB_ASSERT(item.count >= 1, "top-level parser should always consume a non-EOF item");
+      on_item(c.pos(), item);
+      if (is_well_formed(item) && item.item_class == ItemClass::GroupOpen) inside_group_ = true;
+      if (is_well_formed(item) && item.item_class == ItemClass::GroupClose) inside_group_ = false;
+      c = c.at_pos(c.pos() + item.count);
+    }
+  }
+
   void add_token(uint32_t i) { builder_.token(tokens_.kind(i), tokens_.text(i)); }
 
   ClassifiedItem classify(KindCursor c) const {
@@ -428,12 +455,7 @@ class Parser {
 
   void build(uint32_t first, const ClassifiedItem& item) {
     build_item(builder_, ItemTokens{tokens_, first, item.count}, item);
-    if (item.malformed || item.item_class == ItemClass::Stray) {
-      report(item, tokens_.range(first));
-      return;
-    }
-    if (item.item_class == ItemClass::GroupOpen) inside_group_ = true;
-    if (item.item_class == ItemClass::GroupClose) inside_group_ = false;
+    if (!is_well_formed(item)) report(item, tokens_.range(first));
   }
 
   void report(const ClassifiedItem& item, TextRange first_token) {
@@ -474,6 +496,10 @@ ParseResult parse(std::string_view text) {
 
 ParseResult parse(std::shared_ptr<const std::string> text) {
   return Parser(std::move(text)).run();
+}
+
+ItemScan scan_items(std::shared_ptr<const std::string> text) {
+  return Parser(std::move(text)).scan();
 }
 
 Document ParseResult::document() const {

@@ -1,5 +1,6 @@
 // Whole-tree guarantees of the parser on generated inputs: lossless, flat items under the
-// Document, no Eof in the tree, diagnostics in document order; and no blow-up on junk.
+// Document, no Eof in the tree, diagnostics in document order, the item scan agreeing with the
+// tree; and no blow-up on junk.
 #include <gtest/gtest.h>
 
 #include "support/fragments.h"
@@ -12,6 +13,39 @@ using testing_support::Draw;
 
 constexpr KindSet kItemKinds{SyntaxKind::Directive, SyntaxKind::Metadata, SyntaxKind::GroupLine,
                              SyntaxKind::Task, SyntaxKind::ErrorItem};
+
+// The node kind a scanned item becomes in the tree.
+SyntaxKind node_kind(const ScannedItem& item) {
+  if (!item.well_formed) return SyntaxKind::ErrorItem;
+  switch (item.item_class) {
+    case ItemClass::Directive:
+      return SyntaxKind::Directive;
+    case ItemClass::Metadata:
+      return SyntaxKind::Metadata;
+    case ItemClass::GroupOpen:
+    case ItemClass::GroupClose:
+      return SyntaxKind::GroupLine;
+    case ItemClass::Task:
+      return SyntaxKind::Task;
+    case ItemClass::Stray:
+      break;
+  }
+  return SyntaxKind::ErrorItem;
+}
+
+// The scan finds exactly the tree's items: same kinds, same ranges, same order.
+void check_scan_matches(const std::string& text, const SyntaxNode& root) {
+  const ItemScan scan = scan_items(std::make_shared<const std::string>(text));
+  const std::vector<SyntaxNode> items = root.children();
+  ASSERT_EQ(scan.items.size(), items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    const ScannedItem& item = scan.items[i];
+    ASSERT_EQ(node_kind(item), items[i].kind()) << "item " << i;
+    const TextRange range(scan.tokens.range(item.first).start,
+                          scan.tokens.range(item.first + item.count - 1).end);
+    ASSERT_EQ(range, items[i].text_range()) << "item " << i;
+  }
+}
 
 void check_tree(const std::string& text) {
   ParseResult result = parse(text);
@@ -43,6 +77,7 @@ void check_tree(const std::string& text) {
     ASSERT_GE(d.range.len(), 1u);
     ASSERT_LE(d.range.end, std::max<uint32_t>(1, text.size()) + 1);
   }
+  check_scan_matches(text, result.root);
 }
 
 TEST(ParseProperty, FragmentMixes) {
