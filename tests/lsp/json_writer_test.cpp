@@ -29,6 +29,25 @@ TEST(JsonWriterTest, EscapesStringsAsBoostDoes) {
   }
 }
 
+// Runs are skipped a word at a time: every byte that needs an escape must be found at every
+// position of a word and in the tail after the last whole word.
+TEST(JsonWriterTest, FindsEscapesAtEveryPositionOfAWord) {
+  for (const char special : {'\0', '\n', '\x1f', '"', '\\'}) {
+    for (std::size_t length = 1; length <= 19; ++length) {
+      for (std::size_t at = 0; at < length; ++at) {
+        std::string text(length, 'a');
+        text[at] = special;
+        if (at + 1 < length) text[at + 1] = '\x7f';
+        SCOPED_TRACE(testing::Message()
+                     << "byte " << int(special) << " at " << at << " of " << length);
+        EXPECT_EQ(to_json_text(text), json::serialize(json::string_view(text)));
+      }
+    }
+  }
+  const std::string high = "\xE2\x86\x93\xE2\x86\x93\xE2\x86\x93\xF0\x9F\x98\x82 \xC2\xA0";
+  EXPECT_EQ(to_json_text(high), json::serialize(json::string_view(high)));
+}
+
 TEST(JsonWriterTest, SeparatesMembersAndElementsAtEveryDepth) {
   std::string out;
   JsonWriter w(out);
