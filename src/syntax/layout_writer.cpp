@@ -61,8 +61,14 @@ void LayoutWriter::defer_metadata(uint8_t sort_key, std::string_view text) {
 
 void LayoutWriter::flush_metadata() {
   if (pending_.empty()) return;
-  std::stable_sort(pending_.begin(), pending_.end(),
-                   [](const auto& a, const auto& b) { return a.sort_key < b.sort_key; });
+  const auto by_key = [](const PendingMetadata& a, const PendingMetadata& b) {
+    return a.sort_key < b.sort_key;
+  };
+  // Most runs are one line or already in order; the stable sort would allocate its buffer
+  // for them all the same.
+  if (!std::is_sorted(pending_.begin(), pending_.end(), by_key)) {
+    std::stable_sort(pending_.begin(), pending_.end(), by_key);
+  }
   for (const PendingMetadata& line : pending_) {
     emit_item(LayoutItemKind::Metadata,
               std::string_view(pending_text_).substr(line.start, line.size));
