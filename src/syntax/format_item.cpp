@@ -3,6 +3,7 @@
 // the same item.
 #include "syntax/format_item.h"
 
+#include <optional>
 #include <vector>
 
 #include "syntax/ast_view.h"
@@ -36,91 +37,182 @@ std::string_view slice(std::string_view text, TextRange range) {
   return text.substr(range.start, range.len());
 }
 
-// The texts of tokens [first, last) on one line: leading and trailing blanks dropped, a line
-// break together with the blanks around it written as one space, other blanks kept as written.
-std::string tokens_on_one_line(const std::vector<SyntaxToken>& tokens, size_t first, size_t last) {
-  std::string out;
-  std::string_view blanks;
-  bool line_break = false;
-  for (size_t i = first; i < last; ++i) {
-    const SyntaxToken& token = tokens[i];
-    if (token.kind() == K::Newline) {
-      line_break = true;
-    } else if (is_blank_kind(token.kind())) {
-      if (!line_break) blanks = token.text();
+// ---- green walks ----
+//
+// The layout reads the green tree the parse already holds: a child's document offset is its
+// parent's plus the lengths of the children before it, so no red handle is made.
+
+// One green element with the document offset of its first byte.
+struct At {
+  const GreenNode* node;
+  uint32_t offset;
+
+  TextRange range() const { return TextRange(offset, offset + node->text_len()); }
+};
+
+// Calls `visit(child, offset)` for every direct child of `node` at `offset`.
+template <typename Visit>
+void for_each_child(const GreenNode& node, uint32_t offset, Visit&& visit) {
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenElement& child = node.child(i);
+    visit(child, offset);
+    offset += child.text_len();
+  }
+}
+
+// Calls `visit(token, offset)` for every token of the subtree in document order.
+template <typename Visit>
+void for_each_token(const GreenNode& node, uint32_t offset, Visit&& visit) {
+  for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
+    if (const GreenToken* token = child.as_token()) {
+      visit(*token, at);
     } else {
-      if (!out.empty()) out += line_break ? std::string_view(" ") : blanks;
-      out += token.text();
-      blanks = {};
-      line_break = false;
+      for_each_token(*child.as_node(), at, visit);
+    }
+  });
+}
+
+// The first child node of `kind`.
+std::optional<At> first_child_of(const At& parent, K kind) {
+  std::optional<At> found;
+  for_each_child(*parent.node, parent.offset, [&](const GreenElement& child, uint32_t at) {
+    if (!found && child.is_node() && child.kind() == kind) found = At{child.as_node(), at};
+  });
+  return found;
+}
+
+// The first direct token child of `kind`, or the first one of any kind when `kind` is absent.
+const GreenToken* first_token_child(const GreenNode& node, std::optional<K> kind) {
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenToken* token = node.child(i).as_token();
+    if (token && (!kind || token->kind() == *kind)) return token;
+  }
+  return nullptr;
+}
+
+// Writes the texts of a run of tokens on one line: leading and trailing blanks dropped, a line
+// break together with the blanks around it written as one space, other blanks kept as written.
+// `lead` goes before the first written token, so nothing is written for a run of blanks.
+// Tokens are never empty, so "something written" is "a token written".
+class OneLineWriter {
+ public:
+  OneLineWriter(std::string& out, std::string_view lead) : out_(out), lead_(lead) {}
+
+  void add(K kind, std::string_view token_text) {
+    if (kind == K::Newline) {
+      line_break_ = true;
+    } else if (is_blank_kind(kind)) {
+      if (!line_break_) blanks_ = token_text;
+    } else {
+      out_ += wrote_ ? (line_break_ ? std::string_view(" ") : blanks_) : lead_;
+      out_ += token_text;
+      wrote_ = true;
+      blanks_ = {};
+      line_break_ = false;
     }
   }
-  return out;
-}
+
+ private:
+  std::string& out_;
+  std::string_view lead_;
+  std::string_view blanks_;
+  bool line_break_ = false;
+  bool wrote_ = false;
+};
 
 // ---- directives ----
 
-std::variant<ItemLayout, ItemError> format_directive(const Directive& directive,
-                                                     std::string_view text) {
-  const std::optional<std::string> name = directive.name();
-  const std::optional<TextRange> name_range = directive.name_range();
-  if (!name || !name_range) return ItemError{kInvalidDirective};
-  const TextRange node = directive.range();
-  const TextRange after_name(name_range->end, node.end);
+std::variant<LayoutItemKind, ItemError> format_directive(const At& directive, std::string_view text,
+                                                         std::string& out) {
+  // The name is the second direct token that is not a blank (the first is the `!`).
+  const GreenToken* name = nullptr;
+  uint32_t name_start = 0;
+  bool seen_bang = false;
+  for_each_child(*directive.node, directive.offset, [&](const GreenElement& child, uint32_t at) {
+    const GreenToken* token = child.as_token();
+    if (name || !token || is_blank_kind(token->kind())) return;
+    if (seen_bang) {
+      name = token;
+      name_start = at;
+    }
+    seen_bang = true;
+  });
+  if (!name) return ItemError{kInvalidDirective};
+  const TextRange after_name(name_start + name->text_len(), directive.range().end);
 
-  if (directive.kind() == DirectiveKind::Var) {
+  if (name->text() == DirectiveKindMembers::kWords[DirectiveKindMembers::Var]) {
     // Split at the first `=` token: an `=` inside a string literal is the value's own text.
     std::optional<TextRange> equals;
-    for (const SyntaxToken& token : directive.syntax().tokens()) {
-      if (token.kind() == K::Equals && token.text_range().start >= after_name.start) {
-        equals = token.text_range();
-        break;
+    for_each_token(*directive.node, directive.offset, [&](const GreenToken& token, uint32_t at) {
+      if (!equals && token.kind() == K::Equals && at >= after_name.start) {
+        equals = TextRange(at, at + token.text_len());
       }
-    }
+    });
     if (!equals) return ItemError{kInvalidVariableDirective};
     const std::string_view left = trim_layout(slice(text, {after_name.start, equals->start}));
     const std::string_view right = trim_layout(slice(text, {equals->end, after_name.end}));
-    std::string out = "!var";
+    out += "!var";
     if (!left.empty()) (out += ' ') += left;
     out += " =";
     if (!right.empty()) (out += ' ') += right;
-    return ItemLayout{LayoutItemKind::Directive, std::move(out)};
+    return LayoutItemKind::Directive;
   }
 
-  std::string out = "!" + *name;
+  (out += '!') += name->text();
   const std::string_view rest = trim_layout(slice(text, after_name));
   if (!rest.empty()) (out += ' ') += rest;
-  return ItemLayout{LayoutItemKind::Directive, std::move(out)};
+  return LayoutItemKind::Directive;
 }
 
 // ---- metadata and group lines ----
 
-std::variant<ItemLayout, ItemError> format_metadata(const Metadata& metadata,
-                                                    std::string_view text) {
-  const std::optional<std::string> key = metadata.key();
-  const std::optional<TextRange> key_range = metadata.key_range();
-  if (!key || !key_range) return ItemError{kInvalidMetadataField};
+bool is_metadata_key_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_';
+}
+
+// Reads the key exactly as the typed view does: the white-space trimmed line starts with `[`,
+// and the text up to the first `]` is a non-empty key of letters, digits, `-` and `_`.
+std::variant<LayoutItemKind, ItemError> format_metadata(const At& metadata, std::string_view text,
+                                                        std::string& out) {
+  const std::string_view source = slice(text, metadata.range());
+  const std::string_view line = trim_unicode_whitespace(source);
+  const size_t close = line.starts_with('[') ? line.find(']') : std::string_view::npos;
+  if (close == std::string_view::npos || close == 1) return ItemError{kInvalidMetadataField};
+  const std::string_view key = line.substr(1, close - 1);
+  for (char c : key) {
+    if (!is_metadata_key_char(c)) return ItemError{kInvalidMetadataField};
+  }
   // The value is cut from the source with blanks-only trimming: a leading no-break space is a
   // token, and dropping it could leave a comment or a lone `{` first, which no longer reads as
   // metadata. Trimmed that way, the view's (white-space trimmed) value is unchanged.
-  const std::string_view value = trim_layout(slice(text, {key_range->end, metadata.range().end}));
-  std::string out = "[" + *key + "]";
-  if (!value.empty()) (out += ' ') += normalize_placeholders(value);
-  return ItemLayout{LayoutItemKind::Metadata, std::move(out)};
+  const size_t key_end = static_cast<size_t>(line.data() - source.data()) + close + 1;
+  const std::string_view value = trim_layout(source.substr(key_end));
+  ((out += '[') += key) += ']';
+  if (!value.empty()) {
+    out += ' ';
+    append_normalized_placeholders(out, value);
+  }
+  return LayoutItemKind::Metadata;
 }
 
-std::variant<ItemLayout, ItemError> format_group_line(const GroupLine& line) {
-  if (line.is_close()) return ItemLayout{LayoutItemKind::GroupClose, "}"};
-  const std::optional<std::string> name = line.name();
+std::variant<LayoutItemKind, ItemError> format_group_line(const At& line, std::string_view text,
+                                                          std::string& out) {
+  if (trim_unicode_whitespace(slice(text, line.range())) == "}") {
+    out += '}';
+    return LayoutItemKind::GroupClose;
+  }
+  const GreenToken* name = first_token_child(*line.node, K::Word);
   if (!name) return ItemError{kInvalidGroup};
-  return ItemLayout{LayoutItemKind::GroupOpen, "group " + *name + " {"};
+  ((out += "group ") += name->text()) += " {";
+  return LayoutItemKind::GroupOpen;
 }
 
 // ---- task headers ----
 
 // A token that runs to the end of its line: anything the layout writes after it on that line
 // would become part of it.
-bool runs_to_line_end(const SyntaxToken& token) {
+bool runs_to_line_end(const GreenToken& token) {
   return token.kind() == K::Comment ||
          (token.kind() == K::Unknown && token.text().starts_with('"'));
 }
@@ -129,10 +221,10 @@ bool runs_to_line_end(const SyntaxToken& token) {
 // its last token is the `)` that closes it. A parameter with an unclosed `[` runs to the end of
 // the header and takes the closing `)` (and the clauses after it) into itself; laid out as a
 // parameter, that text would gain a second `)`.
-bool parameter_list_is_layable(const SyntaxNode& list) {
+bool parameter_list_is_layable(const GreenNode& list) {
   SyntaxKind last = K::LParen;
-  for (const SyntaxElement& part : list.children_with_tokens()) {
-    const SyntaxKind kind = part.kind();
+  for (uint32_t i = 0; i < list.child_count(); ++i) {
+    const SyntaxKind kind = list.child(i).kind();
     if (is_blank_kind(kind)) continue;
     if (kind != K::Parameter && kind != K::LParen && kind != K::RParen && kind != K::Comma) {
       return false;
@@ -142,21 +234,36 @@ bool parameter_list_is_layable(const SyntaxNode& list) {
   return last == K::RParen;
 }
 
+bool has_token(const GreenNode& node, bool (*wanted)(const GreenToken&)) {
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenElement& child = node.child(i);
+    if (const GreenToken* token = child.as_token()) {
+      if (wanted(*token)) return true;
+    } else if (has_token(*child.as_node(), wanted)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool is_newline(const GreenToken& token) {
+  return token.kind() == K::Newline;
+}
+
 // True when the clause layout can carry every token of the header: no comment or unterminated
 // string (the layout joins lines and puts more text after each clause, which such a token would
 // swallow), no token outside the name, one parameter list and the clauses, a parameter list the
 // layout can rebuild, and no line break inside a clause (each clause is written on one line).
-bool header_is_layable(const TaskHeader& header) {
-  for (const SyntaxToken& token : header.syntax().tokens()) {
-    if (runs_to_line_end(token)) return false;
-  }
+bool header_is_layable(const GreenNode& header) {
+  if (has_token(header, runs_to_line_end)) return false;
   bool seen_parameter_list = false;
-  for (const SyntaxElement& child : header.syntax().children_with_tokens()) {
-    if (const SyntaxToken* token = child.as_token()) {
-      if (!is_blank_kind(token->kind())) return false;
+  for (uint32_t i = 0; i < header.child_count(); ++i) {
+    const GreenElement& child = header.child(i);
+    if (child.is_token()) {
+      if (!is_blank_kind(child.kind())) return false;
       continue;
     }
-    const SyntaxNode& node = *child.as_node();
+    const GreenNode& node = *child.as_node();
     switch (node.kind()) {
       case K::TaskName:
       case K::BodyMarker:
@@ -169,9 +276,7 @@ bool header_is_layable(const TaskHeader& header) {
       case K::Guard:
       case K::Dependency:
       case K::ShellOverride:
-        for (const SyntaxToken& token : node.tokens()) {
-          if (token.kind() == K::Newline) return false;
-        }
+        if (has_token(node, is_newline)) return false;
         break;
       default:
         return false;
@@ -181,41 +286,51 @@ bool header_is_layable(const TaskHeader& header) {
 }
 
 // "name = value" around the parameter's first `=` token, else the parameter on one line.
-std::string format_parameter(const SyntaxNode& parameter) {
-  const std::vector<SyntaxToken> tokens = parameter.tokens();
-  for (size_t i = 0; i < tokens.size(); ++i) {
-    if (tokens[i].kind() != K::Equals) continue;
-    std::string out = tokens_on_one_line(tokens, 0, i) + " =";
-    const std::string right = tokens_on_one_line(tokens, i + 1, tokens.size());
-    if (!right.empty()) (out += ' ') += right;
-    return out;
-  }
-  return tokens_on_one_line(tokens, 0, tokens.size());
+void format_parameter(const GreenNode& parameter, std::string& out) {
+  OneLineWriter name(out, "");
+  std::optional<OneLineWriter> value;
+  for_each_token(parameter, 0, [&](const GreenToken& token, uint32_t) {
+    if (value) {
+      value->add(token.kind(), token.text());
+    } else if (token.kind() == K::Equals) {
+      out += " =";
+      value.emplace(out, " ");
+    } else {
+      name.add(token.kind(), token.text());
+    }
+  });
 }
 
-std::string format_guard(const SyntaxNode& guard, std::string_view text) {
-  std::string_view expr = trim_layout(slice(text, guard.text_range()));
+void format_guard(const At& guard, std::string_view text, std::string& out) {
+  std::string_view expr = trim_layout(slice(text, guard.range()));
   while (expr.starts_with('?')) expr.remove_prefix(1);
-  return "? " + compact_expression(expr);
+  out += "? ";
+  append_compact_expression(out, expr);
 }
 
-std::string format_dependency(const SyntaxNode& dependency, std::string_view text) {
-  std::string_view clause = trim_layout(slice(text, dependency.text_range()));
+void format_dependency(const At& dependency, std::string_view text, std::string& out) {
+  std::string_view clause = trim_layout(slice(text, dependency.range()));
   if (clause.starts_with('&')) clause.remove_prefix(1);
   clause = trim_layout(clause);
   if (!clause.starts_with('(') || !clause.ends_with(')')) {
-    return "& " + compact_expression(clause);
+    out += "& ";
+    append_compact_expression(out, clause);
+    return;
   }
   // A parallel list: split at the commas outside nested parentheses (commas inside string
   // literals are inside String tokens).
   const std::string_view inner = clause.substr(1, clause.size() - 2);
-  std::string out = "& (";
+  out += "& (";
   bool first = true;
   const auto add_part = [&](std::string_view part) {
-    const std::string entry = compact_expression(part);
-    if (entry.empty()) return;
+    const size_t mark = out.size();
     if (!first) out += ", ";
-    out += entry;
+    const size_t entry_start = out.size();
+    append_compact_expression(out, part);
+    if (out.size() == entry_start) {
+      out.resize(mark);
+      return;
+    }
     first = false;
   };
   int depth = 0;
@@ -230,153 +345,219 @@ std::string format_dependency(const SyntaxNode& dependency, std::string_view tex
   }
   add_part(inner.substr(part_start));
   out += ')';
-  return out;
 }
 
-// The clause with its blanks removed ("shell ~= pwsh" would otherwise stay "shell ~= pwsh"),
-// unless removing them changes the tokens: "shell ~= pwsh" (a required shell written oddly)
-// would read as "shell~=" (a preferred one), and "ba sh" would become one word. Then the
-// clause keeps its trimmed source text.
-std::string format_shell_override(const SyntaxNode& clause, std::string_view text) {
-  std::vector<SyntaxToken> written;
-  std::string packed;
-  for (const SyntaxToken& token : clause.tokens()) {
-    if (is_blank_kind(token.kind())) continue;
-    written.push_back(token);
-    packed += token.text();
-  }
-  const std::vector<Token> reread = tokenize(packed);
+// The clause with its blanks removed ("shell = pwsh" becomes "shell=pwsh"), unless removing
+// them changes the tokens: "shell ~= pwsh" (a required shell written oddly) would read as
+// "shell~=" (a preferred one), and "ba sh" would become one word. Then the clause keeps its
+// trimmed source text.
+void format_shell_override(const At& clause, std::string_view text, std::string& out) {
+  std::vector<const GreenToken*> written;
+  const size_t packed_start = out.size();
+  for_each_token(*clause.node, clause.offset, [&](const GreenToken& token, uint32_t) {
+    if (is_blank_kind(token.kind())) return;
+    written.push_back(&token);
+    out += token.text();
+  });
+  const std::vector<Token> reread = tokenize(std::string_view(out).substr(packed_start));
   bool same = reread.size() == written.size() + 1;  // + Eof
   for (size_t i = 0; same && i < written.size(); ++i) {
-    same = reread[i].kind == written[i].kind() && reread[i].text == written[i].text();
+    same = reread[i].kind == written[i]->kind() && reread[i].text == written[i]->text();
   }
-  if (same) return packed;
-  return std::string(trim_layout(slice(text, clause.text_range())));
+  if (same) return;
+  out.resize(packed_start);
+  out += trim_layout(slice(text, clause.range()));
 }
 
 // ---- task bodies ----
 
-// The source lines of a task from `start` (the end of its header) to its end, without their
-// line breaks. Lines end at Newline tokens only: a lone carriage return inside a comment or a
-// string is part of that token, and splitting there would move the rest of the token to a line
-// of its own, where it could start a new item.
-std::vector<std::string_view> source_lines(const Task& task, uint32_t start,
-                                           std::string_view text) {
-  std::vector<std::string_view> lines;
-  for (const SyntaxToken& token : task.syntax().tokens()) {
-    if (token.kind() != K::Newline || token.text_range().start < start) continue;
-    lines.push_back(slice(text, {start, token.text_range().start}));
-    start = token.text_range().end;
-  }
-  lines.push_back(slice(text, {start, task.range().end}));
-  return lines;
-}
-
 // `normalize_placeholders` on each part of a source line between lone carriage returns. The
 // line stays whole here (the return belongs to a string token), but the model reads the parts
 // as separate commands, so a reference must not reach across one.
-std::string normalize_command_placeholders(std::string_view line) {
-  std::string out;
+void append_command_placeholders(std::string& out, std::string_view line) {
   for (size_t cr = line.find('\r'); cr != std::string_view::npos; cr = line.find('\r')) {
-    out += normalize_placeholders(line.substr(0, cr));
+    append_normalized_placeholders(out, line.substr(0, cr));
     out += '\r';
     line.remove_prefix(cr + 1);
   }
-  return out + normalize_placeholders(line);
+  append_normalized_placeholders(out, line);
 }
 
 // One command line, without its leading blanks, in canonical form. A block line (a `|` then a
 // blank or the line end) runs the text after the `|` and its one blank, so only that one blank
 // is replaced; deeper indentation inside the block is part of the command. Any other line,
 // '|grep x' included, is an ordinary command.
-std::string format_command_line(std::string_view line) {
+void format_command_line(std::string_view line, std::string& out) {
+  out += kIndent;
   const bool block =
       line.starts_with('|') && (line.size() == 1 || line[1] == ' ' || line[1] == '\t');
-  if (!block) return std::string(kIndent) + normalize_command_placeholders(line);
+  if (!block) {
+    append_command_placeholders(out, line);
+    return;
+  }
   std::string_view rest = line.substr(1);
   if (!rest.empty()) rest.remove_prefix(1);
-  if (rest.empty()) return std::string(kIndent) + "|";
-  return std::string(kIndent) + "| " + normalize_command_placeholders(rest);
+  if (rest.empty()) {
+    out += '|';
+    return;
+  }
+  out += "| ";
+  append_command_placeholders(out, rest);
 }
 
-// The command lines indented by four spaces, without blank lines at either end and with each
-// run of blank lines written as one empty line. Trailing blanks of a command stay.
-std::string format_body(const std::vector<std::string_view>& lines) {
-  std::string out;
-  bool pending_empty = false;
-  for (std::string_view line : lines) {
+// Writes the command lines of a body indented by four spaces, without blank lines at either end
+// and with each run of blank lines written as one empty line; trailing blanks of a command
+// stay. `opening` goes before the first command, so an empty body writes nothing.
+class BodyWriter {
+ public:
+  BodyWriter(std::string& out, std::string_view opening) : out_(out), opening_(opening) {}
+
+  // One source line, without its line break.
+  void line(std::string_view line) {
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     if (line.empty()) {
-      pending_empty = !out.empty();
-      continue;
+      pending_empty_ = wrote_;
+      return;
     }
-    if (!out.empty()) out += pending_empty ? "\n\n" : "\n";
-    pending_empty = false;
-    out += format_command_line(line);
+    out_ +=
+        wrote_ ? (pending_empty_ ? std::string_view("\n\n") : std::string_view("\n")) : opening_;
+    pending_empty_ = false;
+    wrote_ = true;
+    format_command_line(line, out_);
   }
-  return out;
-}
 
-std::variant<ItemLayout, ItemError> format_task(const Task& task, std::string_view text) {
-  const std::optional<TaskHeader> header = task.header();
+ private:
+  std::string& out_;
+  std::string_view opening_;
+  bool pending_empty_ = false;
+  bool wrote_ = false;
+};
+
+// Hands the source lines of a task from `start` (the end of its header) to its end, without
+// their line breaks, to `body`. Lines end at Newline tokens only: a lone carriage return inside
+// a comment or a string is part of that token, and splitting there would move the rest of the
+// token to a line of its own, where it could start a new item.
+class SourceLines {
+ public:
+  SourceLines(std::string_view text, uint32_t start, BodyWriter& body)
+      : text_(text), start_(start), body_(body) {}
+
+  void walk(const GreenNode& node, uint32_t offset) {
+    for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
+      // Tokens are never empty, so a node that ends by `start_` has no token at or after it.
+      if (at + child.text_len() <= start_) return;
+      if (const GreenNode* inner = child.as_node()) {
+        walk(*inner, at);
+      } else if (child.kind() == K::Newline && at >= start_) {
+        body_.line(slice(text_, {start_, at}));
+        start_ = at + child.text_len();
+      }
+    });
+  }
+
+  void finish(uint32_t end) { body_.line(slice(text_, {start_, end})); }
+
+ private:
+  std::string_view text_;
+  uint32_t start_;
+  BodyWriter& body_;
+};
+
+std::variant<LayoutItemKind, ItemError> format_task(const At& task, std::string_view text,
+                                                    std::string& out) {
+  const std::optional<At> header = first_child_of(task, K::TaskHeader);
   if (!header) return ItemError{kTaskWithoutHeader};
-  const std::optional<TaskName> name_node = header->task_name();
-  const std::optional<std::string> name = name_node ? name_node->text() : std::nullopt;
+  const std::optional<At> name_node = first_child_of(*header, K::TaskName);
+  const GreenToken* name = name_node ? first_token_child(*name_node->node, std::nullopt) : nullptr;
   if (!name) return ItemError{kTaskHeaderWithoutName};
-  if (!header_is_layable(*header)) return ItemError{kUnlayableTaskHeader};
+  if (!header_is_layable(*header->node)) return ItemError{kUnlayableTaskHeader};
 
-  std::string head = *name + "(";
-  if (const std::optional<ParameterList> list = header->parameter_list()) {
+  (out += name->text()) += '(';
+  if (const std::optional<At> list = first_child_of(*header, K::ParameterList)) {
     bool first = true;
-    for (const Parameter& parameter : list->parameters()) {
-      if (!first) head += ", ";
-      head += format_parameter(parameter.syntax());
+    for_each_child(*list->node, list->offset, [&](const GreenElement& child, uint32_t) {
+      if (child.is_token() || child.kind() != K::Parameter) return;
+      if (!first) out += ", ";
+      format_parameter(*child.as_node(), out);
       first = false;
-    }
+    });
   }
-  head += ')';
+  out += ')';
 
   // Guards, then dependencies, then shell clauses. The parser already accepts them only in
   // that order, and every shell clause is kept: the first one decides, the others stay text.
-  std::vector<std::string> clauses;
-  for (const Guard& guard : header->guards()) clauses.push_back(format_guard(guard.syntax(), text));
-  for (const Dependency& dependency : header->dependencies()) {
-    clauses.push_back(format_dependency(dependency.syntax(), text));
+  // Three or more clauses go on lines of their own.
+  const GreenNode& header_node = *header->node;
+  uint32_t clause_count = 0;
+  for (uint32_t i = 0; i < header_node.child_count(); ++i) {
+    const K kind = header_node.child(i).kind();
+    if (header_node.child(i).is_node() &&
+        (kind == K::Guard || kind == K::Dependency || kind == K::ShellOverride)) {
+      ++clause_count;
+    }
   }
-  for (const SyntaxNode& child : header->syntax().children()) {
-    if (child.kind() == K::ShellOverride) clauses.push_back(format_shell_override(child, text));
+  const bool broken = clause_count >= 3;
+  const std::string_view clause_lead = broken ? "\n    " : " ";
+  for (const K kind : {K::Guard, K::Dependency, K::ShellOverride}) {
+    for_each_child(header_node, header->offset, [&](const GreenElement& child, uint32_t at) {
+      if (child.is_token() || child.kind() != kind) return;
+      out += clause_lead;
+      const At clause{child.as_node(), at};
+      if (kind == K::Guard) {
+        format_guard(clause, text, out);
+      } else if (kind == K::Dependency) {
+        format_dependency(clause, text, out);
+      } else {
+        format_shell_override(clause, text, out);
+      }
+    });
   }
 
-  const std::string body = format_body(source_lines(task, header->range().end, text));
-
-  std::string out = std::move(head);
-  const bool broken = clauses.size() >= 3;
-  for (const std::string& clause : clauses) {
-    out += broken ? "\n    " : " ";
-    out += clause;
-  }
-  if (!body.empty()) {
-    out += broken ? "\n:\n" : ":\n";
-    out += body;
-  }
-  return ItemLayout{LayoutItemKind::Task, std::move(out)};
+  BodyWriter body(out, broken ? "\n:\n" : ":\n");
+  SourceLines lines(text, header->range().end, body);
+  lines.walk(*task.node, task.offset);
+  lines.finish(task.range().end);
+  return LayoutItemKind::Task;
 }
 
 }  // namespace
 
+std::variant<LayoutItemKind, ItemError> append_item_layout(const GreenNode& node, uint32_t offset,
+                                                           std::string_view text,
+                                                           std::string& out) {
+  const At item{&node, offset};
+  QUIB_ASSERT(item.range().end <= text.size(), "item node must lie inside the document text");
+  switch (node.kind()) {
+    case K::Directive:
+      return format_directive(item, text, out);
+    case K::Metadata:
+      return format_metadata(item, text, out);
+    case K::GroupLine:
+      return format_group_line(item, text, out);
+    case K::Task:
+      return format_task(item, text, out);
+    case K::ErrorItem:
+      return ItemError{kInvalidSyntax};
+    default:
+      return ItemError{kNotADeclaration};
+  }
+}
+
 std::variant<ItemLayout, ItemError> format_item(const SyntaxNode& node, std::string_view text) {
-  QUIB_ASSERT(node.text_range().end <= text.size(), "item node must lie inside the document text");
-  if (const auto directive = Directive::cast(node)) return format_directive(*directive, text);
-  if (const auto metadata = Metadata::cast(node)) return format_metadata(*metadata, text);
-  if (const auto line = GroupLine::cast(node)) return format_group_line(*line);
-  if (const auto task = Task::cast(node)) return format_task(*task, text);
-  if (node.kind() == K::ErrorItem) return ItemError{kInvalidSyntax};
-  return ItemError{kNotADeclaration};
+  std::string out;
+  const auto kind = append_item_layout(node.green(), node.text_range().start, text, out);
+  if (const ItemError* error = std::get_if<ItemError>(&kind)) return *error;
+  return ItemLayout{std::get<LayoutItemKind>(kind), std::move(out)};
 }
 
 std::string indent_block(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
+  append_indented(out, text);
+  return out;
+}
+
+void append_indented(std::string& out, std::string_view text) {
   size_t start = 0;
   while (true) {
     const size_t end = text.find('\n', start);
@@ -387,14 +568,17 @@ std::string indent_block(std::string_view text) {
     out += '\n';
     start = end + 1;
   }
-  return out;
 }
 
 std::string normalize_placeholders(std::string_view text) {
+  std::string out;
+  append_normalized_placeholders(out, text);
+  return out;
+}
+
+void append_normalized_placeholders(std::string& out, std::string_view text) {
   constexpr std::string_view kOpen = "{{";
   constexpr std::string_view kClose = "}}";
-  std::string out;
-  out.reserve(text.size());
   size_t copied = 0;  // text before this offset is already in `out`
   size_t pos = 0;     // where the search for the next opening resumes
   while (true) {
@@ -416,12 +600,16 @@ std::string normalize_placeholders(std::string_view text) {
     copied = pos;
   }
   out.append(text.substr(copied));
-  return out;
 }
 
 std::string compact_expression(std::string_view text) {
   std::string out;
-  out.reserve(text.size());
+  append_compact_expression(out, text);
+  return out;
+}
+
+void append_compact_expression(std::string& out, std::string_view text) {
+  const size_t start = out.size();
   bool space_pending = false;
   bool after_open_paren = false;
   for (const Token& token : tokenize(text)) {
@@ -445,13 +633,12 @@ std::string compact_expression(std::string_view text) {
         after_open_paren = false;
         break;
       default:
-        if (space_pending && !out.empty() && !after_open_paren) out += ' ';
+        if (space_pending && out.size() > start && !after_open_paren) out += ' ';
         out += token.text.view();
         space_pending = false;
         after_open_paren = false;
     }
   }
-  return out;
 }
 
 }  // namespace quib

@@ -55,19 +55,32 @@ inline constexpr std::string_view kNotADeclaration = "range does not contain a d
 // it is used to slice the source of the node).
 std::variant<ItemLayout, ItemError> format_item(const SyntaxNode& node, std::string_view text);
 
+// The same for the green item `node` whose first byte is at `offset` in `text`, appending the
+// layout (what ItemLayout::text would hold) to `out` and giving its kind. It reads the green
+// children with offsets computed on the way, so a whole-document run makes no red handle and
+// no token list per item. After an error `out` may hold part of a layout.
+std::variant<LayoutItemKind, ItemError> append_item_layout(const GreenNode& node, uint32_t offset,
+                                                           std::string_view text, std::string& out);
+
 // Prefixes every non-empty line of `text` with four spaces; empty lines stay empty. Lines are
 // split at "\n"; a "\r" right before a "\n" is dropped.
 std::string indent_block(std::string_view text);
+// indent_block(text) appended to `out`.
+void append_indented(std::string& out, std::string_view text);
 
 // Trims the white space inside each "{{ name }}" reference, finding references exactly as the
 // interpolation scanner does (an opening after an odd number of backslashes is escaped, the
 // first "}}" closes), so the names it sees never change. A reference whose trimmed name ends
 // with "}" is kept as written: trimming would move its closing braces.
 std::string normalize_placeholders(std::string_view text);
+// normalize_placeholders(text) appended to `out`.
+void append_normalized_placeholders(std::string& out, std::string_view text);
 
 // Canonical spacing of a guard or dependency expression: no blanks around parentheses or before
 // commas, one space after commas and between other tokens. Works on the lexer's tokens, so
 // string literals and every other token keep their exact text.
 std::string compact_expression(std::string_view text);
+// compact_expression(text) appended to `out`.
+void append_compact_expression(std::string& out, std::string_view text);
 
 }  // namespace quib

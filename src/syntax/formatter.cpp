@@ -11,12 +11,11 @@ namespace {
 
 using K = SyntaxKind;
 
-uint8_t metadata_sort_key(const SyntaxNode& node) {
-  const std::optional<Metadata> metadata = Metadata::cast(node);
-  QUIB_ASSERT(metadata.has_value(), "metadata sort key asked of a non-metadata node");
-  const std::optional<MetadataField> field = metadata->field();
-  if (!field) return kOtherFieldSortKey;
-  switch (field->tag()) {
+// The sort key of a laid-out metadata line, which starts with "[key]" (the key holds no `]`).
+uint8_t metadata_sort_key(std::string_view layout) {
+  QUIB_ASSERT(layout.starts_with('['), "metadata sort key asked of a non-metadata layout");
+  const MetadataField field = MetadataField::from_word(layout.substr(1, layout.find(']') - 1));
+  switch (field.tag()) {
     case MetadataField::Help:
       return kHelpSortKey;
     case MetadataField::Desc:
@@ -48,18 +47,44 @@ bool touches(TextRange range, TextRange node) {
   return node.start < range.end && range.start < node.end;
 }
 
-// Whether `node` stands inside a group: the last group line before it opened one.
-bool inside_group(const SyntaxNode& root, const SyntaxNode& node) {
-  bool open = false;
-  for (const SyntaxNode& child : root.children()) {
-    if (child.text_range().start >= node.text_range().start) break;
-    const std::optional<GroupLine> line = GroupLine::cast(child);
-    if (!line) continue;
-    open = false;
-    for (const SyntaxToken& token : child.tokens()) {
-      if (token.kind() == K::LBrace) open = true;
+// One item of the document with the offset of its first byte.
+struct Item {
+  const GreenNode* node;
+  uint32_t offset;
+
+  TextRange range() const { return TextRange(offset, offset + node->text_len()); }
+};
+
+// Calls `visit(child, offset)` for every direct child of the root, in document order.
+template <typename Visit>
+void for_each_root_child(const ParseResult& parsed, Visit&& visit) {
+  const GreenNode& root = parsed.root.green();
+  uint32_t offset = parsed.root.text_range().start;
+  for (uint32_t i = 0; i < root.child_count(); ++i) {
+    const GreenElement& child = root.child(i);
+    visit(child, offset);
+    offset += child.text_len();
+  }
+}
+
+bool has_left_brace(const GreenNode& node) {
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenElement& child = node.child(i);
+    if (child.is_token() ? child.kind() == K::LBrace : has_left_brace(*child.as_node())) {
+      return true;
     }
   }
+  return false;
+}
+
+// Whether an item starting at `start` stands inside a group: the last group line before it
+// opened one.
+bool inside_group(const ParseResult& parsed, uint32_t start) {
+  bool open = false;
+  for_each_root_child(parsed, [&](const GreenElement& child, uint32_t at) {
+    if (at >= start || child.is_token() || child.kind() != K::GroupLine) return;
+    open = has_left_brace(*child.as_node());
+  });
   return open;
 }
 
@@ -96,20 +121,27 @@ std::optional<std::string> format_document(std::string_view text) {
 std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed) {
   if (!parsed.diagnostics.empty()) return std::nullopt;
   LayoutWriter writer;
-  for (const SyntaxElement& child : parsed.root.children_with_tokens()) {
-    if (const SyntaxNode* node = child.as_node()) {
-      auto result = format_item(*node, text);
-      if (std::holds_alternative<ItemError>(result)) return std::nullopt;
-      ItemLayout& layout = std::get<ItemLayout>(result);
-      if (layout.kind == LayoutItemKind::Metadata) {
-        writer.defer_metadata(metadata_sort_key(*node), std::move(layout.text));
+  // Group indentation can make the output a little longer than the input.
+  writer.reserve(text.size() + text.size() / 8);
+  // Each item is laid out here, then copied into the output; the buffer is reused.
+  std::string layout;
+  bool laid_out = true;
+  for_each_root_child(parsed, [&](const GreenElement& child, uint32_t at) {
+    if (!laid_out) return;
+    if (const GreenNode* node = child.as_node()) {
+      layout.clear();
+      const auto kind = append_item_layout(*node, at, text, layout);
+      if (std::holds_alternative<ItemError>(kind)) {
+        laid_out = false;
+      } else if (std::get<LayoutItemKind>(kind) == LayoutItemKind::Metadata) {
+        writer.defer_metadata(metadata_sort_key(layout), layout);
       } else {
         writer.flush_metadata();
-        writer.emit_item(layout.kind, layout.text);
+        writer.emit_item(std::get<LayoutItemKind>(kind), layout);
       }
-      continue;
+      return;
     }
-    const SyntaxToken& token = *child.as_token();
+    const GreenToken& token = *child.as_token();
     switch (token.kind()) {
       case K::Comment:
         writer.flush_metadata();
@@ -127,7 +159,8 @@ std::optional<std::string> format_document(std::string_view text, const ParseRes
       default:
         QUIB_ASSERT(false, "document children must be items and trivia tokens");
     }
-  }
+  });
+  if (!laid_out) return std::nullopt;
   return std::move(writer).finish();
 }
 
@@ -138,24 +171,32 @@ std::optional<DeclarationEdit> format_declaration(std::string_view text, TextRan
 std::optional<DeclarationEdit> format_declaration(std::string_view text, const ParseResult& parsed,
                                                   TextRange range) {
   if (!parsed.diagnostics.empty()) return std::nullopt;
-  std::optional<SyntaxNode> touched;
-  for (const SyntaxNode& child : parsed.root.children()) {
-    if (!is_declaration(child.kind()) || !touches(range, child.text_range())) continue;
-    if (touched) return std::nullopt;
-    touched = child;
-  }
-  if (!touched) return std::nullopt;
+  std::optional<Item> touched;
+  bool ambiguous = false;
+  for_each_root_child(parsed, [&](const GreenElement& child, uint32_t at) {
+    if (child.is_token() || !is_declaration(child.kind())) return;
+    const Item item{child.as_node(), at};
+    if (!touches(range, item.range())) return;
+    if (touched) ambiguous = true;
+    touched = item;
+  });
+  if (!touched || ambiguous) return std::nullopt;
 
-  auto result = format_item(*touched, text);
-  if (std::holds_alternative<ItemError>(result)) return std::nullopt;
-  const ItemLayout& layout = std::get<ItemLayout>(result);
+  std::string layout;
+  const auto kind = append_item_layout(*touched->node, touched->offset, text, layout);
+  if (std::holds_alternative<ItemError>(kind)) return std::nullopt;
   // Group lines stay at column 0, as the whole-document layout writes them.
-  const bool indent = layout.kind != LayoutItemKind::GroupOpen &&
-                      layout.kind != LayoutItemKind::GroupClose &&
-                      inside_group(parsed.root, *touched);
-  std::string new_text = indent ? indent_block(layout.text) : layout.text;
+  const bool indent = std::get<LayoutItemKind>(kind) != LayoutItemKind::GroupOpen &&
+                      std::get<LayoutItemKind>(kind) != LayoutItemKind::GroupClose &&
+                      inside_group(parsed, touched->offset);
+  std::string new_text;
+  if (indent) {
+    append_indented(new_text, layout);
+  } else {
+    new_text = std::move(layout);
+  }
   new_text += '\n';
-  const TextRange node = touched->text_range();
+  const TextRange node = touched->range();
   return DeclarationEdit{TextRange(edit_start(text, node.start), edit_end(text, node)),
                          std::move(new_text)};
 }

@@ -54,15 +54,27 @@ void LayoutWriter::line_break() {
   ++blank_lines_;
 }
 
-void LayoutWriter::defer_metadata(uint8_t sort_key, std::string text) {
-  pending_.emplace_back(sort_key, std::move(text));
+void LayoutWriter::defer_metadata(uint8_t sort_key, std::string_view text) {
+  pending_.push_back({sort_key, pending_text_.size(), text.size()});
+  pending_text_ += text;
 }
 
 void LayoutWriter::flush_metadata() {
-  std::stable_sort(pending_.begin(), pending_.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& [key, text] : pending_) emit_item(LayoutItemKind::Metadata, text);
+  if (pending_.empty()) return;
+  const auto by_key = [](const PendingMetadata& a, const PendingMetadata& b) {
+    return a.sort_key < b.sort_key;
+  };
+  // Most runs are one line or already in order; the stable sort would allocate its buffer
+  // for them all the same.
+  if (!std::is_sorted(pending_.begin(), pending_.end(), by_key)) {
+    std::stable_sort(pending_.begin(), pending_.end(), by_key);
+  }
+  for (const PendingMetadata& line : pending_) {
+    emit_item(LayoutItemKind::Metadata,
+              std::string_view(pending_text_).substr(line.start, line.size));
+  }
   pending_.clear();
+  pending_text_.clear();
 }
 
 bool LayoutWriter::wants_blank_line(LayoutItemKind kind) const {
@@ -85,7 +97,7 @@ void LayoutWriter::emit_item(LayoutItemKind kind, std::string_view text) {
   if (!nothing_written() && wants_blank_line(kind)) out_ += '\n';
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
   if (in_group_) {
-    out_ += indent_block(text);
+    append_indented(out_, text);
   } else {
     out_ += text;
   }

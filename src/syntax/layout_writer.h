@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "syntax/format_item.h"
@@ -28,8 +27,10 @@ class LayoutWriter {
   // A top-level line break: ends a metadata run and counts toward the blank lines in front of
   // the next item.
   void line_break();
-  // Holds a laid-out metadata line until its run ends.
-  void defer_metadata(uint8_t sort_key, std::string text);
+  // Room for `bytes` of output, so a whole document is written without regrowing.
+  void reserve(size_t bytes) { out_.reserve(bytes); }
+  // Holds a copy of a laid-out metadata line until its run ends.
+  void defer_metadata(uint8_t sort_key, std::string_view text);
   // Writes the waiting metadata lines sorted stably by key (equal keys keep their order).
   void flush_metadata();
   // Writes one item: a blank line before it when the table says so, then its text, indented
@@ -45,7 +46,15 @@ class LayoutWriter {
 
   std::string out_;
   size_t mark_size_ = 0;
-  std::vector<std::pair<uint8_t, std::string>> pending_;
+  // A waiting metadata line: its key and its text's place in `pending_text_`.
+  struct PendingMetadata {
+    uint8_t sort_key;
+    size_t start;
+    size_t size;
+  };
+  std::vector<PendingMetadata> pending_;
+  // The texts of the waiting metadata lines, back to back; one buffer reused across runs.
+  std::string pending_text_;
   // Top-level line breaks seen since the last written item.
   uint32_t blank_lines_ = 0;
   // Invariant: true exactly between a GroupOpen item and the next group line.

@@ -247,6 +247,14 @@ TEST_P(CompactExpression, SpacesTokensCanonically) {
   EXPECT_EQ(compact_expression(GetParam().input), GetParam().expected);
 }
 
+// The layout appends each clause to the item's buffer: what the buffer already holds must not
+// count as written expression text (no space in front of the first token).
+TEST_P(CompactExpression, AppendsAfterWhatTheBufferHolds) {
+  std::string out = "? ";
+  append_compact_expression(out, GetParam().input);
+  EXPECT_EQ(out, std::string("? ") + GetParam().expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Expressions, CompactExpression,
     testing::Values(TextCase{"@os ( \"linux\" )", "@os(\"linux\")"}, TextCase{"a ,b", "a, b"},
@@ -262,6 +270,12 @@ TEST_P(NormalizePlaceholders, TrimsExactlyTheReferencesTheScannerFinds) {
   EXPECT_EQ(normalize_placeholders(GetParam().input), GetParam().expected);
 }
 
+TEST_P(NormalizePlaceholders, AppendsAfterWhatTheBufferHolds) {
+  std::string out = "    {{ ";
+  append_normalized_placeholders(out, GetParam().input);
+  EXPECT_EQ(out, std::string("    {{ ") + GetParam().expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Placeholders, NormalizePlaceholders,
     testing::Values(TextCase{"echo {{ name }}!", "echo {{name}}!"},
@@ -275,6 +289,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(IndentBlock, IndentsNonEmptyLinesOnly) {
   EXPECT_EQ(indent_block("a\n\n  b\r\nc"), "    a\n\n      b\n    c");
   EXPECT_EQ(indent_block(""), "");
+  std::string out = "x\n";
+  append_indented(out, "a\n\nb");
+  EXPECT_EQ(out, "x\n    a\n\n    b");
 }
 
 TEST(FormatItem, ErrorItemsAndNonItemsAreErrors) {
