@@ -86,7 +86,10 @@ void* GreenArena::allocate(size_t size) {
 }
 
 GreenBuilder::GreenBuilder()
-    : arena_(new GreenArena()), token_cache_(kCacheSlots), node_cache_(kCacheSlots) {}
+    : arena_(new GreenArena()),
+      one_byte_tokens_(size_t{kSyntaxKindCount} * 256),
+      token_cache_(kCacheSlots),
+      node_cache_(kCacheSlots) {}
 
 GreenBuilder::~GreenBuilder() {
   if (arena_) arena_->release();
@@ -99,10 +102,19 @@ void GreenBuilder::start_node(SyntaxKind kind) {
 void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   QUIB_ASSERT(!open_.empty(), "a token must be added inside a started node");
   const auto len = static_cast<uint32_t>(text.size());
+  const GreenToken** one_byte = nullptr;
+  if (len == 1) {
+    one_byte =
+        &one_byte_tokens_[static_cast<size_t>(kind) * 256 + static_cast<unsigned char>(text[0])];
+    if (*one_byte) {
+      children_.emplace_back(*one_byte);
+      return;
+    }
+  }
   TokenSlot* slot = nullptr;
   ShortText words;
   uint64_t tag = 0;
-  if (len <= kMaxCachedTokenLen) {
+  if (!one_byte && len <= kMaxCachedTokenLen) {
     words = load_short(text);
     tag = token_tag(kind, len);
     slot = &token_cache_[token_hash(tag, words) % kCacheSlots];
@@ -116,6 +128,7 @@ void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   token->header_ = GreenHeader{kind, true};
   token->len_ = len;
   if (len != 0) std::memcpy(static_cast<char*>(memory) + sizeof(GreenToken), text.data(), len);
+  if (one_byte) *one_byte = token;
   if (slot) *slot = TokenSlot{tag, words.lo, words.hi, token};
   children_.emplace_back(token);
 }

@@ -179,6 +179,9 @@ class GreenBuilder {
     uint32_t first_child;  // index into children_
   };
   GreenArena* arena_;
+  // Every one-byte token made so far, at kind * 256 + byte. Most tokens are one byte (a blank,
+  // a line feed, punctuation); these are shared without hashing, and never evicted.
+  std::vector<const GreenToken*> one_byte_tokens_;
   std::vector<OpenNode> open_;
   std::vector<GreenElement> children_;  // pending children of all open nodes, in order
   std::vector<TokenSlot> token_cache_;
