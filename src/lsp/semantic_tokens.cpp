@@ -152,10 +152,8 @@ std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
                                                       std::string_view text) {
   enum Pass { DirectivePass, GroupLinePass, TaskPass, MetadataPass, PassCount };
   std::array<Tokens, PassCount> passes;
-  Preorder walk(root);
-  while (auto step = walk.next()) {
-    if (step->event != Preorder::Event::Enter) continue;
-    const SyntaxNode& node = *step->element.as_node();
+  // Items never nest and are all children of the root, so no deeper walk is needed.
+  for (const SyntaxNode& node : root.children()) {
     switch (node.kind()) {
       case SyntaxKind::Directive:
         collect_directive(node, passes[DirectivePass]);
