@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 namespace quib::lsp {
@@ -157,7 +158,13 @@ std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t 
   buffer_.clear();
   start_ = 0;
   for (std::size_t have = buffered; have < length;) {
-    if (body.size() == have) body.resize(std::min(length, std::max(2 * have, have + kReadChunk)));
+    if (body.size() == have) {
+      // A new string of exactly the next size: growing in place may double the capacity past
+      // the body's length, and a large body would then hold twice its size.
+      std::string grown(std::min(length, std::max(2 * have, have + kReadChunk)), '\0');
+      std::memcpy(grown.data(), body.data(), have);
+      body = std::move(grown);
+    }
     std::size_t n =
         ended_ ? 0 : source_.read_some(std::span<char>(body.data() + have, body.size() - have));
     if (n == 0) {
