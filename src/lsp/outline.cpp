@@ -2,6 +2,8 @@
 // snapshot's LineIndex.
 #include "lsp/outline.h"
 
+#include <optional>
+
 #include "semantic/folding.h"
 
 namespace quib::lsp {
@@ -9,22 +11,44 @@ namespace quib::lsp {
 namespace {
 constexpr int kNamespaceSymbol = 3;
 constexpr int kFunctionSymbol = 12;
+
+// Positions for a list whose starts and ends each increase, as the model's lists of groups,
+// tasks and blocks do: both walk forward through the line index instead of searching it, so a
+// large document's list costs one pass over its lines. Out-of-order offsets stay correct; they
+// only cost a search.
+class ForwardRanges {
+ public:
+  explicit ForwardRanges(const LineIndex& lines) : lines_(lines) {}
+  Position start(uint32_t offset) { return lines_.position_at_or_after(offset, start_line_); }
+  Position end(uint32_t offset) { return lines_.position_at_or_after(offset, end_line_); }
+  Range range(TextRange range) { return {start(range.start), end(range.end)}; }
+  // For a new list: the next offsets may lie before the last ones.
+  void restart() { start_line_ = end_line_ = 0; }
+
+ private:
+  const LineIndex& lines_;
+  uint32_t start_line_ = 0;
+  uint32_t end_line_ = 0;
+};
+
 }  // namespace
 
 std::vector<SymbolInformation> document_symbols(const DocumentSnapshot& snapshot) {
   const SemanticModel& model = snapshot.model;
   std::vector<SymbolInformation> symbols;
   symbols.reserve(model.groups.size() + model.tasks.size());
+  ForwardRanges group_ranges(snapshot.lines);
   for (const GroupDecl& group : model.groups) {
     symbols.push_back({.name = group.name,
                        .kind = kNamespaceSymbol,
-                       .location = {snapshot.uri, snapshot.lines.range_of(group.range)},
+                       .location = {snapshot.uri, group_ranges.range(group.range)},
                        .containerName = std::nullopt});
   }
+  ForwardRanges task_ranges(snapshot.lines);
   for (const TaskDecl& task : model.tasks) {
     symbols.push_back({.name = task.name,
                        .kind = kFunctionSymbol,
-                       .location = {snapshot.uri, snapshot.lines.range_of(task.range)},
+                       .location = {snapshot.uri, task_ranges.range(task.range)},
                        .containerName = task.group});
   }
   return symbols;
@@ -32,10 +56,17 @@ std::vector<SymbolInformation> document_symbols(const DocumentSnapshot& snapshot
 
 std::vector<FoldingRange> folding_ranges(const DocumentSnapshot& snapshot) {
   std::vector<FoldingRange> ranges;
-  for (const FoldingRegion& region : quib::folding_ranges(snapshot.model)) {
-    const Position start = snapshot.lines.position_of(region.start);
-    const Position end = snapshot.lines.position_of(
-        last_non_whitespace_offset(snapshot.text, region.start, region.end));
+  const std::vector<FoldingRegion> regions = quib::folding_ranges(snapshot.model);
+  ranges.reserve(regions.size());
+  // Regions come family by family (tasks, blocks, groups), each in document order.
+  ForwardRanges positions(snapshot.lines);
+  std::optional<FoldingFamily> family;
+  for (const FoldingRegion& region : regions) {
+    if (region.family != family) positions.restart();
+    family = region.family;
+    const Position start = positions.start(region.start);
+    const Position end =
+        positions.end(last_non_whitespace_offset(snapshot.text, region.start, region.end));
     ranges.push_back({.startLine = start.line,
                       .startCharacter = start.character,
                       .endLine = end.line,
