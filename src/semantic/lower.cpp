@@ -53,12 +53,18 @@ class Lowering {
   }
 
   SemanticModel run() {
+    // Every Task item gives at most one task, every GroupLine at most one group.
+    size_t task_items = 0;
+    size_t group_lines = 0;
     const GreenNode& root = parse_.root.green();
-    const GreenElement* items = root.children();
-    model_.tasks.reserve(
-        std::count_if(items, items + root.child_count(), [](const GreenElement& item) {
-          return item.is_node() && item.kind() == SyntaxKind::Task;
-        }));
+    for (uint32_t i = 0; i < root.child_count(); ++i) {
+      const GreenElement& item = root.child(i);
+      if (item.is_token()) continue;
+      task_items += item.kind() == SyntaxKind::Task;
+      group_lines += item.kind() == SyntaxKind::GroupLine;
+    }
+    model_.tasks.reserve(task_items);
+    model_.groups.reserve(group_lines);
     for (std::optional<SyntaxNode> item = parse_.document().syntax().first_child(); item;
          item = item->next_sibling()) {
       visit(*item);
@@ -320,9 +326,9 @@ class Lowering {
   void lower_task(const Task& task) {
     const TextRange range = task.range();
     MetadataBlock metadata = take_metadata(range.start);
-    const std::optional<TaskHeader> header = task.header();
-    TaskHeaderView view = header ? header->view() : TaskHeaderView{};
-    if (!header || !view.name) {
+    // A task without a header has an empty view, so no name either.
+    TaskHeaderView view = task.header_view();
+    if (!view.name) {
       raise(Diagnostic::lowering_error("lower.invalid-task", "invalid task", range));
       return;
     }
@@ -360,21 +366,28 @@ class Lowering {
       command.marker_ranges = std::move(line.marker_ranges);
     }
     // A guarded header may stand without commands; otherwise a `:` promises a body.
-    if (view.body_marker_range && !has_guard_clause(*header) && decl.commands.empty()) {
+    if (view.body_marker_range && !has_guard_clause(task) && decl.commands.empty()) {
       raise(Diagnostic::check("semantic.empty-task-body",
                               "task body is empty; add a command or remove ':'",
                               *view.body_marker_range));
     }
   }
 
-  // Whether the header has a `?` clause at all, usable or not (the view lists only guards with a
-  // name and an argument). Reads the kinds of the green children; no handles are made.
-  static bool has_guard_clause(const TaskHeader& header) {
-    const GreenNode& green = header.syntax().green();
-    const GreenElement* children = green.children();
-    return std::any_of(children, children + green.child_count(), [](const GreenElement& child) {
-      return child.is_node() && child.kind() == SyntaxKind::Guard;
-    });
+  // Whether the task's header has a `?` clause at all, usable or not (the view lists only guards
+  // with a name and an argument). Reads the kinds of the green children; no handles are made.
+  static bool has_guard_clause(const Task& task) {
+    const auto is_node_of = [](SyntaxKind kind) {
+      return [kind](const GreenElement& child) { return child.is_node() && child.kind() == kind; };
+    };
+    const GreenNode& green = task.syntax().green();
+    const GreenElement* end = green.children() + green.child_count();
+    const GreenElement* header =
+        std::find_if(green.children(), end, is_node_of(SyntaxKind::TaskHeader));
+    if (header == end) return false;
+    const GreenNode& header_green = *header->as_node();
+    const GreenElement* children = header_green.children();
+    return std::any_of(children, children + header_green.child_count(),
+                       is_node_of(SyntaxKind::Guard));
   }
 
   // ------------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "syntax/ast_view.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "syntax/text_util.h"
 
@@ -403,6 +404,9 @@ class BodyCollector {
     }
     if (!in_block_) {
       block_ = BodyLine{{}, TextRange(doc(start), doc(start)), {}, {}};
+      // Room for a typical block, so its lines rarely grow the lists.
+      block_.line_ranges.reserve(kTypicalBlockLines);
+      block_.marker_ranges.reserve(kTypicalBlockLines);
       in_block_ = true;
     }
     const size_t after_marker = content + 1 < end ? content + 2 : content + 1;
@@ -419,15 +423,20 @@ class BodyCollector {
   }
 
  private:
+  static constexpr size_t kTypicalBlockLines = 4;
   std::vector<BodyLine>& out_;
   // The block being collected, valid while `in_block_`.
   BodyLine block_;
   bool in_block_ = false;
 };
 
+constexpr size_t kTypicalCommands = 4;
+
 // Splits `body` (starting at document offset `base`) at LF, CR LF and lone CR.
 std::vector<BodyLine> split_body(std::string_view body, uint32_t base) {
   std::vector<BodyLine> out;
+  // Room for the commands of a typical body, so short bodies grow the list at most once.
+  if (!body.empty()) out.reserve(kTypicalCommands);
   BodyCollector collector(out);
   // Bodies are most of a document's bytes, so line ends are found with block searches rather
   // than a byte loop: the next LF is searched once and kept until passed (lone CRs never rescan
@@ -656,59 +665,76 @@ std::optional<TextRange> TaskHeader::body_marker_range() const {
   return range;
 }
 
-TaskHeaderView TaskHeader::view() const {
-  const Source source = Source::of(node_);
+namespace {
+
+// The view of the header `header` at `offset`, whose texts come from `source`.
+TaskHeaderView read_header(const GreenNode& header, uint32_t offset, const Source& source) {
   TaskHeaderView view;
   bool seen_parameters = false;
   bool seen_shell = false;
   uint32_t clause_index = 0;
-  for_each_child(node_.green(), node_.text_range().start,
-                 [&](const GreenElement& child, uint32_t at) {
-                   if (child.is_token()) return;
-                   const GreenNode& node = *child.as_node();
-                   switch (node.kind()) {
-                     case K::TaskName:
-                       if (!view.name) {
-                         if (auto token = task_name_token(node, at)) {
-                           view.name = std::string(token->text);
-                           view.name_range = token->range;
-                         }
-                       }
-                       break;
-                     case K::ParameterList:
-                       if (!seen_parameters) {
-                         collect_parameters(node, at, source, view.parameters);
-                       }
-                       seen_parameters = true;
-                       break;
-                     case K::Guard:
-                       if (auto guard = guard_view(node, at))
-                         view.guards.push_back(std::move(*guard));
-                       break;
-                     case K::Dependency: {
-                       dependency_entries(node, at, clause_index++, view.dependencies);
-                       std::string text = clause_text(node, at, source);
-                       if (view.dependency_summary) {
-                         *view.dependency_summary += " & ";
-                         *view.dependency_summary += text;
-                       } else {
-                         view.dependency_summary = std::move(text);
-                       }
-                       break;
-                     }
-                     case K::ShellOverride:
-                       if (!seen_shell) view.shell = shell_view(node, at);
-                       seen_shell = true;
-                       break;
-                     case K::BodyMarker:
-                       if (!view.body_marker_range)
-                         view.body_marker_range = TextRange(at, at + node.text_len());
-                       break;
-                     default:
-                       break;
-                   }
-                 });
+  for_each_child(header, offset, [&](const GreenElement& child, uint32_t at) {
+    if (child.is_token()) return;
+    const GreenNode& node = *child.as_node();
+    switch (node.kind()) {
+      case K::TaskName:
+        if (!view.name) {
+          if (auto token = task_name_token(node, at)) {
+            view.name = std::string(token->text);
+            view.name_range = token->range;
+          }
+        }
+        break;
+      case K::ParameterList:
+        if (!seen_parameters) {
+          collect_parameters(node, at, source, view.parameters);
+        }
+        seen_parameters = true;
+        break;
+      case K::Guard:
+        if (auto guard = guard_view(node, at)) view.guards.push_back(std::move(*guard));
+        break;
+      case K::Dependency: {
+        dependency_entries(node, at, clause_index++, view.dependencies);
+        std::string text = clause_text(node, at, source);
+        if (view.dependency_summary) {
+          *view.dependency_summary += " & ";
+          *view.dependency_summary += text;
+        } else {
+          view.dependency_summary = std::move(text);
+        }
+        break;
+      }
+      case K::ShellOverride:
+        if (!seen_shell) view.shell = shell_view(node, at);
+        seen_shell = true;
+        break;
+      case K::BodyMarker:
+        if (!view.body_marker_range) view.body_marker_range = TextRange(at, at + node.text_len());
+        break;
+      default:
+        break;
+    }
+  });
   return view;
+}
+
+// The first child node of `kind` and its offset, without a red handle. Stops there: a task's
+// body tokens are children of the task too.
+std::optional<std::pair<const GreenNode*, uint32_t>> first_child_node(const GreenNode& node,
+                                                                      uint32_t offset, K kind) {
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenElement& child = node.child(i);
+    if (child.is_node() && child.kind() == kind) return std::pair(child.as_node(), offset);
+    offset += child.text_len();
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+TaskHeaderView TaskHeader::view() const {
+  return read_header(node_.green(), range().start, Source::of(node_));
 }
 
 // ---- Task ----
@@ -733,8 +759,10 @@ std::optional<TextRange> Task::name_range() const {
 }
 
 TaskHeaderView Task::header_view() const {
-  if (auto header = this->header()) return header->view();
-  return {};
+  // Read from the green header, so no handle is made for it.
+  const auto header = first_child_node(node_.green(), range().start, K::TaskHeader);
+  if (!header) return {};
+  return read_header(*header->first, header->second, Source::of(node_));
 }
 
 std::vector<BodyLine> Task::body_lines() const {
@@ -743,12 +771,9 @@ std::vector<BodyLine> Task::body_lines() const {
   const GreenNode& green = node_.green();
   const uint32_t start = range().start;
   std::optional<uint32_t> body_start;
-  for_each_child(green, start, [&](const GreenElement& child, uint32_t at) {
-    if (!body_start && child.is_node() && child.kind() == K::TaskHeader) {
-      body_start = at + child.text_len();
-    }
-  });
-  if (!body_start) {
+  if (const auto header = first_child_node(green, start, K::TaskHeader)) {
+    body_start = header->second + header->first->text_len();
+  } else {
     for_each_token(green, start, [&](const GreenToken& token, uint32_t at) {
       if (!body_start && token.kind() == K::Newline) body_start = at + token.text_len();
     });
