@@ -327,7 +327,8 @@ class Lowering {
     const TextRange range = task.range();
     MetadataBlock metadata = take_metadata(range.start);
     // A task without a header has an empty view, so no name either.
-    TaskHeaderView view = task.header_view();
+    TaskHeaderView& view = header_view_;
+    task.header_view_into(view);
     if (!view.name) {
       raise(Diagnostic::lowering_error("lower.invalid-task", "invalid task", range));
       return;
@@ -355,9 +356,9 @@ class Lowering {
                                    dependency.range, std::move(dependency.arguments),
                                    dependency.clause_index});
     }
-    std::vector<BodyLine> lines = task.body_lines();
-    decl.commands.reserve(lines.size());
-    for (BodyLine& line : lines) {
+    task.body_lines_into(body_lines_);
+    decl.commands.reserve(body_lines_.size());
+    for (BodyLine& line : body_lines_) {
       CommandLine& command = decl.commands.emplace_back();
       command.interpolations = scan_interpolations(line.text);
       command.text = std::move(line.text);
@@ -462,6 +463,10 @@ class Lowering {
   SemanticModel model_;
   // Metadata lines not yet attached to a task or group.
   std::vector<Metadata> pending_;
+  // The header view and body lines of the task being lowered, kept from task to task so their
+  // lists are allocated once per file.
+  TaskHeaderView header_view_;
+  std::vector<BodyLine> body_lines_;
   // Index into model_.groups of the open group. Invariant: when set, it is the last group.
   std::optional<size_t> open_group_;
   bool seen_version_ = false;

@@ -4,6 +4,10 @@
 #include "syntax/ast_view.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <type_traits>
 #include <utility>
 
 #include "syntax/text_util.h"
@@ -22,19 +26,27 @@ struct Tok {
 
 // The tokens of one node in order. A header clause or a directive has a handful of tokens, so
 // they stay in the inline buffer and reading them allocates nothing; longer lists move to the
-// heap. Invariant: while `size_ <= kInline` the tokens are in `inline_`, else all in `heap_`.
+// heap. The buffer is left uninitialised until a token is stored (Tok is an aggregate of
+// trivially copyable parts, so raw storage holds it). Invariant: while `size_ <= kInline` the
+// tokens are the first `size_` of the buffer, else all of them are in `heap_`.
 class Toks {
  public:
+  Toks() = default;
+  Toks(Toks&& other) noexcept : heap_(std::move(other.heap_)), size_(other.size_) {
+    if (size_ <= kInline) std::uninitialized_copy_n(other.buffer(), size_, buffer());
+  }
+  Toks& operator=(Toks&&) = delete;
+
   void push_back(const Tok& tok) {
     if (size_ < kInline) {
-      inline_[size_++] = tok;
+      std::construct_at(buffer() + size_++, tok);
       return;
     }
-    if (size_ == kInline) heap_.assign(inline_.begin(), inline_.end());
+    if (size_ == kInline) heap_.assign(buffer(), buffer() + kInline);
     heap_.push_back(tok);
     ++size_;
   }
-  const Tok* data() const { return size_ <= kInline ? inline_.data() : heap_.data(); }
+  const Tok* data() const { return size_ <= kInline ? buffer() : heap_.data(); }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   const Tok* begin() const { return data(); }
@@ -45,10 +57,15 @@ class Toks {
 
  private:
   static constexpr size_t kInline = 16;
-  std::array<Tok, kInline> inline_;
+  Tok* buffer() { return std::launder(reinterpret_cast<Tok*>(storage_)); }
+  const Tok* buffer() const { return std::launder(reinterpret_cast<const Tok*>(storage_)); }
+
+  alignas(Tok) std::byte storage_[kInline * sizeof(Tok)];
   std::vector<Tok> heap_;
   size_t size_ = 0;
 };
+
+static_assert(std::is_trivially_copyable_v<Tok> && std::is_trivially_destructible_v<Tok>);
 
 Tok make_tok(const GreenToken& token, uint32_t offset) {
   return {token.kind(), token.text(), TextRange(offset, offset + token.text_len())};
@@ -433,8 +450,9 @@ class BodyCollector {
 constexpr size_t kTypicalCommands = 4;
 
 // Splits `body` (starting at document offset `base`) at LF, CR LF and lone CR.
-std::vector<BodyLine> split_body(std::string_view body, uint32_t base) {
-  std::vector<BodyLine> out;
+// Replaces the contents of `out`.
+void split_body(std::string_view body, uint32_t base, std::vector<BodyLine>& out) {
+  out.clear();
   // Room for the commands of a typical body, so short bodies grow the list at most once.
   if (!body.empty()) out.reserve(kTypicalCommands);
   BodyCollector collector(out);
@@ -456,7 +474,6 @@ std::vector<BodyLine> split_body(std::string_view body, uint32_t base) {
     start = next;
   }
   collector.flush();
-  return out;
 }
 
 }  // namespace
@@ -668,8 +685,23 @@ std::optional<TextRange> TaskHeader::body_marker_range() const {
 namespace {
 
 // The view of the header `header` at `offset`, whose texts come from `source`.
-TaskHeaderView read_header(const GreenNode& header, uint32_t offset, const Source& source) {
-  TaskHeaderView view;
+// `view` emptied like a new one, keeping the storage of its lists.
+void clear_keeping_storage(TaskHeaderView& view) {
+  TaskHeaderView fresh;
+  fresh.parameters = std::move(view.parameters);
+  fresh.guards = std::move(view.guards);
+  fresh.dependencies = std::move(view.dependencies);
+  fresh.parameters.clear();
+  fresh.guards.clear();
+  fresh.dependencies.clear();
+  view = std::move(fresh);
+}
+
+// Fills `view`, emptied first, with the header `header` at `offset`, whose texts come from
+// `source`.
+void read_header(const GreenNode& header, uint32_t offset, const Source& source,
+                 TaskHeaderView& view) {
+  clear_keeping_storage(view);
   bool seen_parameters = false;
   bool seen_shell = false;
   uint32_t clause_index = 0;
@@ -716,7 +748,6 @@ TaskHeaderView read_header(const GreenNode& header, uint32_t offset, const Sourc
         break;
     }
   });
-  return view;
 }
 
 // The first child node of `kind` and its offset, without a red handle. Stops there: a task's
@@ -734,7 +765,9 @@ std::optional<std::pair<const GreenNode*, uint32_t>> first_child_node(const Gree
 }  // namespace
 
 TaskHeaderView TaskHeader::view() const {
-  return read_header(node_.green(), range().start, Source::of(node_));
+  TaskHeaderView view;
+  read_header(node_.green(), range().start, Source::of(node_), view);
+  return view;
 }
 
 // ---- Task ----
@@ -759,13 +792,28 @@ std::optional<TextRange> Task::name_range() const {
 }
 
 TaskHeaderView Task::header_view() const {
+  TaskHeaderView view;
+  header_view_into(view);
+  return view;
+}
+
+void Task::header_view_into(TaskHeaderView& view) const {
   // Read from the green header, so no handle is made for it.
   const auto header = first_child_node(node_.green(), range().start, K::TaskHeader);
-  if (!header) return {};
-  return read_header(*header->first, header->second, Source::of(node_));
+  if (!header) {
+    clear_keeping_storage(view);
+    return;
+  }
+  read_header(*header->first, header->second, Source::of(node_), view);
 }
 
 std::vector<BodyLine> Task::body_lines() const {
+  std::vector<BodyLine> lines;
+  body_lines_into(lines);
+  return lines;
+}
+
+void Task::body_lines_into(std::vector<BodyLine>& lines) const {
   // The body is every token after the header; without a header, every token after the task's
   // first Newline token.
   const GreenNode& green = node_.green();
@@ -778,11 +826,14 @@ std::vector<BodyLine> Task::body_lines() const {
       if (!body_start && token.kind() == K::Newline) body_start = at + token.text_len();
     });
   }
-  if (!body_start) return {};
+  if (!body_start) {
+    lines.clear();
+    return;
+  }
   std::string scratch;
   const std::string_view body =
       range_text(green, start, TextRange(*body_start, range().end), Source::of(node_), scratch);
-  return split_body(body, *body_start);
+  split_body(body, *body_start, lines);
 }
 
 }  // namespace quib

@@ -358,9 +358,14 @@ class Task : public TypedNode<Task, SyntaxKind::Task> {
   std::optional<TextRange> name_range() const;
   // The header's view; an empty view for a task without a header.
   TaskHeaderView header_view() const;
+  // The same view written over `view`, whose lists keep their storage, so a caller reading many
+  // tasks allocates the lists once.
+  void header_view_into(TaskHeaderView& view) const;
   // The commands of the body, in order. Blank lines and lines whose first non-blank character
   // is `#` are no commands, and they end a block.
   std::vector<BodyLine> body_lines() const;
+  // The same commands, replacing the contents of `lines` but keeping its storage.
+  void body_lines_into(std::vector<BodyLine>& lines) const;
 
  private:
   friend TypedNode;

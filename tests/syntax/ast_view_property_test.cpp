@@ -385,6 +385,47 @@ std::string show(const std::optional<std::string>& text) {
   return text ? "'" + *text + "'" : "-";
 }
 
+std::string show(TextRange range) {
+  return show(std::optional<TextRange>(range));
+}
+
+// Every field of a header view, in one line.
+std::string show(const TaskHeaderView& view) {
+  std::string out = show(view.name) + show(view.name_range) + show(view.dependency_summary) +
+                    show(view.body_marker_range);
+  for (const ParameterView& parameter : view.parameters) {
+    out += "(" + parameter.name + show(parameter.name_range) + show(parameter.default_value) +
+           (parameter.is_slice ? ".." : "") + show(parameter.range) + ")";
+  }
+  for (const GuardView& guard : view.guards) {
+    out += "?" + std::string(name(guard.kind)) + guard.name + "=" + guard.argument +
+           show(guard.range) + show(guard.head_range) + show(guard.argument_range);
+  }
+  for (const DependencyView& dependency : view.dependencies) {
+    out += "&" + dependency.name + show(dependency.name_range) + show(dependency.range) + "#" +
+           std::to_string(dependency.clause_index);
+    for (const DependencyArgument& argument : dependency.arguments) {
+      out += argument.text + show(argument.range);
+    }
+  }
+  if (view.shell) {
+    out += std::string(name(view.shell->mode)) + std::string(name(view.shell->shell)) +
+           show(view.shell->range) + show(view.shell->shell_range);
+  }
+  return out;
+}
+
+// Every field of a task's commands, in one line.
+std::string show(const std::vector<BodyLine>& lines) {
+  std::string out;
+  for (const BodyLine& line : lines) {
+    out += "[" + line.text + "]" + show(line.range);
+    for (TextRange range : line.line_ranges) out += show(range);
+    for (TextRange range : line.marker_ranges) out += show(range);
+  }
+  return out;
+}
+
 // Everything the typed view reads from `node` that involves more than one token, in one line.
 std::string describe(const SyntaxNode& node) {
   std::string out = node.text() + "|";
@@ -402,18 +443,7 @@ std::string describe(const SyntaxNode& node) {
   if (auto parameter = Parameter::cast(node)) {
     if (auto view = parameter->view()) out += view->name + (view->is_slice ? ".." : "");
   }
-  if (auto task = Task::cast(node)) {
-    const TaskHeaderView header = task->header_view();
-    out += show(header.dependency_summary);
-    for (const ParameterView& parameter : header.parameters) {
-      out += parameter.name + (parameter.is_slice ? ".." : "") + show(parameter.default_value);
-    }
-    for (const BodyLine& line : task->body_lines()) {
-      out += "[" + line.text + "]" + show(line.range);
-      for (TextRange range : line.line_ranges) out += show(range);
-      for (TextRange range : line.marker_ranges) out += show(range);
-    }
-  }
+  if (auto task = Task::cast(node)) out += show(task->header_view()) + show(task->body_lines());
   return out;
 }
 
@@ -433,6 +463,31 @@ TEST(AstViewProperty, SourceSlicesAgreeWithTokenWalks) {
       EXPECT_EQ(sliced[i].text_view(), sliced[i].text());
       EXPECT_EQ(walked[i].text_view(), std::nullopt);
       EXPECT_EQ(describe(sliced[i]), describe(walked[i]));
+    }
+    if (testing::Test::HasFailure()) return;  // one reproducible input is enough
+  }
+}
+
+// A header view and a list of commands reused from task to task (and document to document)
+// read exactly what fresh ones read: nothing of an earlier task is left behind.
+TEST(AstViewProperty, ReusedViewsMatchFreshOnes) {
+  Draw draw(0x2e05ed);
+  TaskHeaderView reused_view;
+  std::vector<BodyLine> reused_lines;
+  for (int round = 0; round < 1000; ++round) {
+    const std::string text = generate(draw);
+    SCOPED_TRACE(testing::Message() << "round " << round << ": " << testing::PrintToString(text));
+    const ParseResult parsed = parse(text);
+    for (const SyntaxNode& node : parsed.root.descendants()) {
+      const std::optional<Task> task = Task::cast(node);
+      if (!task) continue;
+      task->header_view_into(reused_view);
+      task->body_lines_into(reused_lines);
+      EXPECT_EQ(show(reused_view), show(task->header_view()));
+      EXPECT_EQ(show(reused_lines), show(task->body_lines()));
+      if (auto header = task->header()) {
+        EXPECT_EQ(show(header->view()), show(reused_view));
+      }
     }
     if (testing::Test::HasFailure()) return;  // one reproducible input is enough
   }
