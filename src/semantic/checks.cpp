@@ -3,8 +3,6 @@
 // over model lists, so the diagnostic order never depends on hashing.
 #include "semantic/checks.h"
 
-#include "semantic/index_table.h"
-
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -13,6 +11,8 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+
+#include "semantic/index_table.h"
 
 namespace quib {
 namespace {

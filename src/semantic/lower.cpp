@@ -1,7 +1,8 @@
 // Lowering: one walk over the document's items with the pending metadata list and the
 // placement flags, then the passes that need the whole file (symbols, inheritance,
-// qualification). Reads the tree through the typed view, apart from counting the tasks, slicing the
-// text between a metadata line and its item, and one scan of a header's child kinds.
+// qualification). Reads the tree through the typed view, apart from counting the Task and
+// GroupLine items, slicing the text between a metadata line and its item, and one scan of a
+// header's child kinds.
 #include "semantic/lower.h"
 
 #include <algorithm>
