@@ -4,10 +4,15 @@
 #include "semantic/checks.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+
+#include "semantic/index_table.h"
 
 namespace quib {
 namespace {
@@ -40,26 +45,86 @@ TextRange cover(TextRange a, TextRange b) {
   return {std::min(a.start, b.start), std::max(a.end, b.end)};
 }
 
-// Appends `part` so that no two different sequences of parts give the same key, whatever bytes
-// the parts hold (defaults and guard arguments are arbitrary string contents).
-void append_key_part(std::string& key, std::string_view part) {
-  key += std::to_string(part.size());
-  key += ':';
-  key += part;
+// A guard as the duplicate checks compare it: its kind word and its argument. Kind words are
+// Word tokens, which never hold the `:` of the written form `kind:argument`, so two guards
+// are the same exactly when both parts are.
+using GuardKey = std::pair<std::string_view, std::string_view>;
+
+GuardKey guard_key(const GuardDecl& guard) {
+  return {guard.kind.word(), guard.argument};
 }
 
-std::string guard_key(const GuardDecl& guard) {
-  return std::string(guard.kind.word()) + ":" + guard.argument;
+struct GuardKeyHash {
+  size_t operator()(const GuardKey& key) const {
+    return hash_combine(hash_text(key.first), hash_text(key.second));
+  }
+};
+
+bool same_guards(const TaskDecl& a, const TaskDecl& b) {
+  return std::equal(
+      a.guards.begin(), a.guards.end(), b.guards.begin(), b.guards.end(),
+      [](const GuardDecl& x, const GuardDecl& y) { return guard_key(x) == guard_key(y); });
 }
+
+bool same_parameters(const TaskDecl& a, const TaskDecl& b) {
+  return std::equal(a.parameters.begin(), a.parameters.end(), b.parameters.begin(),
+                    b.parameters.end(), [](const ParamDecl& x, const ParamDecl& y) {
+                      return x.name == y.name && x.variadic == y.variadic &&
+                             x.default_value == y.default_value;
+                    });
+}
+
+// Membership among the names of one task: a linear scan while there are few, a hash set as
+// well once there are more, so a task with thousands of parameters stays linear. Reused from
+// task to task through `clear`.
+template <typename Key, typename Hash = std::hash<Key>>
+class SmallSet {
+ public:
+  bool contains(const Key& key) const {
+    if (items_.size() > kLinear) return large_.contains(key);
+    return std::find(items_.begin(), items_.end(), key) != items_.end();
+  }
+  // False when `key` was already there.
+  bool insert(const Key& key) {
+    if (contains(key)) return false;
+    items_.push_back(key);
+    if (items_.size() == kLinear + 1) {
+      large_.insert(items_.begin(), items_.end());
+    } else if (items_.size() > kLinear + 1) {
+      large_.insert(key);
+    }
+    return true;
+  }
+  void clear() {
+    items_.clear();
+    if (!large_.empty()) large_ = {};
+  }
+
+ private:
+  static constexpr size_t kLinear = 16;
+  std::vector<Key> items_;
+  std::unordered_set<Key, Hash> large_;  // Invariant: empty, or holds exactly `items_`.
+};
 
 class Checker {
  public:
-  explicit Checker(const SemanticModel& model) : model_(model) {
+  explicit Checker(const SemanticModel& model)
+      : model_(model),
+        task_names_(model.task_symbols.size()),
+        top_level_task_names_(model.tasks.size()) {
     QUIB_ASSERT(model.task_symbols.size() == model.tasks.size(),
                 "lowering must give every task one symbol");
-    for (const SymbolEntry& symbol : model.task_symbols) task_names_.insert(symbol.name);
-    for (const TaskDecl& task : model.tasks) {
-      if (!task.group) top_level_task_names_.insert(task.name);
+    for (uint32_t i = 0; i < model.task_symbols.size(); ++i) {
+      const std::string& name = model.task_symbols[i].name;
+      task_names_.insert(hash_text(name), i,
+                         [&](uint32_t other) { return model.task_symbols[other].name == name; });
+    }
+    for (uint32_t i = 0; i < model.tasks.size(); ++i) {
+      const TaskDecl& task = model.tasks[i];
+      if (task.group) continue;
+      top_level_task_names_.insert(hash_text(task.name), i, [&](uint32_t other) {
+        return model.tasks[other].name == task.name;
+      });
     }
     for (const DirectiveDecl& directive : model.directives) {
       if (const VariableDecl* variable = directive.variable()) variables_.insert(variable->name);
@@ -126,7 +191,12 @@ class Checker {
 
   void check_group(const GroupDecl& group) {
     check_metadata(group.metadata, /*is_group=*/true, group.range);
-    if (top_level_task_names_.contains(group.name)) {
+    const bool conflict =
+        top_level_task_names_
+            .find(hash_text(group.name),
+                  [&](uint32_t task) { return model_.tasks[task].name == group.name; })
+            .has_value();
+    if (conflict) {
       raise("semantic.namespace-conflict",
             "task and group cannot both be named '" + group.name + "'", group.range);
     }
@@ -139,10 +209,10 @@ class Checker {
     const std::string& name = task_name(index);
     check_metadata(task.metadata, /*is_group=*/false, task.range);
 
-    std::unordered_set<std::string> parameters;
+    parameters_.clear();
     for (size_t i = 0; i < task.parameters.size(); ++i) {
       const ParamDecl& parameter = task.parameters[i];
-      if (!parameters.insert(parameter.name).second) {
+      if (!parameters_.insert(parameter.name)) {
         raise("semantic.duplicate-parameter",
               "parameter '" + parameter.name + "' is used more than once in task '" + name + "'",
               task.range);
@@ -160,7 +230,7 @@ class Checker {
 
     if (task.shell) check_shell(task.shell->shell, task.shell->mode, task.shell->range);
 
-    std::unordered_set<std::string> guards;
+    guards_.clear();
     for (const GuardDecl& guard : task.guards) {
       const std::string kind(guard.kind.word());
       if (guard.kind.is_other()) {
@@ -168,20 +238,25 @@ class Checker {
         raise("semantic.unknown-guard", "guard '@" + kind + "' is not supported; use " + known,
               guard.range);
       }
-      if (!guards.insert(guard_key(guard)).second) {
+      if (!guards_.insert(guard_key(guard))) {
         raise("semantic.duplicate-guard",
               "guard '@" + kind + "(\"" + guard.argument + "\")' is repeated", guard.range);
       }
     }
 
-    std::unordered_set<std::string> dependencies;
+    dependencies_.clear();
     for (const DependencyDecl& dependency : task.dependencies) {
-      if (!task_names_.contains(dependency.name)) {
+      const bool defined =
+          task_names_
+              .find(hash_text(dependency.name),
+                    [&](uint32_t other) { return task_name(other) == dependency.name; })
+              .has_value();
+      if (!defined) {
         raise("semantic.undefined-dependency",
               "task '" + name + "' depends on missing task '" + dependency.name + "'",
               dependency.name_range);
       }
-      if (!dependencies.insert(dependency.name).second) {
+      if (!dependencies_.insert(dependency.name)) {
         raise("semantic.duplicate-dependency",
               "dependency '" + dependency.name + "' is repeated in task '" + name + "'",
               dependency.name_range);
@@ -189,12 +264,13 @@ class Checker {
     }
 
     for (const CommandLine& command : task.commands) {
-      if (command.interpolations.empty()) continue;
-      const CommandOffsetMap to_document(command);
+      // The offset map is built only for a command that has an undefined reference.
+      std::optional<CommandOffsetMap> to_document;
       for (const Interpolation& reference : command.interpolations) {
-        if (parameters.contains(reference.name) || variables_.contains(reference.name)) continue;
+        if (parameters_.contains(reference.name) || variables_.contains(reference.name)) continue;
+        if (!to_document) to_document.emplace(command);
         raise("semantic.undefined-variable", "variable '" + reference.name + "' is not defined",
-              to_document.to_document(reference.range));
+              to_document->to_document(reference.range));
       }
     }
   }
@@ -212,7 +288,7 @@ class Checker {
   }
 
   void check_repeated_variables() {
-    std::unordered_map<std::string, TextRange> last_definition;
+    std::unordered_map<std::string_view, TextRange> last_definition;
     for (const DirectiveDecl& directive : model_.directives) {
       const VariableDecl* variable = directive.variable();
       if (!variable) continue;
@@ -226,35 +302,47 @@ class Checker {
   }
 
   // Definitions that differ in guards or parameters are overloads; the same guards in the same
-  // order are ambiguous; the same name, parameters and guards are a duplicate.
+  // order are ambiguous; the same name, parameters and guards are a duplicate. The tables hold
+  // task indices and compare the tasks' fields in place.
   void check_repeated_tasks() {
-    std::unordered_set<std::string> guard_signatures;
-    std::unordered_set<std::string> full_signatures;
-    for (size_t i = 0; i < model_.tasks.size(); ++i) {
+    const auto hash_guards = [this](size_t i) {
+      size_t seed = hash_text(task_name(i));
+      for (const GuardDecl& guard : model_.tasks[i].guards) {
+        seed = hash_combine(seed, GuardKeyHash{}(guard_key(guard)));
+      }
+      return seed;
+    };
+    const auto same_name_and_guards = [this](size_t a, size_t b) {
+      return task_name(a) == task_name(b) && same_guards(model_.tasks[a], model_.tasks[b]);
+    };
+    const auto hash_signature = [&](size_t i) {
+      size_t seed = hash_guards(i);
+      for (const ParamDecl& parameter : model_.tasks[i].parameters) {
+        seed = hash_combine(seed, hash_text(parameter.name));
+        seed = hash_combine(seed, parameter.variadic ? 1 : 2);
+        seed =
+            hash_combine(seed, parameter.default_value ? hash_text(*parameter.default_value) : 3);
+      }
+      return seed;
+    };
+    const auto same_signature = [&](size_t a, size_t b) {
+      return same_name_and_guards(a, b) && same_parameters(model_.tasks[a], model_.tasks[b]);
+    };
+    IndexTable guard_signatures(model_.tasks.size());
+    IndexTable full_signatures(model_.tasks.size());
+    for (uint32_t i = 0; i < model_.tasks.size(); ++i) {
       const TaskDecl& task = model_.tasks[i];
       const std::string& name = task_name(i);
-      std::string guard_signature;
-      for (const GuardDecl& guard : task.guards) append_key_part(guard_signature, guard_key(guard));
-      if (!task.guards.empty()) {
-        std::string key;
-        append_key_part(key, name);
-        append_key_part(key, guard_signature);
-        if (!guard_signatures.insert(std::move(key)).second) {
-          raise("semantic.ambiguous-guard", "task '" + name + "' has the same guard more than once",
-                task.range);
-        }
+      const auto same_guards_as_this = [&](uint32_t other) {
+        return same_name_and_guards(i, other);
+      };
+      if (!task.guards.empty() &&
+          guard_signatures.insert(hash_guards(i), i, same_guards_as_this) != i) {
+        raise("semantic.ambiguous-guard", "task '" + name + "' has the same guard more than once",
+              task.range);
       }
-      std::string key;
-      append_key_part(key, name);
-      for (const ParamDecl& parameter : task.parameters) {
-        append_key_part(key, parameter.name);
-        key += parameter.variadic ? 'v' : 'p';
-        key += parameter.default_value ? 'd' : 'n';
-        append_key_part(key, parameter.default_value.value_or(""));
-      }
-      key += '|';
-      append_key_part(key, guard_signature);
-      if (!full_signatures.insert(std::move(key)).second) {
+      const auto same_as_this = [&](uint32_t other) { return same_signature(i, other); };
+      if (full_signatures.insert(hash_signature(i), i, same_as_this) != i) {
         raise("semantic.duplicate-task", "task '" + name + "' is defined more than once",
               task.range);
       }
@@ -262,9 +350,14 @@ class Checker {
   }
 
   const SemanticModel& model_;
-  std::unordered_set<std::string> task_names_;  // qualified names of all tasks
-  std::unordered_set<std::string> top_level_task_names_;
-  std::unordered_set<std::string> variables_;  // global variable names
+  // Indices and views into the model, which outlives the checker.
+  IndexTable task_names_;                           // every task, by qualified name
+  IndexTable top_level_task_names_;                 // the tasks outside groups, by name
+  std::unordered_set<std::string_view> variables_;  // global variable names
+  // The names seen so far in the task being checked.
+  SmallSet<std::string_view> parameters_;
+  SmallSet<GuardKey, GuardKeyHash> guards_;
+  SmallSet<std::string_view> dependencies_;
   std::vector<Diagnostic> found_;
 };
 

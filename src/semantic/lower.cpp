@@ -1,15 +1,16 @@
 // Lowering: one walk over the document's items with the pending metadata list and the
-// placement flags, then the passes that need the whole file (inheritance, qualification,
-// symbols). Reads the tree through the typed view, apart from two local sibling and child scans.
+// placement flags, then the passes that need the whole file (symbols, inheritance,
+// qualification). Reads the tree through the typed view, apart from counting the Task and
+// GroupLine items, slicing the text between a metadata line and its item, and one scan of a
+// header's child kinds.
 #include "semantic/lower.h"
 
 #include <algorithm>
 #include <charconv>
 #include <limits>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
+#include "semantic/index_table.h"
 #include "syntax/green.h"
 #include "syntax/text_util.h"
 
@@ -44,16 +45,36 @@ class Lowering {
  public:
   explicit Lowering(const ParseResult& parse) : parse_(parse) {
     model_.diagnostics = parse.diagnostics;
+    if (std::optional<std::string_view> text = parse.root.text_view()) {
+      text_ = *text;
+    } else {
+      owned_text_ = parse.root.text();
+      text_ = owned_text_;
+    }
   }
 
   SemanticModel run() {
-    for (const SyntaxNode& item : parse_.document().items()) {
-      visit(item);
+    // Every Task item gives at most one task, every GroupLine at most one group.
+    size_t task_items = 0;
+    size_t group_lines = 0;
+    const GreenNode& root = parse_.root.green();
+    for (uint32_t i = 0; i < root.child_count(); ++i) {
+      const GreenElement& item = root.child(i);
+      if (item.is_token()) continue;
+      task_items += item.kind() == SyntaxKind::Task;
+      group_lines += item.kind() == SyntaxKind::GroupLine;
+    }
+    model_.tasks.reserve(task_items);
+    model_.groups.reserve(group_lines);
+    for (std::optional<SyntaxNode> item = parse_.document().syntax().first_child(); item;
+         item = item->next_sibling()) {
+      visit(*item);
       seen_item_ = true;
     }
+    // Symbols first: the later passes key their lookups by the symbols' qualified names.
+    build_symbols();
     inherit_metadata();
     qualify_dependencies();
-    build_symbols();
     return std::move(model_);
   }
 
@@ -232,28 +253,23 @@ class Lowering {
   // A blank line between the last metadata line and the item detaches the whole list.
   MetadataBlock take_metadata(uint32_t item_start) {
     MetadataBlock block;
-    if (!pending_.empty() && !separated_by_blank_line(pending_.back().syntax(), item_start)) {
+    if (!pending_.empty() &&
+        !separated_by_blank_line(gap_text(pending_.back().range().end, item_start))) {
       for (const Metadata& line : pending_) add_metadata_line(block, line);
     }
     pending_.clear();
     return block;
   }
 
-  // Whether the source between the end of `last` and `item_start` holds a blank line. Walks
-  // only the siblings in that gap, which are almost always a few trivia tokens.
-  static bool separated_by_blank_line(const SyntaxNode& last, uint32_t item_start) {
-    std::string between;
-    std::optional<SyntaxElement> element = last.next_sibling_or_token();
-    while (element && element->text_range().start < item_start) {
-      if (const SyntaxToken* token = element->as_token()) {
-        between += token->text();
-        element = token->next_sibling_or_token();
-      } else {
-        const SyntaxNode* node = element->as_node();
-        between += node->text();
-        element = node->next_sibling_or_token();
-      }
-    }
+  // The document text between two items; only trivia lies between a metadata line and the item
+  // it attaches to.
+  std::string_view gap_text(uint32_t start, uint32_t end) const {
+    return text_.substr(start, end - start);
+  }
+
+  // Whether `between`, the text between the last metadata line and its item, holds a blank
+  // line.
+  static bool separated_by_blank_line(std::string_view between) {
     if (between.find_first_of("\r\n") == std::string::npos) return false;
     // Lines end at "\n"; a final "\n" starts no further line; one trailing "\r" is dropped.
     // The text after the last "\n" is the indentation in front of the item on its own line,
@@ -265,7 +281,7 @@ class Lowering {
         if (start > 0) break;
         end = between.size();
       }
-      std::string_view line = std::string_view(between).substr(start, end - start);
+      std::string_view line = between.substr(start, end - start);
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       if (trim_unicode_whitespace(line).empty()) return true;
       start = end + 1;
@@ -273,35 +289,34 @@ class Lowering {
     return false;
   }
 
-  static void append_text(std::optional<std::string>& text, std::string_view value) {
+  static void append_text(std::optional<std::string>& text, std::string&& value) {
     if (text) {
       *text += '\n';
       *text += value;
     } else {
-      text = std::string(value);
+      text = std::move(value);
     }
   }
 
   static void add_metadata_line(MetadataBlock& block, const Metadata& line) {
-    const std::optional<MetadataField> field = line.field();
-    const std::optional<std::string> value = line.value();
-    if (!field || !value) return;
-    switch (field->tag()) {
+    std::optional<MetadataView> view = line.view();
+    if (!view) return;
+    switch (view->field.tag()) {
       case MetadataField::Help:
-        append_text(block.help, *value);
-        block.help_ranges.push_back(line.value_range().value_or(line.range()));
+        append_text(block.help, std::move(view->value));
+        block.help_ranges.push_back(view->value_range);
         break;
       case MetadataField::Desc:
-        append_text(block.desc, *value);
+        append_text(block.desc, std::move(view->value));
         break;
       case MetadataField::Pass:
-        append_text(block.pass, *value);
+        append_text(block.pass, std::move(view->value));
         break;
       case MetadataField::Fail:
-        append_text(block.fail, *value);
+        append_text(block.fail, std::move(view->value));
         break;
       default:
-        block.unknown_fields.push_back(line.key().value_or(""));
+        block.unknown_fields.push_back(std::move(view->key));
         break;
     }
   }
@@ -312,13 +327,14 @@ class Lowering {
   void lower_task(const Task& task) {
     const TextRange range = task.range();
     MetadataBlock metadata = take_metadata(range.start);
-    const std::optional<TaskHeader> header = task.header();
-    TaskHeaderView view = task.header_view();
-    if (!header || !view.name) {
+    // A task without a header has an empty view, so no name either.
+    TaskHeaderView& view = header_view_;
+    task.header_view_into(view);
+    if (!view.name) {
       raise(Diagnostic::lowering_error("lower.invalid-task", "invalid task", range));
       return;
     }
-    TaskDecl decl;
+    TaskDecl& decl = model_.tasks.emplace_back();
     decl.metadata = std::move(metadata);
     decl.name = std::move(*view.name);
     decl.name_range = view.name_range.value_or(range);
@@ -326,44 +342,54 @@ class Lowering {
     if (open_group_) decl.group = model_.groups[*open_group_].name;
     if (view.shell)
       decl.shell = ShellSetting{view.shell->shell, view.shell->mode, view.shell->range};
+    decl.parameters.reserve(view.parameters.size());
     for (ParameterView& parameter : view.parameters) {
       decl.parameters.push_back({std::move(parameter.name), std::move(parameter.default_value),
                                  parameter.is_slice, parameter.name_range});
     }
+    decl.guards.reserve(view.guards.size());
     for (GuardView& guard : view.guards) {
       decl.guards.push_back({guard.kind, std::move(guard.argument), guard.range});
     }
+    decl.dependencies.reserve(view.dependencies.size());
     for (DependencyView& dependency : view.dependencies) {
       decl.dependencies.push_back({std::move(dependency.name), dependency.name_range,
                                    dependency.range, std::move(dependency.arguments),
                                    dependency.clause_index});
     }
-    for (BodyLine& line : task.body_lines()) {
-      CommandLine command;
+    task.body_lines_into(body_lines_);
+    decl.commands.reserve(body_lines_.size());
+    for (BodyLine& line : body_lines_) {
+      CommandLine& command = decl.commands.emplace_back();
       command.interpolations = scan_interpolations(line.text);
       command.text = std::move(line.text);
       command.range = line.range;
       command.line_ranges = std::move(line.line_ranges);
       command.marker_ranges = std::move(line.marker_ranges);
-      decl.commands.push_back(std::move(command));
     }
     // A guarded header may stand without commands; otherwise a `:` promises a body.
-    if (view.body_marker_range && !has_guard_clause(*header) && decl.commands.empty()) {
+    if (view.body_marker_range && !has_guard_clause(task) && decl.commands.empty()) {
       raise(Diagnostic::check("semantic.empty-task-body",
                               "task body is empty; add a command or remove ':'",
                               *view.body_marker_range));
     }
-    model_.tasks.push_back(std::move(decl));
   }
 
-  // Whether the header has a `?` clause at all, usable or not (the view lists only guards with a
-  // name and an argument). Reads the kinds of the green children; no handles are made.
-  static bool has_guard_clause(const TaskHeader& header) {
-    const GreenNode& green = header.syntax().green();
-    const GreenElement* children = green.children();
-    return std::any_of(children, children + green.child_count(), [](const GreenElement& child) {
-      return child.is_node() && child.kind() == SyntaxKind::Guard;
-    });
+  // Whether the task's header has a `?` clause at all, usable or not (the view lists only guards
+  // with a name and an argument). Reads the kinds of the green children; no handles are made.
+  static bool has_guard_clause(const Task& task) {
+    const auto is_node_of = [](SyntaxKind kind) {
+      return [kind](const GreenElement& child) { return child.is_node() && child.kind() == kind; };
+    };
+    const GreenNode& green = task.syntax().green();
+    const GreenElement* end = green.children() + green.child_count();
+    const GreenElement* header =
+        std::find_if(green.children(), end, is_node_of(SyntaxKind::TaskHeader));
+    if (header == end) return false;
+    const GreenNode& header_green = *header->as_node();
+    const GreenElement* children = header_green.children();
+    return std::any_of(children, children + header_green.child_count(),
+                       is_node_of(SyntaxKind::Guard));
   }
 
   // ------------------------------------------------------------------------------------------
@@ -371,12 +397,15 @@ class Lowering {
 
   // Later definitions of a task take the texts they lack from its first definition.
   void inherit_metadata() {
-    std::unordered_map<std::string, size_t> first_definition;
+    IndexTable first_definition(model_.tasks.size());
     for (size_t i = 0; i < model_.tasks.size(); ++i) {
       TaskDecl& task = model_.tasks[i];
-      const auto [first, inserted] = first_definition.try_emplace(task.qualified_name(), i);
-      if (!inserted) {
-        const MetadataBlock& origin = model_.tasks[first->second].metadata;
+      const std::string& name = model_.task_symbols[i].name;
+      const uint32_t first = first_definition.insert(
+          hash_text(name), static_cast<uint32_t>(i),
+          [&](uint32_t other) { return model_.task_symbols[other].name == name; });
+      if (first != i) {
+        const MetadataBlock& origin = model_.tasks[first].metadata;
         if (!task.metadata.help) task.metadata.help = origin.help;
         if (!task.metadata.desc) task.metadata.desc = origin.desc;
         if (!task.metadata.pass) task.metadata.pass = origin.pass;
@@ -388,22 +417,38 @@ class Lowering {
 
   // Inside a group, an unqualified dependency on a sibling task names that sibling.
   void qualify_dependencies() {
-    std::unordered_map<std::string, std::unordered_set<std::string>> group_tasks;
-    for (const TaskDecl& task : model_.tasks) {
-      if (task.group) group_tasks[*task.group].insert(task.name);
+    const auto grouped = [](const TaskDecl& task) { return task.group.has_value(); };
+    const size_t grouped_count = std::count_if(model_.tasks.begin(), model_.tasks.end(), grouped);
+    if (grouped_count == 0) return;
+    // Grouped tasks by group and plain name; no task's group or name changes in this pass.
+    IndexTable members(grouped_count);
+    const auto member_hash = [](std::string_view group, std::string_view name) {
+      return hash_combine(hash_text(group), hash_text(name));
+    };
+    for (size_t i = 0; i < model_.tasks.size(); ++i) {
+      const TaskDecl& task = model_.tasks[i];
+      if (!task.group) continue;
+      members.insert(
+          member_hash(*task.group, task.name), static_cast<uint32_t>(i), [&](uint32_t other) {
+            return model_.tasks[other].group == task.group && model_.tasks[other].name == task.name;
+          });
     }
     for (TaskDecl& task : model_.tasks) {
       if (!task.group) continue;
-      const std::unordered_set<std::string>& siblings = group_tasks[*task.group];
+      const std::string_view group = *task.group;
       for (DependencyDecl& dependency : task.dependencies) {
-        if (dependency.name.find('.') == std::string::npos && siblings.contains(dependency.name)) {
-          dependency.name = *task.group + "." + dependency.name;
-        }
+        if (dependency.name.find('.') != std::string::npos) continue;
+        const auto sibling = members.find(member_hash(group, dependency.name), [&](uint32_t other) {
+          return *model_.tasks[other].group == group && model_.tasks[other].name == dependency.name;
+        });
+        if (sibling) dependency.name = *task.group + "." + dependency.name;
       }
     }
   }
 
   void build_symbols() {
+    model_.group_symbols.reserve(model_.groups.size());
+    model_.task_symbols.reserve(model_.tasks.size());
     for (const GroupDecl& group : model_.groups) {
       model_.group_symbols.push_back({group.name, group.range});
     }
@@ -413,9 +458,16 @@ class Lowering {
   }
 
   const ParseResult& parse_;
+  // The whole document text: the tree's source, or `owned_text_` for a tree without one.
+  std::string_view text_;
+  std::string owned_text_;
   SemanticModel model_;
   // Metadata lines not yet attached to a task or group.
   std::vector<Metadata> pending_;
+  // The header view and body lines of the task being lowered, kept from task to task so their
+  // lists are allocated once per file.
+  TaskHeaderView header_view_;
+  std::vector<BodyLine> body_lines_;
   // Index into model_.groups of the open group. Invariant: when set, it is the last group.
   std::optional<size_t> open_group_;
   bool seen_version_ = false;

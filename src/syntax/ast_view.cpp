@@ -3,6 +3,13 @@
 // here reports a diagnostic or looks beyond the node it was asked about.
 #include "syntax/ast_view.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
+
 #include "syntax/text_util.h"
 
 namespace quib {
@@ -12,12 +19,53 @@ using K = SyntaxKind;
 
 // One token as the accessors see it: kind, text (a view into the green tree) and range.
 struct Tok {
-  K kind;
+  K kind{};
   std::string_view text;
   TextRange range;
 };
 
-using Toks = std::vector<Tok>;
+// The tokens of one node in order. A header clause or a directive has a handful of tokens, so
+// they stay in the inline buffer and reading them allocates nothing; longer lists move to the
+// heap. The buffer is left uninitialised until a token is stored (Tok is an aggregate of
+// trivially copyable parts, so raw storage holds it). Invariant: while `size_ <= kInline` the
+// tokens are the first `size_` of the buffer, else all of them are in `heap_`.
+class Toks {
+ public:
+  Toks() = default;
+  Toks(Toks&& other) noexcept : heap_(std::move(other.heap_)), size_(other.size_) {
+    if (size_ <= kInline) std::uninitialized_copy_n(other.buffer(), size_, buffer());
+  }
+  Toks& operator=(Toks&&) = delete;
+
+  void push_back(const Tok& tok) {
+    if (size_ < kInline) {
+      std::construct_at(buffer() + size_++, tok);
+      return;
+    }
+    if (size_ == kInline) heap_.assign(buffer(), buffer() + kInline);
+    heap_.push_back(tok);
+    ++size_;
+  }
+  const Tok* data() const { return size_ <= kInline ? buffer() : heap_.data(); }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const Tok* begin() const { return data(); }
+  const Tok* end() const { return data() + size_; }
+  const Tok& operator[](size_t i) const { return data()[i]; }
+  const Tok& front() const { return data()[0]; }
+  const Tok& back() const { return data()[size_ - 1]; }
+
+ private:
+  static constexpr size_t kInline = 16;
+  Tok* buffer() { return std::launder(reinterpret_cast<Tok*>(storage_)); }
+  const Tok* buffer() const { return std::launder(reinterpret_cast<const Tok*>(storage_)); }
+
+  alignas(Tok) std::byte storage_[kInline * sizeof(Tok)];
+  std::vector<Tok> heap_;
+  size_t size_ = 0;
+};
+
+static_assert(std::is_trivially_copyable_v<Tok> && std::is_trivially_destructible_v<Tok>);
 
 Tok make_tok(const GreenToken& token, uint32_t offset) {
   return {token.kind(), token.text(), TextRange(offset, offset + token.text_len())};
@@ -38,27 +86,29 @@ void for_each_child(const GreenNode& node, uint32_t offset, Visit&& visit) {
   }
 }
 
-// Every token of the subtree, in document order. Trees are at most a few levels deep.
-void collect_tokens(const GreenNode& node, uint32_t offset, Toks& out) {
+// Calls `visit(token, absolute_offset)` for every token of the subtree, in document order.
+// Trees are at most a few levels deep.
+template <typename Visit>
+void for_each_token(const GreenNode& node, uint32_t offset, Visit&& visit) {
   for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
     if (child.is_token()) {
-      out.push_back(make_tok(*child.as_token(), at));
+      visit(*child.as_token(), at);
     } else {
-      collect_tokens(*child.as_node(), at, out);
+      for_each_token(*child.as_node(), at, visit);
     }
   });
 }
 
 Toks subtree_tokens(const GreenNode& node, uint32_t offset) {
   Toks out;
-  collect_tokens(node, offset, out);
+  for_each_token(node, offset,
+                 [&](const GreenToken& token, uint32_t at) { out.push_back(make_tok(token, at)); });
   return out;
 }
 
 // The direct token children only.
 Toks child_tokens(const GreenNode& node, uint32_t offset) {
   Toks out;
-  out.reserve(node.child_count());
   for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
     if (child.is_token()) out.push_back(make_tok(*child.as_token(), at));
   });
@@ -79,6 +129,35 @@ std::string concat(const Tok* first, const Tok* last) {
   return out;
 }
 
+// Where multi-token texts come from: the wrapped node's slice of the parsed source, which
+// starts at document offset `base`, or nothing for a tree built without a source, whose texts
+// are then rebuilt from the tokens.
+struct Source {
+  std::optional<std::string_view> text;
+  uint32_t base = 0;
+
+  static Source of(const SyntaxNode& node) { return {node.text_view(), node.text_range().start}; }
+};
+
+// The document bytes of `range`, which must lie inside the subtree `node` (starting at
+// `offset`) on token boundaries: a slice of the source, or the texts of the tokens starting
+// inside `range` concatenated into `scratch`.
+std::string_view range_text(const GreenNode& node, uint32_t offset, TextRange range,
+                            const Source& source, std::string& scratch) {
+  if (source.text) return source.text->substr(range.start - source.base, range.len());
+  scratch.clear();
+  for_each_token(node, offset, [&](const GreenToken& token, uint32_t at) {
+    if (at >= range.start && at < range.end) scratch += token.text();
+  });
+  return scratch;
+}
+
+// The whole text of the subtree `node` at `offset`.
+std::string_view node_text(const GreenNode& node, uint32_t offset, const Source& source,
+                           std::string& scratch) {
+  return range_text(node, offset, TextRange(offset, offset + node.text_len()), source, scratch);
+}
+
 TextRange cover(const Tok& first, const Tok& last) {
   return TextRange(first.range.start, last.range.end);
 }
@@ -96,7 +175,8 @@ std::string_view trim(std::string_view text) {
 
 // ---- header clauses, on green nodes ----
 
-std::optional<ParameterView> parameter_view(const GreenNode& node, uint32_t offset) {
+std::optional<ParameterView> parameter_view(const GreenNode& node, uint32_t offset,
+                                            const Source& source) {
   const Toks tokens = subtree_tokens(node, offset);
   const Tok* name = nullptr;
   for (const Tok& tok : tokens) {
@@ -113,16 +193,20 @@ std::optional<ParameterView> parameter_view(const GreenNode& node, uint32_t offs
     if (auto value = unquote(string->text)) view.default_value = std::string(*value);
   }
   // `rest..` or `rest.. = "x"`: the part before the first `=` ends with "..".
-  const std::string text = concat(tokens.data(), tokens.data() + tokens.size());
-  const std::string_view before_equals = std::string_view(text).substr(0, text.find('='));
+  std::string scratch;
+  const std::string_view text = node_text(node, offset, source, scratch);
+  const std::string_view before_equals = text.substr(0, text.find('='));
   view.is_slice = trim(before_equals).ends_with("..");
   return view;
 }
 
-void collect_parameters(const GreenNode& list, uint32_t offset, std::vector<ParameterView>& out) {
+void collect_parameters(const GreenNode& list, uint32_t offset, const Source& source,
+                        std::vector<ParameterView>& out) {
   for_each_child(list, offset, [&](const GreenElement& child, uint32_t at) {
     if (child.is_node() && child.kind() == K::Parameter) {
-      if (auto view = parameter_view(*child.as_node(), at)) out.push_back(std::move(*view));
+      if (auto view = parameter_view(*child.as_node(), at, source)) {
+        out.push_back(std::move(*view));
+      }
     }
   });
 }
@@ -149,10 +233,22 @@ std::optional<GuardView> guard_view(const GreenNode& node, uint32_t offset) {
                    cover(at ? *at : *name, *name),   string->range};
 }
 
-std::string clause_text(const GreenNode& node, uint32_t offset) {
-  const Toks tokens = child_tokens(node, offset);
-  std::string text = concat(tokens.data(), tokens.data() + tokens.size());
-  std::string_view rest = text;
+// The clause's direct tokens concatenated, without a leading `&`, trimmed. The parser makes
+// clauses of tokens only, and then that text is one slice of the source.
+std::string clause_text(const GreenNode& node, uint32_t offset, const Source& source) {
+  const GreenElement* children = node.children();
+  const bool flat = std::none_of(children, children + node.child_count(),
+                                 [](const GreenElement& child) { return child.is_node(); });
+  std::string scratch;
+  std::string_view rest;
+  if (flat) {
+    rest = node_text(node, offset, source, scratch);
+  } else {
+    for_each_child(node, offset, [&](const GreenElement& child, uint32_t) {
+      if (child.is_token()) scratch += child.as_token()->text();
+    });
+    rest = scratch;
+  }
   if (rest.starts_with('&')) rest.remove_prefix(1);
   return std::string(trim(rest));
 }
@@ -243,15 +339,10 @@ std::vector<Wrapper> children_as(const SyntaxNode& node) {
 
 // ---- metadata ----
 
-struct MetadataParts {
-  std::string key;
-  std::string value;
-  TextRange key_range;
-  TextRange value_range;
-};
-
-std::optional<MetadataParts> metadata_parts(const SyntaxNode& node) {
-  const std::string text = node.text();
+std::optional<MetadataView> metadata_parts(const SyntaxNode& node) {
+  std::string scratch;
+  const std::string_view text =
+      node_text(node.green(), node.text_range().start, Source::of(node), scratch);
   const std::string_view line = trim(text);
   if (!line.starts_with('[')) return std::nullopt;
   const size_t close = line.find(']');
@@ -271,9 +362,9 @@ std::optional<MetadataParts> metadata_parts(const SyntaxNode& node) {
   const uint32_t key_start = at(line);
   // An empty value sits just after the `]`, wherever the trim left its view.
   const uint32_t value_start = value.empty() ? at(rest) : at(value);
-  return MetadataParts{std::string(key), std::string(value),
-                       TextRange(key_start, key_start + static_cast<uint32_t>(key.size()) + 2),
-                       TextRange(value_start, value_start + static_cast<uint32_t>(value.size()))};
+  return MetadataView{MetadataField::from_word(key), std::string(key), std::string(value),
+                      TextRange(key_start, key_start + static_cast<uint32_t>(key.size()) + 2),
+                      TextRange(value_start, value_start + static_cast<uint32_t>(value.size()))};
 }
 
 // ---- directives ----
@@ -330,6 +421,9 @@ class BodyCollector {
     }
     if (!in_block_) {
       block_ = BodyLine{{}, TextRange(doc(start), doc(start)), {}, {}};
+      // Room for a typical block, so its lines rarely grow the lists.
+      block_.line_ranges.reserve(kTypicalBlockLines);
+      block_.marker_ranges.reserve(kTypicalBlockLines);
       in_block_ = true;
     }
     const size_t after_marker = content + 1 < end ? content + 2 : content + 1;
@@ -346,20 +440,32 @@ class BodyCollector {
   }
 
  private:
+  static constexpr size_t kTypicalBlockLines = 4;
   std::vector<BodyLine>& out_;
   // The block being collected, valid while `in_block_`.
   BodyLine block_;
   bool in_block_ = false;
 };
 
+constexpr size_t kTypicalCommands = 4;
+
 // Splits `body` (starting at document offset `base`) at LF, CR LF and lone CR.
-std::vector<BodyLine> split_body(std::string_view body, uint32_t base) {
-  std::vector<BodyLine> out;
+// Replaces the contents of `out`.
+void split_body(std::string_view body, uint32_t base, std::vector<BodyLine>& out) {
+  out.clear();
+  // Room for the commands of a typical body, so short bodies grow the list at most once.
+  if (!body.empty()) out.reserve(kTypicalCommands);
   BodyCollector collector(out);
+  // Bodies are most of a document's bytes, so line ends are found with block searches rather
+  // than a byte loop: the next LF is searched once and kept until passed (lone CRs never rescan
+  // the rest), then a CR is looked for only before it.
   size_t start = 0;
+  size_t newline = body.find('\n');
   while (start < body.size()) {
-    size_t end = start;
-    while (end < body.size() && body[end] != '\n' && body[end] != '\r') ++end;
+    if (newline != std::string_view::npos && newline < start) newline = body.find('\n', start);
+    const size_t line_end = newline == std::string_view::npos ? body.size() : newline;
+    const size_t end =
+        std::min(body.substr(start, line_end - start).find('\r'), line_end - start) + start;
     size_t next = end;
     if (next < body.size()) {
       next += (body[next] == '\r' && next + 1 < body.size() && body[next + 1] == '\n') ? 2 : 1;
@@ -368,7 +474,6 @@ std::vector<BodyLine> split_body(std::string_view body, uint32_t base) {
     start = next;
   }
   collector.flush();
-  return out;
 }
 
 }  // namespace
@@ -447,7 +552,11 @@ std::optional<TextRange> Directive::variable_name_range() const {
 std::optional<MetadataField> Metadata::field() const {
   auto parts = metadata_parts(node_);
   if (!parts) return std::nullopt;
-  return MetadataField::from_word(parts->key);
+  return std::move(parts->field);
+}
+
+std::optional<MetadataView> Metadata::view() const {
+  return metadata_parts(node_);
 }
 
 std::optional<std::string> Metadata::key() const {
@@ -477,7 +586,8 @@ std::optional<TextRange> Metadata::value_range() const {
 // ---- GroupLine ----
 
 bool GroupLine::is_close() const {
-  return trim(node_.text()) == "}";
+  std::string scratch;
+  return trim(node_text(node_.green(), range().start, Source::of(node_), scratch)) == "}";
 }
 
 std::optional<std::string> GroupLine::name() const {
@@ -505,7 +615,7 @@ std::optional<TextRange> TaskName::token_range() const {
 }
 
 std::optional<ParameterView> Parameter::view() const {
-  return parameter_view(node_.green(), range().start);
+  return parameter_view(node_.green(), range().start, Source::of(node_));
 }
 
 std::vector<Parameter> ParameterList::parameters() const {
@@ -514,7 +624,7 @@ std::vector<Parameter> ParameterList::parameters() const {
 
 std::vector<ParameterView> ParameterList::views() const {
   std::vector<ParameterView> out;
-  collect_parameters(node_.green(), range().start, out);
+  collect_parameters(node_.green(), range().start, Source::of(node_), out);
   return out;
 }
 
@@ -529,7 +639,7 @@ std::vector<DependencyView> Dependency::entries(uint32_t clause_index) const {
 }
 
 std::string Dependency::clause_text() const {
-  return quib::clause_text(node_.green(), range().start);
+  return quib::clause_text(node_.green(), range().start, Source::of(node_));
 }
 
 std::optional<ShellOverrideView> ShellOverride::view() const {
@@ -572,55 +682,91 @@ std::optional<TextRange> TaskHeader::body_marker_range() const {
   return range;
 }
 
-TaskHeaderView TaskHeader::view() const {
-  TaskHeaderView view;
+namespace {
+
+// The view of the header `header` at `offset`, whose texts come from `source`.
+// `view` emptied like a new one, keeping the storage of its lists.
+void clear_keeping_storage(TaskHeaderView& view) {
+  TaskHeaderView fresh;
+  fresh.parameters = std::move(view.parameters);
+  fresh.guards = std::move(view.guards);
+  fresh.dependencies = std::move(view.dependencies);
+  fresh.parameters.clear();
+  fresh.guards.clear();
+  fresh.dependencies.clear();
+  view = std::move(fresh);
+}
+
+// Fills `view`, emptied first, with the header `header` at `offset`, whose texts come from
+// `source`.
+void read_header(const GreenNode& header, uint32_t offset, const Source& source,
+                 TaskHeaderView& view) {
+  clear_keeping_storage(view);
   bool seen_parameters = false;
   bool seen_shell = false;
   uint32_t clause_index = 0;
-  for_each_child(node_.green(), node_.text_range().start,
-                 [&](const GreenElement& child, uint32_t at) {
-                   if (child.is_token()) return;
-                   const GreenNode& node = *child.as_node();
-                   switch (node.kind()) {
-                     case K::TaskName:
-                       if (!view.name) {
-                         if (auto token = task_name_token(node, at)) {
-                           view.name = std::string(token->text);
-                           view.name_range = token->range;
-                         }
-                       }
-                       break;
-                     case K::ParameterList:
-                       if (!seen_parameters) collect_parameters(node, at, view.parameters);
-                       seen_parameters = true;
-                       break;
-                     case K::Guard:
-                       if (auto guard = guard_view(node, at))
-                         view.guards.push_back(std::move(*guard));
-                       break;
-                     case K::Dependency: {
-                       dependency_entries(node, at, clause_index++, view.dependencies);
-                       std::string text = clause_text(node, at);
-                       if (view.dependency_summary) {
-                         *view.dependency_summary += " & ";
-                         *view.dependency_summary += text;
-                       } else {
-                         view.dependency_summary = std::move(text);
-                       }
-                       break;
-                     }
-                     case K::ShellOverride:
-                       if (!seen_shell) view.shell = shell_view(node, at);
-                       seen_shell = true;
-                       break;
-                     case K::BodyMarker:
-                       if (!view.body_marker_range)
-                         view.body_marker_range = TextRange(at, at + node.text_len());
-                       break;
-                     default:
-                       break;
-                   }
-                 });
+  for_each_child(header, offset, [&](const GreenElement& child, uint32_t at) {
+    if (child.is_token()) return;
+    const GreenNode& node = *child.as_node();
+    switch (node.kind()) {
+      case K::TaskName:
+        if (!view.name) {
+          if (auto token = task_name_token(node, at)) {
+            view.name = std::string(token->text);
+            view.name_range = token->range;
+          }
+        }
+        break;
+      case K::ParameterList:
+        if (!seen_parameters) {
+          collect_parameters(node, at, source, view.parameters);
+        }
+        seen_parameters = true;
+        break;
+      case K::Guard:
+        if (auto guard = guard_view(node, at)) view.guards.push_back(std::move(*guard));
+        break;
+      case K::Dependency: {
+        dependency_entries(node, at, clause_index++, view.dependencies);
+        std::string text = clause_text(node, at, source);
+        if (view.dependency_summary) {
+          *view.dependency_summary += " & ";
+          *view.dependency_summary += text;
+        } else {
+          view.dependency_summary = std::move(text);
+        }
+        break;
+      }
+      case K::ShellOverride:
+        if (!seen_shell) view.shell = shell_view(node, at);
+        seen_shell = true;
+        break;
+      case K::BodyMarker:
+        if (!view.body_marker_range) view.body_marker_range = TextRange(at, at + node.text_len());
+        break;
+      default:
+        break;
+    }
+  });
+}
+
+// The first child node of `kind` and its offset, without a red handle. Stops there: a task's
+// body tokens are children of the task too.
+std::optional<std::pair<const GreenNode*, uint32_t>> first_child_node(const GreenNode& node,
+                                                                      uint32_t offset, K kind) {
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenElement& child = node.child(i);
+    if (child.is_node() && child.kind() == kind) return std::pair(child.as_node(), offset);
+    offset += child.text_len();
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+TaskHeaderView TaskHeader::view() const {
+  TaskHeaderView view;
+  read_header(node_.green(), range().start, Source::of(node_), view);
   return view;
 }
 
@@ -646,25 +792,48 @@ std::optional<TextRange> Task::name_range() const {
 }
 
 TaskHeaderView Task::header_view() const {
-  if (auto header = this->header()) return header->view();
-  return {};
+  TaskHeaderView view;
+  header_view_into(view);
+  return view;
+}
+
+void Task::header_view_into(TaskHeaderView& view) const {
+  // Read from the green header, so no handle is made for it.
+  const auto header = first_child_node(node_.green(), range().start, K::TaskHeader);
+  if (!header) {
+    clear_keeping_storage(view);
+    return;
+  }
+  read_header(*header->first, header->second, Source::of(node_), view);
 }
 
 std::vector<BodyLine> Task::body_lines() const {
+  std::vector<BodyLine> lines;
+  body_lines_into(lines);
+  return lines;
+}
+
+void Task::body_lines_into(std::vector<BodyLine>& lines) const {
   // The body is every token after the header; without a header, every token after the task's
-  // first line. Its text is copied once because tokens are stored apart.
-  const Toks tokens = subtree_tokens(node_.green(), range().start);
-  const auto header = first_child_of(node_, K::TaskHeader);
-  size_t first = 0;
-  if (header) {
-    while (first < tokens.size() && tokens[first].range.start < header->text_range().end) ++first;
+  // first Newline token.
+  const GreenNode& green = node_.green();
+  const uint32_t start = range().start;
+  std::optional<uint32_t> body_start;
+  if (const auto header = first_child_node(green, start, K::TaskHeader)) {
+    body_start = header->second + header->first->text_len();
   } else {
-    while (first < tokens.size() && tokens[first].kind != K::Newline) ++first;
-    if (first < tokens.size()) ++first;
+    for_each_token(green, start, [&](const GreenToken& token, uint32_t at) {
+      if (!body_start && token.kind() == K::Newline) body_start = at + token.text_len();
+    });
   }
-  if (first == tokens.size()) return {};
-  return split_body(concat(tokens.data() + first, tokens.data() + tokens.size()),
-                    tokens[first].range.start);
+  if (!body_start) {
+    lines.clear();
+    return;
+  }
+  std::string scratch;
+  const std::string_view body =
+      range_text(green, start, TextRange(*body_start, range().end), Source::of(node_), scratch);
+  split_body(body, *body_start, lines);
 }
 
 }  // namespace quib

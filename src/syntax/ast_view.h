@@ -1,5 +1,6 @@
 // The typed view over the syntax tree: thin wrappers, one per node kind, created only by a
-// kind-checked cast, with accessors that read names, values and ranges from token texts.
+// kind-checked cast, with accessors that read names, values and ranges from token texts (a text
+// spanning several tokens is a slice of the parsed source when the tree has one).
 // The view never reports diagnostics, never fails and caches nothing: missing parts give empty
 // optionals or empty lists. Every returned text is an owned copy; every range is in document
 // bytes.
@@ -173,6 +174,16 @@ struct BodyLine {
   bool is_block() const { return !marker_ranges.empty(); }
 };
 
+// Everything a well-formed metadata line says, read in one pass over its text.
+struct MetadataView {
+  MetadataField field;  // from the key
+  std::string key;      // as written
+  std::string value;    // after the `]`, trimmed; may be empty
+  TextRange key_range;  // `[`, key and `]`
+  // The trimmed value's bytes (empty, just after the `]`, when the value is empty).
+  TextRange value_range;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Wrappers
 
@@ -232,6 +243,8 @@ class Directive : public TypedNode<Directive, SyntaxKind::Directive> {
 // a `]`, and the key between them is non-empty ASCII letters, digits, `-` and `_`.
 class Metadata : public TypedNode<Metadata, SyntaxKind::Metadata> {
  public:
+  // All of the accessors below at once.
+  std::optional<MetadataView> view() const;
   std::optional<MetadataField> field() const;
   std::optional<std::string> key() const;    // as written
   std::optional<std::string> value() const;  // after the `]`, trimmed; may be empty
@@ -345,9 +358,14 @@ class Task : public TypedNode<Task, SyntaxKind::Task> {
   std::optional<TextRange> name_range() const;
   // The header's view; an empty view for a task without a header.
   TaskHeaderView header_view() const;
+  // The same view written over `view`, whose lists keep their storage, so a caller reading many
+  // tasks allocates the lists once.
+  void header_view_into(TaskHeaderView& view) const;
   // The commands of the body, in order. Blank lines and lines whose first non-blank character
   // is `#` are no commands, and they end a block.
   std::vector<BodyLine> body_lines() const;
+  // The same commands, replacing the contents of `lines` but keeping its storage.
+  void body_lines_into(std::vector<BodyLine>& lines) const;
 
  private:
   friend TypedNode;

@@ -220,7 +220,7 @@ class HeaderScan {
 class Parser {
  public:
   explicit Parser(std::shared_ptr<const std::string> text)
-      : tokens_(tokenize_compact(std::move(text))) {}
+      : source_(text), tokens_(tokenize_compact(std::move(text))) {}
 
   ParseResult run() {
     builder_.start_node(K::Document);
@@ -229,7 +229,7 @@ class Parser {
     builder_.finish_node();
     return ParseResult{.tokens = std::move(tokens_),
                        .diagnostics = std::move(diagnostics_),
-                       .root = SyntaxNode::new_root(builder_.finish())};
+                       .root = SyntaxNode::new_root(builder_.finish(), std::move(source_))};
   }
 
   ItemScan scan() {
@@ -482,6 +482,8 @@ class Parser {
     diagnostics_.push_back(Diagnostic::syntax_error(code, message, first_token));
   }
 
+  // The parsed text, shared with the token list and handed to the tree's root.
+  std::shared_ptr<const std::string> source_;
   TokenList tokens_;
   std::vector<Diagnostic> diagnostics_;
   GreenBuilder builder_;

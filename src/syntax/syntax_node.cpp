@@ -1,5 +1,7 @@
 #include "syntax/syntax_node.h"
 
+#include "syntax/assert.h"
+
 namespace quib {
 namespace {
 
@@ -18,6 +20,15 @@ SyntaxNode SyntaxNode::new_root(GreenNodePtr green) {
   data->green = green.get();
   data->root_green = std::move(green);
   return SyntaxNode(data);
+}
+
+SyntaxNode SyntaxNode::new_root(GreenNodePtr green, std::shared_ptr<const std::string> source) {
+  QUIB_ASSERT(source && source->size() == green->text_len(),
+              "a tree's source must be exactly the text its tokens tile");
+  SyntaxNode root = new_root(std::move(green));
+  root.data_->source = source.get();
+  root.data_->root_source = std::move(source);
+  return root;
 }
 
 SyntaxNode::SyntaxNode(const SyntaxNode& other) : data_(other.data_) {
@@ -39,6 +50,7 @@ SyntaxNode SyntaxNode::child_node(const SyntaxNode& parent, uint32_t index, uint
   data->index = index;
   data->offset = offset;
   data->parent = parent.data_;
+  data->source = parent.data_->source;
   ++parent.data_->refs;
   data->green = parent.data_->green->child(index).as_node();
   return SyntaxNode(data);
@@ -50,7 +62,13 @@ SyntaxElement SyntaxNode::element_at(uint32_t index, uint32_t offset) const {
   return SyntaxElement(SyntaxToken(*this, child.as_token(), index, offset));
 }
 
+std::optional<std::string_view> SyntaxNode::text_view() const {
+  if (!data_->source) return std::nullopt;
+  return std::string_view(*data_->source).substr(data_->offset, data_->green->text_len());
+}
+
 std::string SyntaxNode::text() const {
+  if (data_->source) return std::string(*text_view());
   std::string out;
   out.reserve(data_->green->text_len());
   std::vector<const GreenNode*> stack{data_->green};

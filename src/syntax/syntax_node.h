@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -20,22 +22,29 @@ class SyntaxElement;
 
 namespace detail {
 // One materialised red node. Invariant: `parent` is retained by this node; the root holds
-// the only owning reference to the green tree.
+// the only owning reference to the green tree and to the source text. `source` is the root's
+// text (null for a tree made without one), copied into every node so a slice needs no climb.
 struct RedNode {
   uint32_t refs = 1;
   uint32_t index = 0;   // index among the parent's children
   uint32_t offset = 0;  // absolute byte offset of the node's first byte
   RedNode* parent = nullptr;
   const GreenNode* green = nullptr;
-  GreenNodePtr root_green;  // set on the root only
+  const std::string* source = nullptr;
+  GreenNodePtr root_green;                         // set on the root only
+  std::shared_ptr<const std::string> root_source;  // set on the root only
 };
 }  // namespace detail
 
 // A node handle. A moved-from handle may only be destroyed or assigned to.
 class SyntaxNode {
  public:
-  // The root of a new tree over `green`.
+  // The root of a new tree over `green`; node texts are then rebuilt from the token texts.
   static SyntaxNode new_root(GreenNodePtr green);
+  // The root of a new tree over `green`, whose token texts concatenate to exactly `source`
+  // (the text it was parsed from). The tree keeps `source` alive and reads node texts as
+  // slices of it.
+  static SyntaxNode new_root(GreenNodePtr green, std::shared_ptr<const std::string> source);
 
   SyntaxNode(const SyntaxNode& other);
   SyntaxNode(SyntaxNode&& other) noexcept;
@@ -44,8 +53,12 @@ class SyntaxNode {
 
   SyntaxKind kind() const { return data_->green->kind(); }
   TextRange text_range() const { return {data_->offset, data_->offset + data_->green->text_len()}; }
-  // Concatenated token texts of the subtree; costs a walk.
+  // Concatenated token texts of the subtree: a copy of the source slice when the tree has a
+  // source, else a walk.
   std::string text() const;
+  // The subtree's text as a view into the tree's source, valid while the tree lives; absent for
+  // a tree made without a source.
+  std::optional<std::string_view> text_view() const;
   const GreenNode& green() const { return *data_->green; }
   uint32_t index() const { return data_->index; }
 

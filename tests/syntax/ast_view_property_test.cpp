@@ -1,11 +1,13 @@
 // Generated-input tests of the typed view: on documents mixed from language fragments and
 // random UTF-8, every accessor of every node runs (under the sanitizers in the debug build),
 // every range it gives lies inside its node and on character boundaries, texts agree with the
-// ranges they come from, and the one-walk header view agrees with the per-clause accessors.
+// ranges they come from, the one-walk header view agrees with the per-clause accessors, and the
+// texts sliced from the source agree with those rebuilt from the tokens.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -13,6 +15,7 @@
 
 #include "support/fragments.h"
 #include "syntax/ast_view.h"
+#include "syntax/green.h"
 #include "syntax/parse.h"
 
 namespace quib {
@@ -350,6 +353,143 @@ TEST(AstViewProperty, AccessorsStayInsideTheirNodes) {
   for (int count : {seen.arguments, seen.metadata_values, seen.parameters, seen.guards,
                     seen.dependencies, seen.shells, seen.blocks, seen.commands}) {
     EXPECT_GT(count, 100);
+  }
+}
+
+// The same tree without its source: every node's text then comes from walking its tokens.
+SyntaxNode without_source(const SyntaxNode& root) {
+  GreenBuilder builder;
+  Preorder walk(root, /*with_tokens=*/true);
+  while (auto step = walk.next()) {
+    switch (step->event) {
+      case Preorder::Event::Enter:
+        builder.start_node(step->element.kind());
+        break;
+      case Preorder::Event::Leave:
+        builder.finish_node();
+        break;
+      case Preorder::Event::Token:
+        builder.token(step->element.kind(), step->element.as_token()->text());
+        break;
+    }
+  }
+  return SyntaxNode::new_root(builder.finish());
+}
+
+std::string show(std::optional<TextRange> range) {
+  if (!range) return "-";
+  return std::to_string(range->start) + ".." + std::to_string(range->end);
+}
+
+std::string show(const std::optional<std::string>& text) {
+  return text ? "'" + *text + "'" : "-";
+}
+
+std::string show(TextRange range) {
+  return show(std::optional<TextRange>(range));
+}
+
+// Every field of a header view, in one line.
+std::string show(const TaskHeaderView& view) {
+  std::string out = show(view.name) + show(view.name_range) + show(view.dependency_summary) +
+                    show(view.body_marker_range);
+  for (const ParameterView& parameter : view.parameters) {
+    out += "(" + parameter.name + show(parameter.name_range) + show(parameter.default_value) +
+           (parameter.is_slice ? ".." : "") + show(parameter.range) + ")";
+  }
+  for (const GuardView& guard : view.guards) {
+    out += "?" + std::string(name(guard.kind)) + guard.name + "=" + guard.argument +
+           show(guard.range) + show(guard.head_range) + show(guard.argument_range);
+  }
+  for (const DependencyView& dependency : view.dependencies) {
+    out += "&" + dependency.name + show(dependency.name_range) + show(dependency.range) + "#" +
+           std::to_string(dependency.clause_index);
+    for (const DependencyArgument& argument : dependency.arguments) {
+      out += argument.text + show(argument.range);
+    }
+  }
+  if (view.shell) {
+    out += std::string(name(view.shell->mode)) + std::string(name(view.shell->shell)) +
+           show(view.shell->range) + show(view.shell->shell_range);
+  }
+  return out;
+}
+
+// Every field of a task's commands, in one line.
+std::string show(const std::vector<BodyLine>& lines) {
+  std::string out;
+  for (const BodyLine& line : lines) {
+    out += "[" + line.text + "]" + show(line.range);
+    for (TextRange range : line.line_ranges) out += show(range);
+    for (TextRange range : line.marker_ranges) out += show(range);
+  }
+  return out;
+}
+
+// Everything the typed view reads from `node` that involves more than one token, in one line.
+std::string describe(const SyntaxNode& node) {
+  std::string out = node.text() + "|";
+  if (auto directive = Directive::cast(node)) {
+    out += show(directive->value_text()) + show(directive->arguments());
+  }
+  if (auto metadata = Metadata::cast(node)) {
+    if (auto view = metadata->view()) {
+      out += std::string(name(view->field)) + view->key + "=" + view->value +
+             show(view->key_range) + show(view->value_range);
+    }
+  }
+  if (auto group = GroupLine::cast(node)) out += group->is_close() ? "close" : "open";
+  if (auto dependency = Dependency::cast(node)) out += dependency->clause_text();
+  if (auto parameter = Parameter::cast(node)) {
+    if (auto view = parameter->view()) out += view->name + (view->is_slice ? ".." : "");
+  }
+  if (auto task = Task::cast(node)) out += show(task->header_view()) + show(task->body_lines());
+  return out;
+}
+
+// Node texts are slices of the parsed source; a tree built without one must read the same
+// texts, and so the same views, from its tokens.
+TEST(AstViewProperty, SourceSlicesAgreeWithTokenWalks) {
+  Draw draw(0x51ced00d);
+  for (int round = 0; round < 1000; ++round) {
+    const std::string text = generate(draw);
+    SCOPED_TRACE(testing::Message() << "round " << round << ": " << testing::PrintToString(text));
+    const ParseResult parsed = parse(text);
+    ASSERT_EQ(parsed.root.text_view(), text);
+    const std::vector<SyntaxNode> sliced = parsed.root.descendants();
+    const std::vector<SyntaxNode> walked = without_source(parsed.root).descendants();
+    ASSERT_EQ(sliced.size(), walked.size());
+    for (size_t i = 0; i < sliced.size(); ++i) {
+      EXPECT_EQ(sliced[i].text_view(), sliced[i].text());
+      EXPECT_EQ(walked[i].text_view(), std::nullopt);
+      EXPECT_EQ(describe(sliced[i]), describe(walked[i]));
+    }
+    if (testing::Test::HasFailure()) return;  // one reproducible input is enough
+  }
+}
+
+// A header view and a list of commands reused from task to task (and document to document)
+// read exactly what fresh ones read: nothing of an earlier task is left behind.
+TEST(AstViewProperty, ReusedViewsMatchFreshOnes) {
+  Draw draw(0x2e05ed);
+  TaskHeaderView reused_view;
+  std::vector<BodyLine> reused_lines;
+  for (int round = 0; round < 1000; ++round) {
+    const std::string text = generate(draw);
+    SCOPED_TRACE(testing::Message() << "round " << round << ": " << testing::PrintToString(text));
+    const ParseResult parsed = parse(text);
+    for (const SyntaxNode& node : parsed.root.descendants()) {
+      const std::optional<Task> task = Task::cast(node);
+      if (!task) continue;
+      task->header_view_into(reused_view);
+      task->body_lines_into(reused_lines);
+      EXPECT_EQ(show(reused_view), show(task->header_view()));
+      EXPECT_EQ(show(reused_lines), show(task->body_lines()));
+      if (auto header = task->header()) {
+        EXPECT_EQ(show(header->view()), show(reused_view));
+      }
+    }
+    if (testing::Test::HasFailure()) return;  // one reproducible input is enough
   }
 }
 
