@@ -1,5 +1,7 @@
 #include "lsp/document_store.h"
 
+#include <mutex>
+
 namespace quib::lsp {
 namespace {
 
@@ -23,39 +25,6 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       model(analyze(parse_result)),
       lines(this->text) {}
 
-SnapshotReclaimer::SnapshotReclaimer() : thread_([this] { run(); }) {}
-
-SnapshotReclaimer::~SnapshotReclaimer() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  ready_.notify_one();
-  thread_.join();
-}
-
-void SnapshotReclaimer::retire(std::shared_ptr<const DocumentSnapshot> snapshot) {
-  {
-    std::lock_guard lock(mutex_);
-    pending_.push_back(std::move(snapshot));
-  }
-  ready_.notify_one();
-}
-
-void SnapshotReclaimer::run() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    ready_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
-    std::vector<std::shared_ptr<const DocumentSnapshot>> batch;
-    batch.swap(pending_);
-    const bool last = stopping_;
-    lock.unlock();
-    batch.clear();
-    lock.lock();
-    if (last && pending_.empty()) return;
-  }
-}
-
 void DocumentStore::put(const std::string& uri, std::string text, int32_t version) {
   std::shared_ptr<const DocumentSnapshot> previous;
   {
@@ -67,8 +36,8 @@ void DocumentStore::put(const std::string& uri, std::string text, int32_t versio
       documents_.emplace(uri, StoredDocument{});
     }
   }
-  // Freed meanwhile unless a request still holds it; either way the store no longer keeps it.
-  if (previous) reclaimer_.retire(std::move(previous));
+  // Freed here unless a request still holds it; either way the store no longer keeps it.
+  previous.reset();
   auto snapshot = std::make_shared<const DocumentSnapshot>(
       uri, std::make_shared<const std::string>(std::move(text)), version);
   {

@@ -6,12 +6,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "lsp/position.h"
 #include "semantic/analyze.h"
@@ -46,30 +43,6 @@ struct StoredDocument {
   std::shared_ptr<const DocumentSnapshot> snapshot;
 };
 
-// Destroys retired snapshots on a thread of its own: dropping the analysis of a large document
-// takes milliseconds that a change should not wait for, and it runs on another processor
-// while the new text is analysed. Whatever is still queued is destroyed before the
-// destructor returns.
-class SnapshotReclaimer {
- public:
-  SnapshotReclaimer();
-  ~SnapshotReclaimer();
-  SnapshotReclaimer(const SnapshotReclaimer&) = delete;
-  SnapshotReclaimer& operator=(const SnapshotReclaimer&) = delete;
-
-  // Drops the caller's reference on the reclaiming thread.
-  void retire(std::shared_ptr<const DocumentSnapshot> snapshot);
-
- private:
-  void run();
-
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::vector<std::shared_ptr<const DocumentSnapshot>> pending_;
-  bool stopping_ = false;
-  std::thread thread_;
-};
-
 // URI text -> StoredDocument under one reader-writer lock. The analysis of a new text runs
 // outside the lock; writers hold it only for map updates and readers only to copy a pointer,
 // so a reader never sees a half-updated entry.
@@ -88,7 +61,6 @@ class DocumentStore {
   std::shared_ptr<const DocumentSnapshot> analyze_document(const std::string& uri) const;
 
  private:
-  SnapshotReclaimer reclaimer_;
   mutable std::shared_mutex mutex_;
   // Signalled, under `mutex_`, whenever an entry gets its new snapshot or goes away.
   mutable std::condition_variable_any snapshot_ready_;
