@@ -162,38 +162,37 @@ struct DeclaredNames {
 // header being edited and would otherwise not parse, or swallow the lines below it. Only names
 // and group membership matter here, so the top-level items are read with lowering's rules for
 // them (a task needs a name; a labelled opening line opens a group, `}` closes it) instead of
-// lowering every task body, and from an item scan rather than a tree: a parse of a large
-// document would cost this request several times the document's size in memory.
+// lowering every task body, and from an item scan of the text around the line rather than a
+// parse of a copy: on a large document either would cost this request several times the
+// document's size in memory.
 DeclaredNames names_without_line(std::string_view text, size_t line_start, size_t cursor) {
   const size_t line_end = text.find('\n', cursor);
-  auto rest = std::make_shared<std::string>();
-  rest->reserve(text.size());
-  rest->append(text.substr(0, line_start));
-  if (line_end != std::string_view::npos) rest->append(text.substr(line_end + 1));
+  const std::string_view before = text.substr(0, line_start);
+  const std::string_view after =
+      line_end == std::string_view::npos ? std::string_view() : text.substr(line_end + 1);
+  // The bytes of `range` in the text without the line.
+  const auto slice = [&](TextRange range) {
+    std::string out;
+    for (uint32_t i = range.start; i < range.end; ++i) {
+      out.push_back(i < before.size() ? before[i] : after[i - before.size()]);
+    }
+    return out;
+  };
 
-  const ItemScan scan = scan_items(std::move(rest));
-  const TokenList& tokens = scan.tokens;
   DeclaredNames names;
   std::optional<std::string> group;
-  for (const ScannedItem& item : scan.items) {
+  for (const ScannedItem& item : scan_items(before, after)) {
     if (!item.well_formed) continue;
-    const TextRange range(tokens.range(item.first).start,
-                          tokens.range(item.first + item.count - 1).end);
     if (item.item_class == ItemClass::Task) {
       // A task item starts with its name.
-      names.tasks.push_back({std::string(tokens.text(item.first)), group, range});
+      names.tasks.push_back({slice(*item.first_word), group, item.range});
     } else if (item.item_class == ItemClass::GroupOpen ||
                item.item_class == ItemClass::GroupClose) {
-      const std::string_view line = tokens.source().substr(range.start, range.len());
-      if (trim_unicode_whitespace(line) == "}") {
+      if (trim_unicode_whitespace(slice(item.range)) == "}") {
         group.reset();
-        continue;
-      }
-      for (uint32_t i = item.first; i < item.first + item.count; ++i) {
-        if (tokens.kind(i) != SyntaxKind::Word) continue;
-        names.groups.emplace_back(tokens.text(i));
+      } else if (item.first_word) {
+        names.groups.push_back(slice(*item.first_word));
         group = names.groups.back();
-        break;
       }
     }
   }

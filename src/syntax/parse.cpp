@@ -2,6 +2,8 @@
 // group line, task, stray token), decides validity, and hands each item to the builder.
 #include "syntax/parse.h"
 
+#include <algorithm>
+
 #include "syntax/assert.h"
 #include "syntax/ast_view.h"
 #include "syntax/builder.h"
@@ -217,31 +219,67 @@ class HeaderScan {
   bool args_allowed_ = false;
 };
 
+// What one window of an item scan settled: the bytes its committed items (with the trivia
+// before them) cover, and the group state after them.
+struct WindowScan {
+  uint32_t bytes = 0;
+  bool inside_group = false;
+};
+
 class Parser {
  public:
-  explicit Parser(std::shared_ptr<const std::string> text)
-      : source_(text), tokens_(tokenize_compact(std::move(text))) {}
+  explicit Parser(std::shared_ptr<const std::string> text, bool inside_group = false)
+      : source_(text), tokens_(tokenize_compact(std::move(text))), inside_group_(inside_group) {}
 
   ParseResult run() {
-    builder_.start_node(K::Document);
+    builder_.emplace();
+    builder_->start_node(K::Document);
     for_each_item([&](uint32_t trivia) { add_token(trivia); },
-                  [&](uint32_t first, const ClassifiedItem& item) { build(first, item); });
-    builder_.finish_node();
+                  [&](uint32_t first, const ClassifiedItem& item) {
+                    build(first, item);
+                    return true;
+                  });
+    builder_->finish_node();
     return ParseResult{.tokens = std::move(tokens_),
                        .diagnostics = std::move(diagnostics_),
-                       .root = SyntaxNode::new_root(builder_.finish(), std::move(source_))};
+                       .root = SyntaxNode::new_root(builder_->finish(), std::move(source_))};
   }
 
-  ItemScan scan() {
-    std::vector<ScannedItem> items;
-    for_each_item([](uint32_t) {},
-                  [&](uint32_t first, const ClassifiedItem& item) {
-                    items.push_back({.item_class = item.item_class,
-                                     .well_formed = is_well_formed(item),
-                                     .first = first,
-                                     .count = item.count});
-                  });
-    return ItemScan{.tokens = std::move(tokens_), .items = std::move(items)};
+  // Classifies the items of a window of a larger text; `base` is the window's offset in that
+  // text. An item's classification reads at most to the end of the line on which it ends, so
+  // an item is settled once a line break follows its end inside the window; in the `last`
+  // window every item is. Settled items are committed, in order, whenever the next item
+  // starts a line, so that the next window starts where the lexer also starts a line.
+  WindowScan scan_window(uint32_t base, bool last, std::vector<ScannedItem>& out) {
+    WindowScan settled{0, inside_group_};
+    std::vector<ScannedItem> pending;
+    bool group_before = inside_group_;  // the group state before the current item
+    size_t line_break = 0;              // the first Newline at or after the current item's end
+    const auto commit = [&](WindowScan at) {
+      out.insert(out.end(), pending.begin(), pending.end());
+      pending.clear();
+      settled = at;
+    };
+    for_each_item(
+        [](uint32_t) {},
+        [&](uint32_t first, const ClassifiedItem& item) {
+          if (first == 0 || tokens_.kind(first - 1) == K::Newline) {
+            commit({tokens_.range(first).start, group_before});
+          }
+          const uint32_t end = first + item.count;
+          if (!last) {
+            line_break = std::max<size_t>(line_break, end);
+            while (line_break < tokens_.size() && tokens_.kind(line_break) != K::Newline) {
+              ++line_break;
+            }
+            if (line_break == tokens_.size()) return false;
+          }
+          pending.push_back(scanned(base, first, item));
+          group_before = inside_group_;
+          return true;
+        });
+    if (last) commit({static_cast<uint32_t>(source_->size()), inside_group_});
+    return settled;
   }
 
  private:
@@ -249,9 +287,28 @@ class Parser {
     return !item.malformed && item.item_class != ItemClass::Stray;
   }
 
+  ScannedItem scanned(uint32_t base, uint32_t first, const ClassifiedItem& item) const {
+    const uint32_t end = first + item.count;
+    const auto shifted = [&](TextRange range) {
+      return TextRange(base + range.start, base + range.end);
+    };
+    ScannedItem out{
+        .item_class = item.item_class,
+        .well_formed = is_well_formed(item),
+        .range = shifted(TextRange(tokens_.range(first).start, tokens_.range(end - 1).end)),
+        .first_word = std::nullopt};
+    for (uint32_t i = first; i < end; ++i) {
+      if (tokens_.kind(i) != K::Word) continue;
+      out.first_word = shifted(tokens_.range(i));
+      break;
+    }
+    return out;
+  }
+
   // Classifies the top-level items in order: `on_trivia(i)` for each token between items,
-  // `on_item(first, item)` for each item. Group state is tracked here, so that building the
-  // tree and scanning classify every item alike.
+  // `on_item(first, item)` for each item, after the group state has taken the item in; a
+  // false answer stops the walk. Building the tree and scanning share this loop, so both
+  // classify every item alike.
   template <typename OnTrivia, typename OnItem>
   void for_each_item(OnTrivia&& on_trivia, OnItem&& on_item) {
     KindCursor c(tokens_.kinds());
@@ -263,14 +320,14 @@ class Parser {
       if (c.at_eof()) break;
       const ClassifiedItem item = classify(c);
       QUIB_ASSERT(item.count >= 1, "top-level parser should always consume a non-EOF item");
-      on_item(c.pos(), item);
       if (is_well_formed(item) && item.item_class == ItemClass::GroupOpen) inside_group_ = true;
       if (is_well_formed(item) && item.item_class == ItemClass::GroupClose) inside_group_ = false;
+      if (!on_item(c.pos(), item)) break;
       c = c.at_pos(c.pos() + item.count);
     }
   }
 
-  void add_token(uint32_t i) { builder_.token(tokens_.kind(i), tokens_.text(i)); }
+  void add_token(uint32_t i) { builder_->token(tokens_.kind(i), tokens_.text(i)); }
 
   ClassifiedItem classify(KindCursor c) const {
     switch (c.peek()) {
@@ -454,7 +511,7 @@ class Parser {
   }
 
   void build(uint32_t first, const ClassifiedItem& item) {
-    build_item(builder_, ItemTokens{tokens_, first, item.count}, item);
+    build_item(*builder_, ItemTokens{tokens_, first, item.count}, item);
     if (!is_well_formed(item)) report(item, tokens_.range(first));
   }
 
@@ -486,7 +543,8 @@ class Parser {
   std::shared_ptr<const std::string> source_;
   TokenList tokens_;
   std::vector<Diagnostic> diagnostics_;
-  GreenBuilder builder_;
+  // Made by `run` only: a scan builds no tree and should not pay for the builder's tables.
+  std::optional<GreenBuilder> builder_;
   bool inside_group_ = false;
 };
 
@@ -500,8 +558,50 @@ ParseResult parse(std::shared_ptr<const std::string> text) {
   return Parser(std::move(text)).run();
 }
 
-ItemScan scan_items(std::shared_ptr<const std::string> text) {
-  return Parser(std::move(text)).scan();
+std::vector<ScannedItem> scan_items(std::string_view before, std::string_view after,
+                                    size_t window_bytes) {
+  const uint64_t total = uint64_t{before.size()} + after.size();
+  QUIB_ASSERT(total < (uint64_t{1} << 32), "documents must be shorter than 4 GiB");
+  const auto at = [&](uint64_t offset) {
+    return offset < before.size() ? before[offset] : after[offset - before.size()];
+  };
+  std::vector<ScannedItem> items;
+  uint64_t start = 0;
+  bool inside_group = false;
+  size_t window = std::max<size_t>(window_bytes, 1);
+  while (start < total) {
+    uint64_t end = std::min<uint64_t>(total, start + window);
+    // A window ends just after a line feed, so that no token is cut in two.
+    while (end < total && end > start && at(end - 1) != '\n') --end;
+    if (end == start) {
+      window *= 2;
+      continue;
+    }
+    // A window after the first starts with a line feed of its own: the lexer reads the window
+    // as it reads the text there, at a line start but not at the start of the text, where a
+    // byte order mark would be one. The feed is trivia and never part of an item.
+    const uint32_t lead = start == 0 ? 0 : 1;
+    auto text = std::make_shared<std::string>(lead, '\n');
+    text->reserve(lead + (end - start));
+    for (uint64_t i = start; i < end;) {
+      const std::string_view piece =
+          i < before.size() ? before.substr(i) : after.substr(i - before.size());
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), end - i));
+      text->append(piece.substr(0, n));
+      i += n;
+    }
+    const bool last = end == total;
+    const WindowScan settled = Parser(std::move(text), inside_group)
+                                   .scan_window(static_cast<uint32_t>(start) - lead, last, items);
+    if (last) break;
+    if (settled.bytes <= lead) {
+      window *= 2;
+      continue;
+    }
+    start += settled.bytes - lead;
+    inside_group = settled.inside_group;
+  }
+  return items;
 }
 
 Document ParseResult::document() const {

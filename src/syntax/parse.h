@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,29 +29,25 @@ struct ParseResult {
   Document document() const;
 };
 
-// One top-level item as the parser classifies it: the tokens [first, first + count) of its
-// scan's token list. In a parse a well-formed item becomes a Directive, Metadata, GroupLine or
-// Task node, any other an ErrorItem.
+// One top-level item as the parser classifies it. In a parse a well-formed item becomes a
+// Directive, Metadata, GroupLine or Task node, any other an ErrorItem.
 struct ScannedItem {
   ItemClass item_class;
   bool well_formed;
-  uint32_t first;
-  uint32_t count;
-};
-
-// The token list and items of one text, without a tree.
-struct ItemScan {
-  TokenList tokens;
-  std::vector<ScannedItem> items;  // document order
+  TextRange range;                      // the item's bytes
+  std::optional<TextRange> first_word;  // its first Word token (a task's name), if any
 };
 
 ParseResult parse(std::string_view text);
 // The same, sharing an existing text instead of copying it.
 ParseResult parse(std::shared_ptr<const std::string> text);
 
-// The items `parse` would build from `text`, classified alike, without building the tree or
-// reporting anything: for readers that need only the top-level items and their tokens, at a
-// fraction of a parse's time and memory.
-ItemScan scan_items(std::shared_ptr<const std::string> text);
+// The items `parse` would build from the text `before` followed by `after`, classified alike,
+// with ranges in that joined text. Builds no tree, reports nothing and never joins the two
+// parts: it reads `window_bytes` at a time (more when an item is longer), so its memory does
+// not grow with the text. For readers that need only the top-level items of a large text, or
+// of a text with a part left out.
+std::vector<ScannedItem> scan_items(std::string_view before, std::string_view after,
+                                    size_t window_bytes = 64 * 1024);
 
 }  // namespace quib

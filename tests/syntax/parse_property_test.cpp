@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/fragments.h"
+#include "syntax/ast_view.h"
 #include "syntax/parse.h"
 
 namespace quib {
@@ -33,17 +34,26 @@ SyntaxKind node_kind(const ScannedItem& item) {
   return SyntaxKind::ErrorItem;
 }
 
-// The scan finds exactly the tree's items: same kinds, same ranges, same order.
+// The scan finds exactly the tree's items (same kinds, ranges and order, a task's name as its
+// first word) wherever the text is split in two and however small its windows are.
 void check_scan_matches(const std::string& text, const SyntaxNode& root) {
-  const ItemScan scan = scan_items(std::make_shared<const std::string>(text));
   const std::vector<SyntaxNode> items = root.children();
-  ASSERT_EQ(scan.items.size(), items.size());
-  for (size_t i = 0; i < items.size(); ++i) {
-    const ScannedItem& item = scan.items[i];
-    ASSERT_EQ(node_kind(item), items[i].kind()) << "item " << i;
-    const TextRange range(scan.tokens.range(item.first).start,
-                          scan.tokens.range(item.first + item.count - 1).end);
-    ASSERT_EQ(range, items[i].text_range()) << "item " << i;
+  const std::vector<size_t> splits = {0, text.size() / 3, text.size()};
+  for (const size_t split : splits) {
+    for (const size_t window : {size_t{1}, size_t{7}, size_t{64}, size_t{64 * 1024}}) {
+      SCOPED_TRACE(testing::Message() << "split " << split << " window " << window);
+      const std::vector<ScannedItem> scan = scan_items(
+          std::string_view(text).substr(0, split), std::string_view(text).substr(split), window);
+      ASSERT_EQ(scan.size(), items.size());
+      for (size_t i = 0; i < items.size(); ++i) {
+        ASSERT_EQ(node_kind(scan[i]), items[i].kind()) << "item " << i;
+        ASSERT_EQ(scan[i].range, items[i].text_range()) << "item " << i;
+        if (const std::optional<Task> task = Task::cast(items[i])) {
+          ASSERT_TRUE(scan[i].first_word.has_value());
+          ASSERT_EQ(*scan[i].first_word, *task->name_range()) << "item " << i;
+        }
+      }
+    }
   }
 }
 
@@ -114,6 +124,29 @@ TEST(ParseProperty, LongJunkLineAndManyStrayTokens) {
   ParseResult many = parse(strays);
   EXPECT_EQ(many.diagnostics.size(), 100000u);
   EXPECT_EQ(many.root.children().size(), 100000u);
+}
+
+}  // namespace
+}  // namespace quib
+
+namespace quib {
+namespace {
+
+// Windows of the default size: many windows, groups open across window edges, and one task
+// body much longer than a window.
+TEST(ParseProperty, ScanOfALargeTextMatchesTheTree) {
+  std::string text = "!version 0.1\n";
+  for (int i = 0; i < 3000; ++i) {
+    if (i % 100 == 0) text += "group g" + std::to_string(i) + " {\n";
+    text += "[help] task " + std::to_string(i) + "\n";
+    text += "    t" + std::to_string(i) + "(a, b=\"x\") & t0:\n        echo {{ a }}\n";
+    if (i % 100 == 99) text += "}\n";
+  }
+  text += "long:\n";
+  for (int i = 0; i < 20000; ++i) text += "    | echo line " + std::to_string(i) + "\n";
+  text += "after: \n    echo done\n";
+  ASSERT_GT(text.size(), 4u * 64 * 1024);
+  check_scan_matches(text, parse(text).root);
 }
 
 }  // namespace
