@@ -1,6 +1,7 @@
 // Fuzzes the lexer and parser with a tree verifier: on any valid UTF-8 text the tree is
 // lossless and tiles the text, items lie flat under the Document, Eof never enters the tree,
-// the token list matches the tree, and there is one diagnostic per ErrorItem, in document order.
+// the token list matches the tree, there is one diagnostic per ErrorItem, in document order,
+// and the windowed item scan finds the tree's items wherever the text is split.
 #include <cstdint>
 #include <string_view>
 
@@ -123,12 +124,39 @@ void verify(std::string_view text, const ParseResult& result) {
   }
 }
 
+// The scan of the text split at `split`, read in windows of `window` bytes, gives the tree's
+// items: same kinds, same ranges, a task's name as its first word.
+void verify_scan(std::string_view text, const ParseResult& result, size_t split, size_t window) {
+  const std::vector<ScannedItem> scan =
+      scan_items(text.substr(0, split), text.substr(split), window);
+  const std::vector<SyntaxNode> items = result.root.children();
+  FUZZ_CHECK(scan.size() == items.size(), "the scan finds every item of the tree");
+  for (size_t i = 0; i < items.size(); ++i) {
+    const SyntaxKind kind = !scan[i].well_formed                         ? SyntaxKind::ErrorItem
+                            : scan[i].item_class == ItemClass::Task      ? SyntaxKind::Task
+                            : scan[i].item_class == ItemClass::Directive ? SyntaxKind::Directive
+                            : scan[i].item_class == ItemClass::Metadata  ? SyntaxKind::Metadata
+                                                                         : SyntaxKind::GroupLine;
+    FUZZ_CHECK(kind == items[i].kind(), "a scanned item has its node's kind");
+    FUZZ_CHECK(scan[i].range == items[i].text_range(), "a scanned item has its node's range");
+    if (kind == SyntaxKind::Task) {
+      const SyntaxToken name = *items[i].first_token();
+      FUZZ_CHECK(scan[i].first_word == name.text_range(), "a task's first word is its name");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quib::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!quib::fuzz::is_valid_utf8(text)) return -1;
-  quib::fuzz::verify(text, quib::parse(text));
+  const quib::ParseResult result = quib::parse(text);
+  quib::fuzz::verify(text, result);
+  // A split and a window size that vary with the input, small enough to cross window edges.
+  const size_t split = size == 0 ? 0 : data[0] % (size + 1);
+  const size_t window = 1 + (size == 0 ? 0 : data[size - 1] % 64);
+  quib::fuzz::verify_scan(text, result, split, window);
   return 0;
 }
