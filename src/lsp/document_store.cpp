@@ -38,8 +38,16 @@ void DocumentStore::put(const std::string& uri, std::string text, int32_t versio
   }
   // Freed here unless a request still holds it; either way the store no longer keeps it.
   previous.reset();
-  auto snapshot = std::make_shared<const DocumentSnapshot>(
-      uri, std::make_shared<const std::string>(std::move(text)), version);
+  std::shared_ptr<const DocumentSnapshot> snapshot;
+  try {
+    snapshot = std::make_shared<const DocumentSnapshot>(
+        uri, std::make_shared<const std::string>(std::move(text)), version);
+  } catch (...) {
+    // Only running out of memory gets here. The document is dropped rather than left
+    // half-stored, so that no reader waits for it forever.
+    remove(uri);
+    throw;
+  }
   {
     std::unique_lock lock(mutex_);
     documents_.insert_or_assign(uri, StoredDocument{std::move(snapshot)});
