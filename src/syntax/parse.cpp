@@ -220,7 +220,7 @@ class HeaderScan {
 class Parser {
  public:
   explicit Parser(std::shared_ptr<const std::string> text)
-      : source_(text), tokens_(tokenize_compact(std::move(text))) {}
+      : source_(text), tokens_(tokenize_compact(std::move(text))), builder_(tokens_.size()) {}
 
   ParseResult run() {
     builder_.start_node(K::Document);
