@@ -17,7 +17,8 @@ class GreenNode;
 class GreenToken;
 
 // Every green element of one tree lives in one contiguous buffer: building is a bump
-// allocation per element and dropping a tree frees one buffer instead of walking every element.
+// allocation per element and dropping a tree frees one buffer instead of walking every element
+// (a large one is kept for the next tree of about its size instead).
 // The buffer grows by realloc while the tree is built, so it may move then; the builder holds
 // elements by their byte offset until seal(), after which the buffer never changes and
 // pointers into it are stable. Every offset, and so every distance between two elements, fits

@@ -61,42 +61,48 @@ struct GrowthCase {
 
 class GreenGrowth : public testing::TestWithParam<GrowthCase> {};
 
-// A flat node over all pieces, built with the case's hint: the arena starts far too small
-// (or right), so the buffer is regrown several times between the first child and the parent.
+// A flat node over all pieces, built with the case's hint: the arena starts too small (so the
+// buffer is regrown several times between the first child and the parent), right, or too
+// large. The second round builds after the first tree is dropped, so a large tree may reuse
+// the first one's buffer, stale contents and all.
 TEST_P(GreenGrowth, EveryChildReadsBackInOrder) {
   const GrowthCase& c = GetParam();
   const std::vector<Piece> pieces = many_pieces(c.tokens);
-  GreenNodePtr root;
-  {
-    GreenBuilder builder(c.expected_tokens);
-    builder.start_node(K::Document);
-    for (const Piece& piece : pieces) builder.token(piece.kind, piece.text);
-    builder.finish_node();
-    root = builder.finish();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    GreenNodePtr root;
+    {
+      GreenBuilder builder(c.expected_tokens);
+      builder.start_node(K::Document);
+      for (const Piece& piece : pieces) builder.token(piece.kind, piece.text);
+      builder.finish_node();
+      root = builder.finish();
+    }
+    ASSERT_EQ(root->kind(), K::Document);
+    ASSERT_EQ(root->child_count(), pieces.size());
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < root->child_count(); ++i) {
+      const GreenElement child = root->child(i);
+      ASSERT_TRUE(child.is_token()) << i;
+      ASSERT_EQ(child.kind(), pieces[i].kind) << i;
+      ASSERT_EQ(child.text_len(), pieces[i].text.size()) << i;
+      ASSERT_EQ(child.as_token()->text(), pieces[i].text) << i;
+      total += child.text_len();
+    }
+    EXPECT_EQ(root->text_len(), total);
+    // One-byte tokens are shared for the whole build; a short token repeated next to itself
+    // finds its own cache slot.
+    EXPECT_EQ(root->child(0), root->child(static_cast<uint32_t>((pieces.size() - 1) / 7 * 7)));
+    EXPECT_EQ(root->child(6), root->child(13));
+    EXPECT_EQ(root->child(3), root->child(4));
   }
-  ASSERT_EQ(root->kind(), K::Document);
-  ASSERT_EQ(root->child_count(), pieces.size());
-  uint64_t total = 0;
-  for (uint32_t i = 0; i < root->child_count(); ++i) {
-    const GreenElement child = root->child(i);
-    ASSERT_TRUE(child.is_token()) << i;
-    ASSERT_EQ(child.kind(), pieces[i].kind) << i;
-    ASSERT_EQ(child.text_len(), pieces[i].text.size()) << i;
-    ASSERT_EQ(child.as_token()->text(), pieces[i].text) << i;
-    total += child.text_len();
-  }
-  EXPECT_EQ(root->text_len(), total);
-  // One-byte tokens are shared for the whole build; a short token repeated next to itself
-  // finds its own cache slot.
-  EXPECT_EQ(root->child(0), root->child(static_cast<uint32_t>((pieces.size() - 1) / 7 * 7)));
-  EXPECT_EQ(root->child(6), root->child(13));
-  EXPECT_EQ(root->child(3), root->child(4));
 }
 
 INSTANTIATE_TEST_SUITE_P(Hints, GreenGrowth,
                          testing::Values(GrowthCase{"NoHint", 0, 120000},
                                          GrowthCase{"HintFarTooSmall", 10, 120000},
-                                         GrowthCase{"HintAboutRight", 120000, 120000}),
+                                         GrowthCase{"HintAboutRight", 120000, 120000},
+                                         GrowthCase{"LargeTreeHintTooLarge", 1200000, 400000}),
                          [](const testing::TestParamInfo<GrowthCase>& info) {
                            return std::string(info.param.name);
                          });
