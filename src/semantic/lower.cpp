@@ -378,18 +378,17 @@ class Lowering {
   // Whether the task's header has a `?` clause at all, usable or not (the view lists only guards
   // with a name and an argument). Reads the kinds of the green children; no handles are made.
   static bool has_guard_clause(const Task& task) {
-    const auto is_node_of = [](SyntaxKind kind) {
-      return [kind](const GreenElement& child) { return child.is_node() && child.kind() == kind; };
-    };
-    const GreenNode& green = task.syntax().green();
-    const GreenElement* end = green.children() + green.child_count();
-    const GreenElement* header =
-        std::find_if(green.children(), end, is_node_of(SyntaxKind::TaskHeader));
-    if (header == end) return false;
-    const GreenNode& header_green = *header->as_node();
-    const GreenElement* children = header_green.children();
-    return std::any_of(children, children + header_green.child_count(),
-                       is_node_of(SyntaxKind::Guard));
+    const GreenNode* header = first_child_node(task.syntax().green(), SyntaxKind::TaskHeader);
+    return header && first_child_node(*header, SyntaxKind::Guard);
+  }
+
+  // The first direct child of `green` that is a node of `kind`, or null.
+  static const GreenNode* first_child_node(const GreenNode& green, SyntaxKind kind) {
+    for (uint32_t i = 0; i < green.child_count(); ++i) {
+      const GreenElement child = green.child(i);
+      if (child.is_node() && child.kind() == kind) return child.as_node();
+    }
+    return nullptr;
   }
 
   // ------------------------------------------------------------------------------------------

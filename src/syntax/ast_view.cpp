@@ -236,9 +236,8 @@ std::optional<GuardView> guard_view(const GreenNode& node, uint32_t offset) {
 // The clause's direct tokens concatenated, without a leading `&`, trimmed. The parser makes
 // clauses of tokens only, and then that text is one slice of the source.
 std::string clause_text(const GreenNode& node, uint32_t offset, const Source& source) {
-  const GreenElement* children = node.children();
-  const bool flat = std::none_of(children, children + node.child_count(),
-                                 [](const GreenElement& child) { return child.is_node(); });
+  bool flat = true;
+  for (uint32_t i = 0; flat && i < node.child_count(); ++i) flat = node.child(i).is_token();
   std::string scratch;
   std::string_view rest;
   if (flat) {

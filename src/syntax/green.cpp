@@ -1,8 +1,10 @@
 #include "syntax/green.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "syntax/assert.h"
 
@@ -58,38 +60,119 @@ uint64_t token_hash(uint64_t tag, ShortText words) {
   return mix(mix(tag, words.lo), words.hi);
 }
 
-uint64_t node_hash(SyntaxKind kind, const GreenElement* children, uint32_t count) {
+uint64_t node_hash(SyntaxKind kind, const uint32_t* children, uint32_t count) {
   uint64_t h = mix(0x51ED270B27EB2F1Dull, static_cast<uint64_t>(kind) << 8 | count);
-  for (uint32_t i = 0; i < count; ++i) h = mix(h, children[i].bits());
+  for (uint32_t i = 0; i < count; ++i) h = mix(h, children[i]);
   return h | 1;
 }
+
+// The first capacity of an arena buffer without a better estimate; it doubles from there.
+constexpr size_t kFirstArenaCapacity = 16 * 1024;
+// Arena bytes reserved per expected token: a little above what parsed files take (about 5.2),
+// so that the buffer rarely grows; seal() gives back what was not used.
+constexpr size_t kArenaBytesPerToken = 6;
+
+// Buffers of at least this size are handed on when their tree is dropped; below it, the heap
+// reuses freed memory without page faults on its own.
+constexpr size_t kMinSpareCapacity = 1024 * 1024;
+
+// The buffer of the most recently dropped large tree, kept for the next tree of about its
+// size: re-parsing a changed document is the common case, and fresh memory for a large buffer
+// costs a page fault per page, which a reused one has already paid. Lock-free, so that trees
+// are built and dropped on any thread without a lock. A held buffer's contents are dead; its
+// first bytes record its capacity.
+// Invariant: holds at most one buffer, of at least kMinSpareCapacity bytes; every buffer is
+// either held here, owned by one arena, or freed.
+class SpareBuffer {
+ public:
+  // The spare if it fits a tree expected to take `capacity` bytes within a factor of two;
+  // otherwise nothing, and the spare stays for a tree it fits.
+  std::pair<char*, size_t> take(size_t capacity) {
+    char* data = data_.exchange(nullptr, std::memory_order_acquire);
+    if (!data) return {nullptr, 0};
+    size_t held;
+    std::memcpy(&held, data, sizeof held);
+    if (held >= capacity / 2 && held / 2 <= capacity) return {data, held};
+    // Put it back, unless a newer spare arrived meanwhile: that one is as good.
+    char* empty = nullptr;
+    if (!data_.compare_exchange_strong(empty, data, std::memory_order_release)) std::free(data);
+    return {nullptr, 0};
+  }
+  // Keeps `data` for the next tree and frees the older spare.
+  void give(char* data, size_t capacity) {
+    std::memcpy(data, &capacity, sizeof capacity);
+    std::free(data_.exchange(data, std::memory_order_acq_rel));
+  }
+
+ private:
+  std::atomic<char*> data_{nullptr};
+};
+
+// Never destroyed: trees may be dropped during static destruction or on detached threads.
+SpareBuffer& spare_buffer() {
+  static auto* spare = new SpareBuffer();
+  return *spare;
+}
+
+// Elements sit at arena offsets that are multiples of kAlign, a node's links follow it
+// directly, and the low bit of every offset, link and element pointer is the token tag.
+static_assert(GreenArena::kAlign >= 2 && GreenArena::kAlign % alignof(GreenNode) == 0 &&
+              GreenArena::kAlign % alignof(GreenToken) == 0);
+static_assert(sizeof(GreenNode) % alignof(uint32_t) == 0);
 
 }  // namespace
 
 GreenArena::~GreenArena() {
-  for (char* block : blocks_) delete[] block;
-}
-
-void* GreenArena::allocate(size_t size) {
-  size = (size + 7) & ~size_t{7};
-  if (size > left_) {
-    if (block_size_ < 1024 * 1024) block_size_ *= 2;
-    const size_t block = std::max(block_size_, size);
-    next_ = new char[block];
-    left_ = block;
-    blocks_.push_back(next_);
+  if (capacity_ >= kMinSpareCapacity) {
+    spare_buffer().give(data_, capacity_);
+  } else {
+    std::free(data_);
   }
-  void* result = next_;
-  next_ += size;
-  left_ -= size;
-  return result;
 }
 
-GreenBuilder::GreenBuilder()
+uint32_t GreenArena::allocate(size_t size) {
+  size = (size + (kAlign - 1)) & ~size_t{kAlign - 1};
+  const size_t offset = size_;
+  QUIB_ASSERT(size <= UINT32_MAX - offset, "documents longer than 4 GiB are not supported");
+  if (size > capacity_ - offset) {
+    reserve(std::max({kFirstArenaCapacity, capacity_ * 2, offset + size}));
+  }
+  size_ = offset + size;
+  return static_cast<uint32_t>(offset);
+}
+
+void GreenArena::reserve(size_t capacity) {
+  // Never beyond what 32-bit offsets address: no tree may grow that far anyway.
+  capacity = std::min<size_t>(capacity, UINT32_MAX);
+  if (capacity <= capacity_) return;
+  if (!data_ && capacity >= kMinSpareCapacity) {
+    const auto [spare, spare_capacity] = spare_buffer().take(capacity);
+    data_ = spare;
+    capacity_ = spare_capacity;
+    if (capacity <= capacity_) return;
+  }
+  void* grown = std::realloc(data_, capacity);
+  if (!grown) throw std::bad_alloc();
+  data_ = static_cast<char*>(grown);
+  capacity_ = capacity;
+}
+
+void GreenArena::seal() {
+  if (size_ == capacity_) return;
+  // Shrinking in place never fails in practice; if it does, the larger buffer still serves.
+  if (void* shrunk = std::realloc(data_, size_)) {
+    data_ = static_cast<char*>(shrunk);
+    capacity_ = size_;
+  }
+}
+
+GreenBuilder::GreenBuilder(size_t expected_tokens)
     : arena_(new GreenArena()),
       one_byte_tokens_(size_t{kSyntaxKindCount} * 256),
       token_cache_(kCacheSlots),
-      node_cache_(kCacheSlots) {}
+      node_cache_(kCacheSlots) {
+  if (expected_tokens != 0) arena_->reserve(expected_tokens * kArenaBytesPerToken);
+}
 
 GreenBuilder::~GreenBuilder() {
   if (arena_) arena_->release();
@@ -99,15 +182,21 @@ void GreenBuilder::start_node(SyntaxKind kind) {
   open_.push_back(OpenNode{kind, static_cast<uint32_t>(children_.size())});
 }
 
+GreenElement GreenBuilder::element(Ref ref) const {
+  const char* at = arena_->at(ref & ~Ref{1});
+  return ref & 1 ? GreenElement(reinterpret_cast<const GreenToken*>(at))
+                 : GreenElement(reinterpret_cast<const GreenNode*>(at));
+}
+
 void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   QUIB_ASSERT(!open_.empty(), "a token must be added inside a started node");
   const auto len = static_cast<uint32_t>(text.size());
-  const GreenToken** one_byte = nullptr;
+  Ref* one_byte = nullptr;
   if (len == 1) {
     one_byte =
         &one_byte_tokens_[static_cast<size_t>(kind) * 256 + static_cast<unsigned char>(text[0])];
     if (*one_byte) {
-      children_.emplace_back(*one_byte);
+      children_.push_back(*one_byte);
       return;
     }
   }
@@ -119,63 +208,73 @@ void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
     tag = token_tag(kind, len);
     slot = &token_cache_[token_hash(tag, words) % kCacheSlots];
     if (slot->tag == tag && slot->lo == words.lo && slot->hi == words.hi && slot->token) {
-      children_.emplace_back(slot->token);
+      children_.push_back(slot->token);
       return;
     }
   }
-  void* memory = arena_->allocate(sizeof(GreenToken) + len);
+  const uint32_t offset = arena_->allocate(sizeof(GreenToken) + len);
+  char* memory = arena_->at(offset);
   auto* token = new (memory) GreenToken();
-  token->header_ = GreenHeader{kind, true};
-  token->len_ = len;
-  if (len != 0) std::memcpy(static_cast<char*>(memory) + sizeof(GreenToken), text.data(), len);
-  if (one_byte) *one_byte = token;
-  if (slot) *slot = TokenSlot{tag, words.lo, words.hi, token};
-  children_.emplace_back(token);
+  token->header_ = GreenHeader{kind, true, len};
+  if (len != 0) std::memcpy(memory + sizeof(GreenToken), text.data(), len);
+  const Ref ref = offset | 1;
+  if (one_byte) *one_byte = ref;
+  if (slot) *slot = TokenSlot{tag, words.lo, words.hi, ref};
+  children_.push_back(ref);
 }
 
 void GreenBuilder::finish_node() {
   QUIB_ASSERT(!open_.empty(), "finish_node without a matching start_node");
   const OpenNode open = open_.back();
   open_.pop_back();
-  const GreenElement* first = children_.data() + open.first_child;
   const auto count = static_cast<uint32_t>(children_.size() - open.first_child);
 
   NodeSlot* slot = nullptr;
   uint64_t hash = 0;
   if (count <= kMaxCachedChildren) {
+    const Ref* first = children_.data() + open.first_child;
     hash = node_hash(open.kind, first, count);
     slot = &node_cache_[hash % kCacheSlots];
-    const GreenNode* cached = slot->hash == hash ? slot->element.as_node() : nullptr;
-    if (cached && cached->kind() == open.kind && cached->child_count() == count &&
-        std::equal(first, first + count, cached->children())) {
-      children_.resize(open.first_child);
-      children_.push_back(slot->element);
-      return;
+    if (slot->hash == hash) {
+      const GreenNode& cached = *element(slot->node).as_node();
+      bool same = cached.kind() == open.kind && cached.child_count() == count;
+      for (uint32_t i = 0; same && i < count; ++i) same = cached.child(i) == element(first[i]);
+      if (same) {
+        children_.resize(open.first_child);
+        children_.push_back(slot->node);
+        return;
+      }
     }
   }
-  void* memory = arena_->allocate(sizeof(GreenNode) + sizeof(GreenElement) * count);
+  const uint32_t offset = arena_->allocate(sizeof(GreenNode) + sizeof(uint32_t) * count);
+  char* memory = arena_->at(offset);
   auto* node = new (memory) GreenNode();
-  node->header_ = GreenHeader{open.kind, false};
+  node->header_ = GreenHeader{open.kind, false, 0};
   node->child_count_ = count;
-  auto* slots = reinterpret_cast<GreenElement*>(node + 1);
+  auto* links = reinterpret_cast<uint32_t*>(node + 1);
+  const Ref* first = children_.data() + open.first_child;
+  const char* base = arena_->at(0);
   uint64_t len = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    new (slots + i) GreenElement(first[i]);
-    len += first[i].text_len();
+    // The child is earlier in the arena, so the distance is positive and keeps the alignment
+    // of both, leaving the low bit to the tag.
+    const uint32_t child = first[i] & ~Ref{1};
+    links[i] = (offset - child) | (first[i] & 1);
+    len += reinterpret_cast<const GreenHeader*>(base + child)->text_len;
   }
   QUIB_ASSERT(len <= UINT32_MAX, "documents longer than 4 GiB are not supported");
-  node->text_len_ = static_cast<uint32_t>(len);
-  const GreenElement element(node);
-  if (slot) *slot = NodeSlot{hash, element};
+  node->header_.text_len = static_cast<uint32_t>(len);
+  if (slot) *slot = NodeSlot{hash, offset};
   children_.resize(open.first_child);
-  children_.push_back(element);
+  children_.push_back(offset);
 }
 
 GreenNodePtr GreenBuilder::finish() {
   QUIB_ASSERT(open_.empty(), "finish called with unfinished nodes; was finish_node skipped?");
-  QUIB_ASSERT(children_.size() == 1 && children_[0].is_node(),
+  QUIB_ASSERT(children_.size() == 1 && !(children_[0] & 1),
               "a finished tree must have exactly one root node");
-  const GreenNode* root = children_[0].as_node();
+  arena_->seal();
+  const GreenNode* root = element(children_[0]).as_node();
   children_.clear();
   GreenArena* arena = arena_;
   arena_ = nullptr;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -15,19 +16,34 @@ namespace quib {
 class GreenNode;
 class GreenToken;
 
-// Every green element of one tree lives in one arena: building is a bump allocation per
-// element and dropping a tree frees a few blocks instead of walking every element. The arena
-// is shared by an atomic reference count; elements are shared by pointer within their arena
-// (the builder's cache makes identical small elements one object), and never across trees.
+// Every green element of one tree lives in one contiguous buffer: building is a bump
+// allocation per element and dropping a tree frees one buffer instead of walking every element
+// (a large one is kept for the next tree of about its size instead).
+// The buffer grows by realloc while the tree is built, so it may move then; the builder holds
+// elements by their byte offset until seal(), after which the buffer never changes and
+// pointers into it are stable. Every offset, and so every distance between two elements, fits
+// in 32 bits. The arena is shared by an atomic reference count; elements are shared within
+// their arena (the builder's caches make identical small elements one object), never across
+// trees.
 class GreenArena {
  public:
+  // Every element starts at a multiple of this, which leaves the low bit of offsets and
+  // pointers free for the token tag.
+  static constexpr uint32_t kAlign = 4;
+
   GreenArena() = default;
   GreenArena(const GreenArena&) = delete;
   GreenArena& operator=(const GreenArena&) = delete;
   ~GreenArena();
 
-  // `size` bytes aligned to 8, valid until the arena is destroyed.
-  void* allocate(size_t size);
+  // The offset of `size` new bytes at the end of the buffer. May move the buffer; only
+  // before seal().
+  uint32_t allocate(size_t size);
+  // Grows the buffer to hold at least `capacity` bytes in all; only before seal().
+  void reserve(size_t capacity);
+  char* at(uint32_t offset) { return data_ + offset; }
+  // Gives back the unused capacity. The buffer is final afterwards.
+  void seal();
   void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
   void release() {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
@@ -35,32 +51,34 @@ class GreenArena {
 
  private:
   std::atomic<uint32_t> refs_{1};
-  std::vector<char*> blocks_;
-  char* next_ = nullptr;
-  size_t left_ = 0;
-  size_t block_size_ = 16 * 1024;
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
-// Header shared by both green element types.
+// Header shared by both green element types, so an element's kind and length are read
+// without asking which type it is.
 struct GreenHeader {
   SyntaxKind kind;
   bool is_token;
+  uint32_t text_len;
 };
 
 // A token: kind and text. The text is stored directly after the object.
 class GreenToken {
  public:
   SyntaxKind kind() const { return header_.kind; }
-  std::string_view text() const { return {reinterpret_cast<const char*>(this + 1), len_}; }
-  uint32_t text_len() const { return len_; }
+  std::string_view text() const {
+    return {reinterpret_cast<const char*>(this + 1), header_.text_len};
+  }
+  uint32_t text_len() const { return header_.text_len; }
 
  private:
   friend class GreenBuilder;
   GreenHeader header_;
-  uint32_t len_ = 0;
 };
 
-// A child of a green node: a node or a token, as one tagged pointer.
+// A node or a token, as one tagged pointer (low bit set for a token).
 class GreenElement {
  public:
   GreenElement() = default;
@@ -79,35 +97,36 @@ class GreenElement {
     return reinterpret_cast<const GreenHeader*>(bits_ & ~uintptr_t{1});
   }
   SyntaxKind kind() const { return header()->kind; }
-  uint32_t text_len() const;
-  uintptr_t bits() const { return bits_; }
+  uint32_t text_len() const { return header()->text_len; }
   bool operator==(const GreenElement&) const = default;
 
  private:
+  friend class GreenNode;
+  explicit GreenElement(uintptr_t bits) : bits_(bits) {}
   uintptr_t bits_ = 0;
 };
 
 // A node: kind, ordered children and the total text length of its subtree. The children
-// array is stored directly after the object.
+// follow the object as 32-bit links, each the distance from a child back to this node (every
+// child is built before its parent, earlier in the same arena) with the token tag in its low
+// bit; child() decodes a link to an element.
 // Invariant: text_len() == sum of the children's text lengths.
-class alignas(8) GreenNode {
+class GreenNode {
  public:
   SyntaxKind kind() const { return header_.kind; }
-  uint32_t text_len() const { return text_len_; }
+  uint32_t text_len() const { return header_.text_len; }
   uint32_t child_count() const { return child_count_; }
-  const GreenElement* children() const { return reinterpret_cast<const GreenElement*>(this + 1); }
-  const GreenElement& child(uint32_t index) const { return children()[index]; }
+  GreenElement child(uint32_t index) const {
+    const uint32_t link = reinterpret_cast<const uint32_t*>(this + 1)[index];
+    const char* at = reinterpret_cast<const char*>(this) - (link & ~uint32_t{1});
+    return GreenElement(reinterpret_cast<uintptr_t>(at) | (link & 1u));
+  }
 
  private:
   friend class GreenBuilder;
   GreenHeader header_;
-  uint32_t text_len_ = 0;
   uint32_t child_count_ = 0;
 };
-
-inline uint32_t GreenElement::text_len() const {
-  return is_token() ? as_token()->text_len() : as_node()->text_len();
-}
 
 // Owning handle to a green root: keeps the arena of its tree alive.
 class GreenNodePtr {
@@ -146,11 +165,13 @@ class GreenNodePtr {
 
 // Builds one green tree bottom-up: start_node / token / finish_node, then finish.
 // Identical short tokens and identical small nodes made during one build are shared through
-// a hash-keyed cache that lives as long as the builder.
+// caches that live as long as the builder. While building, elements are named by a Ref (their
+// arena offset with the token tag in the low bit), since growing the arena may move it.
 // Invariant: every start_node is matched by one finish_node before finish().
 class GreenBuilder {
  public:
-  GreenBuilder();
+  // `expected_tokens`, when known, sizes the arena up front so that it rarely has to grow.
+  explicit GreenBuilder(size_t expected_tokens = 0);
   ~GreenBuilder();
   GreenBuilder(const GreenBuilder&) = delete;
   GreenBuilder& operator=(const GreenBuilder&) = delete;
@@ -163,27 +184,34 @@ class GreenBuilder {
   GreenNodePtr finish();
 
  private:
-  // A cached short token, compared without touching the token itself.
+  using Ref = uint32_t;
+  // A cached short token, compared without touching the token itself. A token Ref is odd, so
+  // 0 marks an empty slot.
   struct TokenSlot {
     uint64_t tag = 0;  // kind and length
     uint64_t lo = 0;
     uint64_t hi = 0;
-    const GreenToken* token = nullptr;
+    Ref token = 0;
   };
+  // A cached small node; a hash of 0 (never made) marks an empty slot.
   struct NodeSlot {
     uint64_t hash = 0;
-    GreenElement element;
+    Ref node = 0;
   };
   struct OpenNode {
     SyntaxKind kind;
     uint32_t first_child;  // index into children_
   };
+  // The element a Ref names; valid until the next allocation in the arena.
+  GreenElement element(Ref ref) const;
+
   GreenArena* arena_;
-  // Every one-byte token made so far, at kind * 256 + byte. Most tokens are one byte (a blank,
-  // a line feed, punctuation); these are shared without hashing, and never evicted.
-  std::vector<const GreenToken*> one_byte_tokens_;
+  // Every one-byte token made so far, at kind * 256 + byte (0 for none yet). Most tokens are
+  // one byte (a blank, a line feed, punctuation); these are shared without hashing, and never
+  // evicted.
+  std::vector<Ref> one_byte_tokens_;
   std::vector<OpenNode> open_;
-  std::vector<GreenElement> children_;  // pending children of all open nodes, in order
+  std::vector<Ref> children_;  // pending children of all open nodes, in order
   std::vector<TokenSlot> token_cache_;
   std::vector<NodeSlot> node_cache_;
 };

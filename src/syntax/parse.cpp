@@ -232,7 +232,7 @@ class Parser {
       : source_(text), tokens_(tokenize_compact(std::move(text))), inside_group_(inside_group) {}
 
   ParseResult run() {
-    builder_.emplace();
+    builder_.emplace(tokens_.size());
     builder_->start_node(K::Document);
     for_each_item([&](uint32_t trivia) { add_token(trivia); },
                   [&](uint32_t first, const ClassifiedItem& item) {

@@ -1,0 +1,178 @@
+// The green tree's storage: children read back exactly as they were built however often the
+// arena grew (and moved) while building, shared elements stay shared, and trees of extreme
+// depth and width read back through the red layer.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "syntax/green.h"
+#include "syntax/syntax_node.h"
+
+namespace quib {
+namespace {
+
+using K = SyntaxKind;
+
+struct Piece {
+  K kind;
+  std::string text;
+};
+
+// Many tokens of every cached and uncached shape: one byte, short, long (past the token
+// cache), empty, and repeats of each, so that the pieces take megabytes of arena.
+std::vector<Piece> many_pieces(size_t count) {
+  std::vector<Piece> pieces;
+  pieces.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    switch (i % 7) {
+      case 0:
+        pieces.push_back({K::Whitespace, " "});
+        break;
+      case 1:
+        pieces.push_back({K::Word, "w" + std::to_string(i)});
+        break;
+      case 2:
+        pieces.push_back(
+            {K::Comment, "# a comment long enough to pass the cache " + std::to_string(i)});
+        break;
+      case 3:
+        pieces.push_back({K::Word, "same"});
+        break;
+      case 4:
+        pieces.push_back({K::Word, "same"});
+        break;
+      case 5:
+        pieces.push_back({K::Word, ""});
+        break;
+      default:
+        pieces.push_back({K::Newline, "\n"});
+        break;
+    }
+  }
+  return pieces;
+}
+
+struct GrowthCase {
+  const char* name;
+  size_t expected_tokens;  // the builder's sizing hint
+  size_t tokens;
+};
+
+class GreenGrowth : public testing::TestWithParam<GrowthCase> {};
+
+// A flat node over all pieces, built with the case's hint: the arena starts too small (so the
+// buffer is regrown several times between the first child and the parent), right, or too
+// large. The second round builds after the first tree is dropped, so a large tree may reuse
+// the first one's buffer, stale contents and all.
+TEST_P(GreenGrowth, EveryChildReadsBackInOrder) {
+  const GrowthCase& c = GetParam();
+  const std::vector<Piece> pieces = many_pieces(c.tokens);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    GreenNodePtr root;
+    {
+      GreenBuilder builder(c.expected_tokens);
+      builder.start_node(K::Document);
+      for (const Piece& piece : pieces) builder.token(piece.kind, piece.text);
+      builder.finish_node();
+      root = builder.finish();
+    }
+    ASSERT_EQ(root->kind(), K::Document);
+    ASSERT_EQ(root->child_count(), pieces.size());
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < root->child_count(); ++i) {
+      const GreenElement child = root->child(i);
+      ASSERT_TRUE(child.is_token()) << i;
+      ASSERT_EQ(child.kind(), pieces[i].kind) << i;
+      ASSERT_EQ(child.text_len(), pieces[i].text.size()) << i;
+      ASSERT_EQ(child.as_token()->text(), pieces[i].text) << i;
+      total += child.text_len();
+    }
+    EXPECT_EQ(root->text_len(), total);
+    // One-byte tokens are shared for the whole build; a short token repeated next to itself
+    // finds its own cache slot.
+    EXPECT_EQ(root->child(0), root->child(static_cast<uint32_t>((pieces.size() - 1) / 7 * 7)));
+    EXPECT_EQ(root->child(6), root->child(13));
+    EXPECT_EQ(root->child(3), root->child(4));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hints, GreenGrowth,
+                         testing::Values(GrowthCase{"NoHint", 0, 120000},
+                                         GrowthCase{"HintFarTooSmall", 10, 120000},
+                                         GrowthCase{"HintAboutRight", 120000, 120000},
+                                         GrowthCase{"LargeTreeHintTooLarge", 1200000, 400000}),
+                         [](const testing::TestParamInfo<GrowthCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Identical small nodes are one object, and a parent links to nodes and tokens alike.
+TEST(GreenStorage, SmallNodesAreSharedAmongMixedChildren) {
+  GreenBuilder builder;
+  builder.start_node(K::Document);
+  for (int i = 0; i < 3000; ++i) {
+    builder.start_node(K::Parameter);
+    builder.token(K::Word, "x");
+    builder.finish_node();
+    builder.token(K::Comma, ",");
+  }
+  builder.finish_node();
+  const GreenNodePtr root = builder.finish();
+  ASSERT_EQ(root->child_count(), 6000u);
+  const GreenElement first = root->child(0);
+  ASSERT_TRUE(first.is_node());
+  EXPECT_EQ(first.kind(), K::Parameter);
+  EXPECT_EQ(first.as_node()->child(0).as_token()->text(), "x");
+  for (uint32_t i = 0; i < root->child_count(); i += 2) {
+    ASSERT_EQ(root->child(i), first) << i;
+    ASSERT_TRUE(root->child(i + 1).is_token()) << i;
+    ASSERT_EQ(root->child(i + 1).as_token()->text(), ",") << i;
+  }
+  EXPECT_EQ(root->text_len(), 6000u);
+}
+
+// A deep chain with tokens on both sides of every level, ending in a wide node: the red layer
+// gives back the exact text and every token in order.
+TEST(GreenStorage, DeepAndWideTreeRoundTripsThroughRedLayer) {
+  constexpr int kDepth = 1500;
+  constexpr int kWidth = 40000;
+  std::string expected;
+  std::vector<std::string> token_texts;
+  GreenBuilder builder;
+  builder.start_node(K::Document);
+  for (int level = 0; level < kDepth; ++level) {
+    builder.start_node(K::Task);
+    const std::string open = "o" + std::to_string(level);
+    builder.token(K::Word, open);
+    expected += open;
+    token_texts.push_back(open);
+  }
+  builder.start_node(K::ErrorItem);
+  for (int i = 0; i < kWidth; ++i) {
+    const std::string text = i % 2 ? "\n" : std::to_string(i);
+    builder.token(i % 2 ? K::Newline : K::Word, text);
+    expected += text;
+    token_texts.push_back(text);
+  }
+  builder.finish_node();
+  for (int level = kDepth - 1; level >= 0; --level) {
+    const std::string close = "c" + std::to_string(level);
+    builder.token(K::Word, close);
+    expected += close;
+    token_texts.push_back(close);
+    builder.finish_node();
+  }
+  builder.finish_node();
+  const SyntaxNode root = SyntaxNode::new_root(builder.finish());
+
+  EXPECT_EQ(root.text(), expected);
+  EXPECT_EQ(root.green().text_len(), expected.size());
+  const std::vector<SyntaxToken> tokens = root.tokens();
+  ASSERT_EQ(tokens.size(), token_texts.size());
+  for (size_t i = 0; i < tokens.size(); ++i) ASSERT_EQ(tokens[i].text(), token_texts[i]) << i;
+  EXPECT_EQ(root.descendants().size(), static_cast<size_t>(kDepth) + 2);
+}
+
+}  // namespace
+}  // namespace quib
