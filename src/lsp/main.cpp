@@ -14,6 +14,9 @@ int main() {
   // Snapshots are built on one thread and dropped on another; with an allocator arena per
   // worker thread every arena keeps its own peak of a large document's memory.
   mallopt(M_ARENA_MAX, 2);
+  // No fast bins: a snapshot is hundreds of thousands of small blocks freed together, and
+  // sorting those out later ("consolidation") cost more than merging each as it is freed.
+  mallopt(M_MXFAST, 0);
   // Buffers of a large document (message bodies, texts, token and task arrays) are mapped and
   // unmapped on their own. By default the allocator raises this threshold after the first
   // such buffer is freed, and later ones then fragment the heap so that every change of a
