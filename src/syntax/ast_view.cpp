@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "syntax/green_walk.h"
 #include "syntax/text_util.h"
 
 namespace quib {
@@ -74,29 +75,6 @@ Tok make_tok(const GreenToken& token, uint32_t offset) {
 // Whitespace, Newline and Indent are "space"; comments are not.
 bool is_space(K kind) {
   return kind == K::Whitespace || kind == K::Newline || kind == K::Indent;
-}
-
-// Calls `visit(element, absolute_offset)` for every direct child of `node`.
-template <typename Visit>
-void for_each_child(const GreenNode& node, uint32_t offset, Visit&& visit) {
-  for (uint32_t i = 0; i < node.child_count(); ++i) {
-    const GreenElement& child = node.child(i);
-    visit(child, offset);
-    offset += child.text_len();
-  }
-}
-
-// Calls `visit(token, absolute_offset)` for every token of the subtree, in document order.
-// Trees are at most a few levels deep.
-template <typename Visit>
-void for_each_token(const GreenNode& node, uint32_t offset, Visit&& visit) {
-  for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
-    if (child.is_token()) {
-      visit(*child.as_token(), at);
-    } else {
-      for_each_token(*child.as_node(), at, visit);
-    }
-  });
 }
 
 Toks subtree_tokens(const GreenNode& node, uint32_t offset) {

@@ -8,6 +8,7 @@
 
 #include "syntax/ast_view.h"
 #include "syntax/cursor.h"
+#include "syntax/green_walk.h"
 #include "syntax/text_util.h"
 
 namespace quib {
@@ -42,41 +43,11 @@ std::string_view slice(std::string_view text, TextRange range) {
 // The layout reads the green tree the parse already holds: a child's document offset is its
 // parent's plus the lengths of the children before it, so no red handle is made.
 
-// One green element with the document offset of its first byte.
-struct At {
-  const GreenNode* node;
-  uint32_t offset;
-
-  TextRange range() const { return TextRange(offset, offset + node->text_len()); }
-};
-
-// Calls `visit(child, offset)` for every direct child of `node` at `offset`.
-template <typename Visit>
-void for_each_child(const GreenNode& node, uint32_t offset, Visit&& visit) {
-  for (uint32_t i = 0; i < node.child_count(); ++i) {
-    const GreenElement& child = node.child(i);
-    visit(child, offset);
-    offset += child.text_len();
-  }
-}
-
-// Calls `visit(token, offset)` for every token of the subtree in document order.
-template <typename Visit>
-void for_each_token(const GreenNode& node, uint32_t offset, Visit&& visit) {
-  for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
-    if (const GreenToken* token = child.as_token()) {
-      visit(*token, at);
-    } else {
-      for_each_token(*child.as_node(), at, visit);
-    }
-  });
-}
-
 // The first child node of `kind`.
-std::optional<At> first_child_of(const At& parent, K kind) {
-  std::optional<At> found;
+std::optional<GreenAt> first_child_of(const GreenAt& parent, K kind) {
+  std::optional<GreenAt> found;
   for_each_child(*parent.node, parent.offset, [&](const GreenElement& child, uint32_t at) {
-    if (!found && child.is_node() && child.kind() == kind) found = At{child.as_node(), at};
+    if (!found && child.is_node() && child.kind() == kind) found = GreenAt{child.as_node(), at};
   });
   return found;
 }
@@ -122,8 +93,8 @@ class OneLineWriter {
 
 // ---- directives ----
 
-std::variant<LayoutItemKind, ItemError> format_directive(const At& directive, std::string_view text,
-                                                         std::string& out) {
+std::variant<LayoutItemKind, ItemError> format_directive(const GreenAt& directive,
+                                                         std::string_view text, std::string& out) {
   // The name is the second direct token that is not a blank (the first is the `!`).
   const GreenToken* name = nullptr;
   uint32_t name_start = 0;
@@ -173,8 +144,8 @@ bool is_metadata_key_char(char c) {
 
 // Reads the key exactly as the typed view does: the white-space trimmed line starts with `[`,
 // and the text up to the first `]` is a non-empty key of letters, digits, `-` and `_`.
-std::variant<LayoutItemKind, ItemError> format_metadata(const At& metadata, std::string_view text,
-                                                        std::string& out) {
+std::variant<LayoutItemKind, ItemError> format_metadata(const GreenAt& metadata,
+                                                        std::string_view text, std::string& out) {
   const std::string_view source = slice(text, metadata.range());
   const std::string_view line = trim_unicode_whitespace(source);
   const size_t close = line.starts_with('[') ? line.find(']') : std::string_view::npos;
@@ -196,8 +167,8 @@ std::variant<LayoutItemKind, ItemError> format_metadata(const At& metadata, std:
   return LayoutItemKind::Metadata;
 }
 
-std::variant<LayoutItemKind, ItemError> format_group_line(const At& line, std::string_view text,
-                                                          std::string& out) {
+std::variant<LayoutItemKind, ItemError> format_group_line(const GreenAt& line,
+                                                          std::string_view text, std::string& out) {
   if (trim_unicode_whitespace(slice(text, line.range())) == "}") {
     out += '}';
     return LayoutItemKind::GroupClose;
@@ -301,14 +272,14 @@ void format_parameter(const GreenNode& parameter, std::string& out) {
   });
 }
 
-void format_guard(const At& guard, std::string_view text, std::string& out) {
+void format_guard(const GreenAt& guard, std::string_view text, std::string& out) {
   std::string_view expr = trim_layout(slice(text, guard.range()));
   while (expr.starts_with('?')) expr.remove_prefix(1);
   out += "? ";
   append_compact_expression(out, expr);
 }
 
-void format_dependency(const At& dependency, std::string_view text, std::string& out) {
+void format_dependency(const GreenAt& dependency, std::string_view text, std::string& out) {
   std::string_view clause = trim_layout(slice(text, dependency.range()));
   if (clause.starts_with('&')) clause.remove_prefix(1);
   clause = trim_layout(clause);
@@ -351,7 +322,7 @@ void format_dependency(const At& dependency, std::string_view text, std::string&
 // them changes the tokens: "shell ~= pwsh" (a required shell written oddly) would read as
 // "shell~=" (a preferred one), and "ba sh" would become one word. Then the clause keeps its
 // trimmed source text.
-void format_shell_override(const At& clause, std::string_view text, std::string& out) {
+void format_shell_override(const GreenAt& clause, std::string_view text, std::string& out) {
   std::vector<const GreenToken*> written;
   const size_t packed_start = out.size();
   for_each_token(*clause.node, clause.offset, [&](const GreenToken& token, uint32_t) {
@@ -463,17 +434,17 @@ class SourceLines {
   BodyWriter& body_;
 };
 
-std::variant<LayoutItemKind, ItemError> format_task(const At& task, std::string_view text,
+std::variant<LayoutItemKind, ItemError> format_task(const GreenAt& task, std::string_view text,
                                                     std::string& out) {
-  const std::optional<At> header = first_child_of(task, K::TaskHeader);
+  const std::optional<GreenAt> header = first_child_of(task, K::TaskHeader);
   if (!header) return ItemError{kTaskWithoutHeader};
-  const std::optional<At> name_node = first_child_of(*header, K::TaskName);
+  const std::optional<GreenAt> name_node = first_child_of(*header, K::TaskName);
   const GreenToken* name = name_node ? first_token_child(*name_node->node, std::nullopt) : nullptr;
   if (!name) return ItemError{kTaskHeaderWithoutName};
   if (!header_is_layable(*header->node)) return ItemError{kUnlayableTaskHeader};
 
   (out += name->text()) += '(';
-  if (const std::optional<At> list = first_child_of(*header, K::ParameterList)) {
+  if (const std::optional<GreenAt> list = first_child_of(*header, K::ParameterList)) {
     bool first = true;
     for_each_child(*list->node, list->offset, [&](const GreenElement& child, uint32_t) {
       if (child.is_token() || child.kind() != K::Parameter) return;
@@ -502,7 +473,7 @@ std::variant<LayoutItemKind, ItemError> format_task(const At& task, std::string_
     for_each_child(header_node, header->offset, [&](const GreenElement& child, uint32_t at) {
       if (child.is_token() || child.kind() != kind) return;
       out += clause_lead;
-      const At clause{child.as_node(), at};
+      const GreenAt clause{child.as_node(), at};
       if (kind == K::Guard) {
         format_guard(clause, text, out);
       } else if (kind == K::Dependency) {
@@ -525,7 +496,7 @@ std::variant<LayoutItemKind, ItemError> format_task(const At& task, std::string_
 std::variant<LayoutItemKind, ItemError> append_item_layout(const GreenNode& node, uint32_t offset,
                                                            std::string_view text,
                                                            std::string& out) {
-  const At item{&node, offset};
+  const GreenAt item{&node, offset};
   QUIB_ASSERT(item.range().end <= text.size(), "item node must lie inside the document text");
   switch (node.kind()) {
     case K::Directive:

@@ -3,6 +3,7 @@
 
 #include "syntax/ast_view.h"
 #include "syntax/format_item.h"
+#include "syntax/green_walk.h"
 #include "syntax/layout_writer.h"
 #include "syntax/parse.h"
 
@@ -47,24 +48,10 @@ bool touches(TextRange range, TextRange node) {
   return node.start < range.end && range.start < node.end;
 }
 
-// One item of the document with the offset of its first byte.
-struct Item {
-  const GreenNode* node;
-  uint32_t offset;
-
-  TextRange range() const { return TextRange(offset, offset + node->text_len()); }
-};
-
 // Calls `visit(child, offset)` for every direct child of the root, in document order.
 template <typename Visit>
 void for_each_root_child(const ParseResult& parsed, Visit&& visit) {
-  const GreenNode& root = parsed.root.green();
-  uint32_t offset = parsed.root.text_range().start;
-  for (uint32_t i = 0; i < root.child_count(); ++i) {
-    const GreenElement& child = root.child(i);
-    visit(child, offset);
-    offset += child.text_len();
-  }
+  for_each_child(parsed.root.green(), parsed.root.text_range().start, visit);
 }
 
 bool has_left_brace(const GreenNode& node) {
@@ -171,11 +158,11 @@ std::optional<DeclarationEdit> format_declaration(std::string_view text, TextRan
 std::optional<DeclarationEdit> format_declaration(std::string_view text, const ParseResult& parsed,
                                                   TextRange range) {
   if (!parsed.diagnostics.empty()) return std::nullopt;
-  std::optional<Item> touched;
+  std::optional<GreenAt> touched;
   bool ambiguous = false;
   for_each_root_child(parsed, [&](const GreenElement& child, uint32_t at) {
     if (child.is_token() || !is_declaration(child.kind())) return;
-    const Item item{child.as_node(), at};
+    const GreenAt item{child.as_node(), at};
     if (!touches(range, item.range())) return;
     if (touched) ambiguous = true;
     touched = item;

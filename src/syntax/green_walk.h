@@ -1,0 +1,43 @@
+// Walks over green nodes that compute absolute offsets on the way, for readers that want
+// positions without making red handles (the typed view, the formatter, lowering).
+#pragma once
+
+#include <cstdint>
+
+#include "syntax/green.h"
+#include "syntax/text_range.h"
+
+namespace quib {
+
+// A green node with the document offset of its first byte.
+struct GreenAt {
+  const GreenNode* node;
+  uint32_t offset;
+
+  TextRange range() const { return TextRange(offset, offset + node->text_len()); }
+};
+
+// Calls `visit(child, offset)` for every direct child of `node`, which starts at `offset`.
+template <typename Visit>
+void for_each_child(const GreenNode& node, uint32_t offset, Visit&& visit) {
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenElement child = node.child(i);
+    visit(child, offset);
+    offset += child.text_len();
+  }
+}
+
+// Calls `visit(token, offset)` for every token of the subtree, in document order. Trees are at
+// most a few levels deep.
+template <typename Visit>
+void for_each_token(const GreenNode& node, uint32_t offset, Visit&& visit) {
+  for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
+    if (const GreenToken* token = child.as_token()) {
+      visit(*token, at);
+    } else {
+      for_each_token(*child.as_node(), at, visit);
+    }
+  });
+}
+
+}  // namespace quib
