@@ -15,8 +15,12 @@ test: deps
 	@cmake --build --preset debug
 	@ctest --preset debug
 	@cmake --preset tsan >/dev/null
-	@cmake --build --preset tsan --target e2e_tests quib-lsp
+	@cmake --build --preset tsan --target e2e_tests quib-lsp syntax_tests semantic_tests
 	@ctest --preset tsan
+	@build/tsan/tests/syntax_tests --gtest_brief=1 \
+	  --gtest_filter='*RunInParallel*:ParseProperty.TwoPart*:GreenStorage.Adopt*'
+	@build/tsan/tests/semantic_tests --gtest_brief=1 \
+	  --gtest_filter='AnalyzeProperty.TwoRun*:ManyTasks.*'
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz
 	@scripts/run-fuzzers.sh 20

@@ -50,6 +50,23 @@ void BM_ParseOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseOnly)->Arg(100 << 10)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
 
+// The tree alone, as a document snapshot parses it: in two parts on two threads when large.
+void BM_ParseTree(benchmark::State& state) {
+  const auto text = std::make_shared<const std::string>(
+      quib::generate_quibfile(static_cast<size_t>(state.range(0))));
+  for (auto _ : state) {
+    const quib::ParseResult parsed = quib::parse_tree(text);
+    benchmark::DoNotOptimize(&parsed.root);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text->size()));
+}
+BENCHMARK(BM_ParseTree)
+    ->Arg(100 << 10)
+    ->Arg(1 << 20)
+    ->Arg(4 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // The semantic layer alone, on a tree parsed once.
 void BM_AnalyzeOnly(benchmark::State& state) {
   const std::string text = quib::generate_quibfile(static_cast<size_t>(state.range(0)));

@@ -3,17 +3,6 @@
 #include <mutex>
 
 namespace quib::lsp {
-namespace {
-
-// The parse a snapshot keeps. Its token list goes once the tree is built: no request reads
-// it, and it is the largest part of a parse after the tree.
-ParseResult parse_for_snapshot(std::shared_ptr<const std::string> text) {
-  ParseResult parsed = parse(std::move(text));
-  parsed.tokens = TokenList();
-  return parsed;
-}
-
-}  // namespace
 
 DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text,
                                    int32_t version)
@@ -21,9 +10,13 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       text_owner(std::move(text)),
       text(*text_owner),
       version(version),
-      parse_result(parse_for_snapshot(text_owner)),
+      parse_result(parse_tree(text_owner)),
       model(analyze(parse_result)),
       lines(this->text) {}
+
+DocumentSnapshot::~DocumentSnapshot() {
+  clear_model(model);
+}
 
 void DocumentStore::put(const std::string& uri, std::string text, int32_t version) {
   std::shared_ptr<const DocumentSnapshot> previous;

@@ -23,6 +23,7 @@ struct DocumentSnapshot {
   DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text, int32_t version);
   DocumentSnapshot(const DocumentSnapshot&) = delete;
   DocumentSnapshot& operator=(const DocumentSnapshot&) = delete;
+  ~DocumentSnapshot();
 
   std::string uri;
   std::shared_ptr<const std::string> text_owner;

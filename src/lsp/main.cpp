@@ -11,9 +11,9 @@
 int main() {
   // A write to an editor that has gone away must fail with EPIPE, not kill the process.
   std::signal(SIGPIPE, SIG_IGN);
-  // Snapshots are built on one thread and dropped on another; with an allocator arena per
-  // worker thread every arena keeps its own peak of a large document's memory.
-  mallopt(M_ARENA_MAX, 2);
+  // One allocator arena per thread: a large document is parsed and analysed on two threads at
+  // once, and two threads that share an arena wait for each other on nearly every allocation.
+  mallopt(M_ARENA_MAX, 8);
   // No fast bins: a snapshot is hundreds of thousands of small blocks freed together, and
   // sorting those out later ("consolidation") cost more than merging each as it is freed.
   mallopt(M_MXFAST, 0);

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "semantic/index_table.h"
+#include "syntax/parallel.h"
 
 namespace quib {
 namespace {
@@ -106,30 +107,46 @@ class SmallSet {
   std::unordered_set<Key, Hash> large_;  // Invariant: empty, or holds exactly `items_`.
 };
 
-class Checker {
- public:
-  explicit Checker(const SemanticModel& model)
-      : model_(model),
-        task_names_(model.task_symbols.size()),
-        top_level_task_names_(model.tasks.size()) {
+// The file-wide lookups the checks share; read-only once built, so checks on two threads may
+// use them at once. Indices and views into the model, which outlives the tables.
+struct FileTables {
+  explicit FileTables(const SemanticModel& model)
+      : task_names(model.task_symbols.size()), top_level_task_names(model.tasks.size()) {
     QUIB_ASSERT(model.task_symbols.size() == model.tasks.size(),
                 "lowering must give every task one symbol");
     for (uint32_t i = 0; i < model.task_symbols.size(); ++i) {
       const std::string& name = model.task_symbols[i].name;
-      task_names_.insert(hash_text(name), i,
-                         [&](uint32_t other) { return model.task_symbols[other].name == name; });
+      task_names.insert(hash_text(name), i,
+                        [&](uint32_t other) { return model.task_symbols[other].name == name; });
     }
     for (uint32_t i = 0; i < model.tasks.size(); ++i) {
       const TaskDecl& task = model.tasks[i];
       if (task.group) continue;
-      top_level_task_names_.insert(hash_text(task.name), i, [&](uint32_t other) {
+      top_level_task_names.insert(hash_text(task.name), i, [&](uint32_t other) {
         return model.tasks[other].name == task.name;
       });
     }
     for (const DirectiveDecl& directive : model.directives) {
-      if (const VariableDecl* variable = directive.variable()) variables_.insert(variable->name);
+      if (const VariableDecl* variable = directive.variable()) variables.insert(variable->name);
     }
   }
+
+  IndexTable task_names;                           // every task, by qualified name
+  IndexTable top_level_task_names;                 // the tasks outside groups, by name
+  std::unordered_set<std::string_view> variables;  // global variable names
+};
+
+// Below this many tasks the per-task checks run on the calling thread alone.
+constexpr size_t kTwoRunTaskChecks = 2048;
+
+class Checker {
+ public:
+  Checker(const SemanticModel& model, const FileTables& tables)
+      : model_(model),
+        task_names_(tables.task_names),
+        top_level_task_names_(tables.top_level_task_names),
+        variables_(tables.variables),
+        tables_(tables) {}
 
   std::vector<Diagnostic> run() {
     for (const DirectiveDecl& directive : model_.directives) {
@@ -138,7 +155,7 @@ class Checker {
       }
     }
     for (const GroupDecl& group : model_.groups) check_group(group);
-    for (size_t i = 0; i < model_.tasks.size(); ++i) check_task(model_.tasks[i], i);
+    check_tasks();
     check_repeated_shell_directives();
     check_repeated_variables();
     check_repeated_tasks();
@@ -200,6 +217,27 @@ class Checker {
       raise("semantic.namespace-conflict",
             "task and group cannot both be named '" + group.name + "'", group.range);
     }
+  }
+
+  // Each task on its own, in order. Many tasks are checked in two runs on two threads, each
+  // with its own scratch sets, and the second run's findings follow the first's.
+  void check_tasks() {
+    const size_t count = model_.tasks.size();
+    if (count < kTwoRunTaskChecks) {
+      for (size_t i = 0; i < count; ++i) check_task(model_.tasks[i], i);
+      return;
+    }
+    const size_t half = count / 2;
+    Checker second(model_, tables_);
+    run_in_parallel(
+        [&] {
+          for (size_t i = 0; i < half; ++i) check_task(model_.tasks[i], i);
+        },
+        [&] {
+          for (size_t i = half; i < count; ++i) second.check_task(model_.tasks[i], i);
+        });
+    found_.insert(found_.end(), std::make_move_iterator(second.found_.begin()),
+                  std::make_move_iterator(second.found_.end()));
   }
 
   // The qualified name of task `index`, computed once by lowering for the symbol list.
@@ -350,10 +388,10 @@ class Checker {
   }
 
   const SemanticModel& model_;
-  // Indices and views into the model, which outlives the checker.
-  IndexTable task_names_;                           // every task, by qualified name
-  IndexTable top_level_task_names_;                 // the tasks outside groups, by name
-  std::unordered_set<std::string_view> variables_;  // global variable names
+  const IndexTable& task_names_;
+  const IndexTable& top_level_task_names_;
+  const std::unordered_set<std::string_view>& variables_;
+  const FileTables& tables_;
   // The names seen so far in the task being checked.
   SmallSet<std::string_view> parameters_;
   SmallSet<GuardKey, GuardKeyHash> guards_;
@@ -364,7 +402,8 @@ class Checker {
 }  // namespace
 
 std::vector<Diagnostic> run_checks(const SemanticModel& model) {
-  return Checker(model).run();
+  const FileTables tables(model);
+  return Checker(model, tables).run();
 }
 
 }  // namespace quib

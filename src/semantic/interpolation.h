@@ -18,6 +18,8 @@ namespace quib {
 struct Interpolation {
   std::string name;
   TextRange range;
+
+  bool operator==(const Interpolation&) const = default;
 };
 
 // References in order of appearance. An opening "{{" preceded by an odd number of backslashes

@@ -12,6 +12,7 @@
 
 #include "semantic/index_table.h"
 #include "syntax/green.h"
+#include "syntax/parallel.h"
 #include "syntax/text_util.h"
 
 namespace quib {
@@ -41,42 +42,66 @@ bool is_variable_name(std::string_view name) {
   return is_start(name.front()) && std::all_of(name.begin() + 1, name.end(), is_continue);
 }
 
+// What lowering carries from one item to the next, besides the pending metadata lines (none
+// after a task).
+struct LoweringState {
+  // A group is open; for a part, possibly one that an earlier part opened.
+  bool group_open = false;
+  bool seen_version = false;
+  bool seen_task_or_group = false;
+  bool seen_item = false;
+
+  bool operator==(const LoweringState&) const = default;
+};
+
+// The lowering of a run of the document's items into a model without the whole-file passes.
+// A run may start in the middle of the document, in the state the items before it left.
 class Lowering {
  public:
-  explicit Lowering(const ParseResult& parse) : parse_(parse) {
-    model_.diagnostics = parse.diagnostics;
-    if (std::optional<std::string_view> text = parse.root.text_view()) {
-      text_ = *text;
-    } else {
-      owned_text_ = parse.root.text();
-      text_ = owned_text_;
-    }
+  // `text` is the whole document's text; `diagnostics` the list the lowering diagnostics follow.
+  Lowering(std::string_view text, std::vector<Diagnostic> diagnostics, LoweringState before)
+      : text_(text),
+        inherited_group_open_(before.group_open),
+        seen_version_(before.seen_version),
+        seen_task_or_group_(before.seen_task_or_group),
+        seen_item_(before.seen_item) {
+    model_.diagnostics = std::move(diagnostics);
   }
 
-  SemanticModel run() {
+  // Lowers the item nodes from `item` on that come before the root's child at `stop`. The
+  // model's lists get room for all items from `item` to the end of the document: the first of
+  // two runs then takes in the second's results without growing.
+  void lower_items(std::optional<SyntaxNode> item, uint32_t stop) {
     // Every Task item gives at most one task, every GroupLine at most one group.
     size_t task_items = 0;
     size_t group_lines = 0;
-    const GreenNode& root = parse_.root.green();
-    for (uint32_t i = 0; i < root.child_count(); ++i) {
-      const GreenElement& item = root.child(i);
-      if (item.is_token()) continue;
-      task_items += item.kind() == SyntaxKind::Task;
-      group_lines += item.kind() == SyntaxKind::GroupLine;
+    if (item) {
+      const GreenNode& root = item->parent()->green();
+      for (uint32_t i = item->index(); i < root.child_count(); ++i) {
+        const GreenElement child = root.child(i);
+        if (child.is_token()) continue;
+        task_items += child.kind() == SyntaxKind::Task;
+        group_lines += child.kind() == SyntaxKind::GroupLine;
+      }
     }
     model_.tasks.reserve(task_items);
     model_.groups.reserve(group_lines);
-    for (std::optional<SyntaxNode> item = parse_.document().syntax().first_child(); item;
-         item = item->next_sibling()) {
+    for (; item && item->index() < stop; item = item->next_sibling()) {
       visit(*item);
       seen_item_ = true;
     }
-    // Symbols first: the later passes key their lookups by the symbols' qualified names.
-    build_symbols();
-    inherit_metadata();
-    qualify_dependencies();
-    return std::move(model_);
   }
+
+  LoweringState state() const {
+    return {open_group_.has_value() || inherited_group_open_, seen_version_, seen_task_or_group_,
+            seen_item_};
+  }
+  bool metadata_pending() const { return !pending_.empty(); }
+  SemanticModel& model() { return model_; }
+  // For a run that started inside a group opened before it: how many of its first tasks belong
+  // to that group, and the line that closed it. Both are filled in when the runs are joined.
+  size_t inherited_group_tasks() const { return inherited_group_tasks_; }
+  const std::optional<TextRange>& inherited_group_close() const { return inherited_group_close_; }
 
  private:
   void visit(const SyntaxNode& item) {
@@ -224,7 +249,10 @@ class Lowering {
 
   void lower_group_line(const GroupLine& line) {
     if (line.is_close()) {
-      if (!open_group_) {
+      if (inherited_group_open_) {
+        inherited_group_close_ = line.range();
+        inherited_group_open_ = false;
+      } else if (!open_group_) {
         raise(Diagnostic::check("namespace.close-without-open", "there is no group to close",
                                 line.range()));
       } else {
@@ -245,6 +273,7 @@ class Lowering {
     group.summary = group.metadata.help;
     group.range = line.range();
     // Groups do not nest: a new opening line replaces the open group.
+    inherited_group_open_ = false;
     open_group_ = model_.groups.size();
     model_.groups.push_back(std::move(group));
   }
@@ -340,6 +369,7 @@ class Lowering {
     decl.name_range = view.name_range.value_or(range);
     decl.range = range;
     if (open_group_) decl.group = model_.groups[*open_group_].name;
+    if (inherited_group_open_) ++inherited_group_tasks_;
     if (view.shell)
       decl.shell = ShellSetting{view.shell->shell, view.shell->mode, view.shell->range};
     decl.parameters.reserve(view.parameters.size());
@@ -391,75 +421,8 @@ class Lowering {
     return nullptr;
   }
 
-  // ------------------------------------------------------------------------------------------
-  // Whole-file passes
-
-  // Later definitions of a task take the texts they lack from its first definition.
-  void inherit_metadata() {
-    IndexTable first_definition(model_.tasks.size());
-    for (size_t i = 0; i < model_.tasks.size(); ++i) {
-      TaskDecl& task = model_.tasks[i];
-      const std::string& name = model_.task_symbols[i].name;
-      const uint32_t first = first_definition.insert(
-          hash_text(name), static_cast<uint32_t>(i),
-          [&](uint32_t other) { return model_.task_symbols[other].name == name; });
-      if (first != i) {
-        const MetadataBlock& origin = model_.tasks[first].metadata;
-        if (!task.metadata.help) task.metadata.help = origin.help;
-        if (!task.metadata.desc) task.metadata.desc = origin.desc;
-        if (!task.metadata.pass) task.metadata.pass = origin.pass;
-        if (!task.metadata.fail) task.metadata.fail = origin.fail;
-      }
-      task.summary = task.metadata.help;
-    }
-  }
-
-  // Inside a group, an unqualified dependency on a sibling task names that sibling.
-  void qualify_dependencies() {
-    const auto grouped = [](const TaskDecl& task) { return task.group.has_value(); };
-    const size_t grouped_count = std::count_if(model_.tasks.begin(), model_.tasks.end(), grouped);
-    if (grouped_count == 0) return;
-    // Grouped tasks by group and plain name; no task's group or name changes in this pass.
-    IndexTable members(grouped_count);
-    const auto member_hash = [](std::string_view group, std::string_view name) {
-      return hash_combine(hash_text(group), hash_text(name));
-    };
-    for (size_t i = 0; i < model_.tasks.size(); ++i) {
-      const TaskDecl& task = model_.tasks[i];
-      if (!task.group) continue;
-      members.insert(
-          member_hash(*task.group, task.name), static_cast<uint32_t>(i), [&](uint32_t other) {
-            return model_.tasks[other].group == task.group && model_.tasks[other].name == task.name;
-          });
-    }
-    for (TaskDecl& task : model_.tasks) {
-      if (!task.group) continue;
-      const std::string_view group = *task.group;
-      for (DependencyDecl& dependency : task.dependencies) {
-        if (dependency.name.find('.') != std::string::npos) continue;
-        const auto sibling = members.find(member_hash(group, dependency.name), [&](uint32_t other) {
-          return *model_.tasks[other].group == group && model_.tasks[other].name == dependency.name;
-        });
-        if (sibling) dependency.name = *task.group + "." + dependency.name;
-      }
-    }
-  }
-
-  void build_symbols() {
-    model_.group_symbols.reserve(model_.groups.size());
-    model_.task_symbols.reserve(model_.tasks.size());
-    for (const GroupDecl& group : model_.groups) {
-      model_.group_symbols.push_back({group.name, group.range});
-    }
-    for (const TaskDecl& task : model_.tasks) {
-      model_.task_symbols.push_back({task.qualified_name(), task.range});
-    }
-  }
-
-  const ParseResult& parse_;
-  // The whole document text: the tree's source, or `owned_text_` for a tree without one.
+  // The whole document text.
   std::string_view text_;
-  std::string owned_text_;
   SemanticModel model_;
   // Metadata lines not yet attached to a task or group.
   std::vector<Metadata> pending_;
@@ -469,15 +432,195 @@ class Lowering {
   std::vector<BodyLine> body_lines_;
   // Index into model_.groups of the open group. Invariant: when set, it is the last group.
   std::optional<size_t> open_group_;
+  // A group opened before this run is open; then open_group_ is unset.
+  bool inherited_group_open_ = false;
+  size_t inherited_group_tasks_ = 0;
+  std::optional<TextRange> inherited_group_close_;
   bool seen_version_ = false;
   bool seen_task_or_group_ = false;
   bool seen_item_ = false;
 };
 
+// ------------------------------------------------------------------------------------------
+// Whole-file passes
+
+// Later definitions of a task take the texts they lack from its first definition.
+void inherit_metadata(SemanticModel& model) {
+  IndexTable first_definition(model.tasks.size());
+  for (size_t i = 0; i < model.tasks.size(); ++i) {
+    TaskDecl& task = model.tasks[i];
+    const std::string& name = model.task_symbols[i].name;
+    const uint32_t first = first_definition.insert(
+        hash_text(name), static_cast<uint32_t>(i),
+        [&](uint32_t other) { return model.task_symbols[other].name == name; });
+    if (first != i) {
+      const MetadataBlock& origin = model.tasks[first].metadata;
+      if (!task.metadata.help) task.metadata.help = origin.help;
+      if (!task.metadata.desc) task.metadata.desc = origin.desc;
+      if (!task.metadata.pass) task.metadata.pass = origin.pass;
+      if (!task.metadata.fail) task.metadata.fail = origin.fail;
+    }
+    task.summary = task.metadata.help;
+  }
+}
+
+// Inside a group, an unqualified dependency on a sibling task names that sibling.
+void qualify_dependencies(SemanticModel& model) {
+  const auto grouped = [](const TaskDecl& task) { return task.group.has_value(); };
+  const size_t grouped_count = std::count_if(model.tasks.begin(), model.tasks.end(), grouped);
+  if (grouped_count == 0) return;
+  // Grouped tasks by group and plain name; no task's group or name changes in this pass.
+  IndexTable members(grouped_count);
+  const auto member_hash = [](std::string_view group, std::string_view name) {
+    return hash_combine(hash_text(group), hash_text(name));
+  };
+  for (size_t i = 0; i < model.tasks.size(); ++i) {
+    const TaskDecl& task = model.tasks[i];
+    if (!task.group) continue;
+    members.insert(
+        member_hash(*task.group, task.name), static_cast<uint32_t>(i), [&](uint32_t other) {
+          return model.tasks[other].group == task.group && model.tasks[other].name == task.name;
+        });
+  }
+  for (TaskDecl& task : model.tasks) {
+    if (!task.group) continue;
+    const std::string_view group = *task.group;
+    for (DependencyDecl& dependency : task.dependencies) {
+      if (dependency.name.find('.') != std::string::npos) continue;
+      const auto sibling = members.find(member_hash(group, dependency.name), [&](uint32_t other) {
+        return *model.tasks[other].group == group && model.tasks[other].name == dependency.name;
+      });
+      if (sibling) dependency.name = *task.group + "." + dependency.name;
+    }
+  }
+}
+
+void build_symbols(SemanticModel& model) {
+  model.group_symbols.reserve(model.groups.size());
+  model.task_symbols.reserve(model.tasks.size());
+  for (const GroupDecl& group : model.groups) {
+    model.group_symbols.push_back({group.name, group.range});
+  }
+  for (const TaskDecl& task : model.tasks) {
+    model.task_symbols.push_back({task.qualified_name(), task.range});
+  }
+}
+
+// Below this size a document is lowered on the calling thread alone: starting a helper thread
+// and joining the runs would cost more than the parallel work saves.
+constexpr size_t kTwoRunLoweringBytes = 256 * 1024;
+
+// Where the items may be lowered in two runs: the index of the first item node in the second
+// half of the text whose previous item is a task (no metadata is pending there). None when
+// there is no such item.
+std::optional<uint32_t> find_cut(const GreenNode& root) {
+  const uint32_t half = root.text_len() / 2;
+  uint32_t offset = 0;
+  bool after_task = false;
+  for (uint32_t i = 0; i < root.child_count(); ++i) {
+    const GreenElement child = root.child(i);
+    if (child.is_node()) {
+      if (offset >= half && after_task) return i;
+      after_task = child.kind() == SyntaxKind::Task;
+    }
+    offset += child.text_len();
+  }
+  return std::nullopt;
+}
+
+// A guess of the state that lowering the items before the root's child `cut` leaves, read from
+// the few items that change it: the nearest group line and any version directive.
+LoweringState guess_state_at(const SyntaxNode& root, uint32_t cut) {
+  LoweringState state{.seen_task_or_group = true, .seen_item = true};
+  const GreenNode& green = root.green();
+  bool group_seen = false;
+  for (uint32_t i = cut; i-- > 0;) {
+    const SyntaxKind kind = green.child(i).kind();
+    if (!green.child(i).is_node()) continue;
+    if (kind == SyntaxKind::GroupLine && !group_seen) {
+      group_seen = true;
+      state.group_open = !GroupLine::cast(*root.first_child_from(i))->is_close();
+    }
+    if (kind == SyntaxKind::Directive && !state.seen_version) {
+      state.seen_version =
+          Directive::cast(*root.first_child_from(i))->kind() == DirectiveKind::Version;
+    }
+  }
+  return state;
+}
+
+// The runs before and after `cut`, lowered on two threads and joined; none when the second run
+// started from a wrongly guessed state.
+std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse, std::string_view text,
+                                               uint32_t cut) {
+  std::optional<Lowering> first;
+  std::optional<Lowering> second;
+  LoweringState guessed;
+  SyntaxNode second_root = parse.root.share_root();
+  run_in_parallel(
+      [&] {
+        first.emplace(text, parse.diagnostics, LoweringState{});
+        first->lower_items(parse.root.first_child(), cut);
+      },
+      [&] {
+        guessed = guess_state_at(second_root, cut);
+        second.emplace(text, std::vector<Diagnostic>{}, guessed);
+        second->lower_items(second_root.first_child_from(cut), UINT32_MAX);
+      });
+  if (first->metadata_pending() || first->state() != guessed) return std::nullopt;
+  SemanticModel model = std::move(first->model());
+  SemanticModel& rest = second->model();
+  if (guessed.group_open) {
+    GroupDecl& open_group = model.groups.back();
+    for (size_t i = 0; i < second->inherited_group_tasks(); ++i) {
+      rest.tasks[i].group = open_group.name;
+    }
+    if (second->inherited_group_close()) open_group.close_range = second->inherited_group_close();
+  }
+  const auto append = [](auto& into, auto& from) {
+    into.insert(into.end(), std::make_move_iterator(from.begin()),
+                std::make_move_iterator(from.end()));
+  };
+  append(model.directives, rest.directives);
+  append(model.groups, rest.groups);
+  append(model.tasks, rest.tasks);
+  append(model.diagnostics, rest.diagnostics);
+  return model;
+}
+
+// The model of `parse`, its items lowered in two runs split at `cut` when given.
+SemanticModel lower_model(const ParseResult& parse, std::string_view text,
+                          std::optional<uint32_t> cut) {
+  std::optional<SemanticModel> model;
+  if (cut) model = lower_in_two_runs(parse, text, *cut);
+  if (!model) {
+    Lowering whole(text, parse.diagnostics, LoweringState{});
+    whole.lower_items(parse.root.first_child(), UINT32_MAX);
+    model = std::move(whole.model());
+  }
+  // Symbols first: the later passes key their lookups by the symbols' qualified names.
+  build_symbols(*model);
+  inherit_metadata(*model);
+  qualify_dependencies(*model);
+  return std::move(*model);
+}
+
 }  // namespace
 
 SemanticModel lower(const ParseResult& parse) {
-  return Lowering(parse).run();
+  if (std::optional<std::string_view> text = parse.root.text_view()) {
+    std::optional<uint32_t> cut;
+    if (text->size() >= kTwoRunLoweringBytes) cut = find_cut(parse.root.green());
+    return lower_model(parse, *text, cut);
+  }
+  // A tree without a source is small (built by hand); it is read from a copy of its text.
+  const std::string text = parse.root.text();
+  return lower_model(parse, text, std::nullopt);
+}
+
+SemanticModel lower(const ParseResult& parse, uint32_t cut) {
+  const std::string text = parse.root.text();
+  return lower_model(parse, text, cut);
 }
 
 }  // namespace quib

@@ -2,6 +2,8 @@
 // from command text offsets back to the document.
 #include "semantic/model.h"
 
+#include "syntax/parallel.h"
+
 #include <algorithm>
 
 namespace quib {
@@ -65,6 +67,22 @@ uint32_t CommandOffsetMap::to_document(uint32_t text_offset) const {
 TextRange CommandOffsetMap::to_document(TextRange text_range) const {
   const uint32_t start = to_document(text_range.start);
   return {start, std::max(start, to_document(text_range.end))};
+}
+
+// Below this many tasks a model is freed on the calling thread alone.
+constexpr size_t kTwoRunClearTasks = 2048;
+
+void clear_model(SemanticModel& model) {
+  std::vector<TaskDecl>& tasks = model.tasks;
+  if (tasks.size() >= kTwoRunClearTasks) {
+    // Each run leaves its tasks empty, so freeing the list afterwards is one pass of no-ops.
+    const auto clear_range = [&](size_t begin, size_t end) {
+      for (size_t i = begin; i < end; ++i) tasks[i] = TaskDecl();
+    };
+    const size_t half = tasks.size() / 2;
+    run_in_parallel([&] { clear_range(0, half); }, [&] { clear_range(half, tasks.size()); });
+  }
+  model = SemanticModel();
 }
 
 }  // namespace quib

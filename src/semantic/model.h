@@ -22,11 +22,15 @@ namespace quib {
 struct LanguageVersion {
   uint64_t major = 0;
   uint64_t minor = 0;
+
+  bool operator==(const LanguageVersion&) const = default;
 };
 
 // `!shell word`: the word as written; the checks turn it into a ShellKind.
 struct ShellDirective {
   std::string word;
+
+  bool operator==(const ShellDirective&) const = default;
 };
 
 // `!var name = "value"`.
@@ -35,6 +39,8 @@ struct VariableDecl {
   std::string value;     // between the quotes, backslashes untouched
   TextRange name_range;  // the written name; the directive line when the view gives none
   TextRange range;       // the directive line
+
+  bool operator==(const VariableDecl&) const = default;
 };
 
 // One directive that lowered cleanly; directives with errors are not recorded.
@@ -45,6 +51,8 @@ struct DirectiveDecl {
   const LanguageVersion* version() const { return std::get_if<LanguageVersion>(&form); }
   const ShellDirective* shell() const { return std::get_if<ShellDirective>(&form); }
   const VariableDecl* variable() const { return std::get_if<VariableDecl>(&form); }
+
+  bool operator==(const DirectiveDecl&) const = default;
 };
 
 // The metadata lines attached to one task or group. Each text is the values of all lines of
@@ -61,6 +69,8 @@ struct MetadataBlock {
   std::vector<std::string> unknown_fields;
 
   size_t help_count() const { return help_ranges.size(); }
+
+  bool operator==(const MetadataBlock&) const = default;
 };
 
 // The `shell=` / `shell~=` clause of a task header.
@@ -68,6 +78,8 @@ struct ShellSetting {
   ShellKind shell;
   ShellMode mode;
   TextRange range;  // the clause, first to last non-space token
+
+  bool operator==(const ShellSetting&) const = default;
 };
 
 struct ParamDecl {
@@ -75,12 +87,16 @@ struct ParamDecl {
   std::optional<std::string> default_value;  // unquoted, not unescaped
   bool variadic = false;                     // written `rest..`; captures the remaining arguments
   TextRange range;                           // the parameter's name
+
+  bool operator==(const ParamDecl&) const = default;
 };
 
 struct GuardDecl {
   GuardKind kind;        // os/arch/env/has, or the unknown name as written
   std::string argument;  // without quotes
   TextRange range;       // the whole guard clause
+
+  bool operator==(const GuardDecl&) const = default;
 };
 
 struct DependencyDecl {
@@ -91,6 +107,8 @@ struct DependencyDecl {
   std::vector<DependencyArgument> arguments;
   // Entries of one parenthesised parallel clause share the index.
   uint32_t clause_index = 0;
+
+  bool operator==(const DependencyDecl&) const = default;
 };
 
 // One command of a task body: a single line or a block of consecutive `| ` lines.
@@ -108,6 +126,8 @@ struct CommandLine {
   std::vector<Interpolation> interpolations;
 
   bool is_block() const { return !marker_ranges.empty(); }
+
+  bool operator==(const CommandLine&) const = default;
 };
 
 // Maps offsets in a command's `text` to document offsets. For a single line that is a shift by
@@ -138,6 +158,8 @@ struct GroupDecl {
   std::optional<std::string> summary;    // a copy of metadata.help
   TextRange range;                       // the opening `group name {` line
   std::optional<TextRange> close_range;  // the `}` line that closed it
+
+  bool operator==(const GroupDecl&) const = default;
 };
 
 struct TaskDecl {
@@ -158,11 +180,15 @@ struct TaskDecl {
   // The display signature "name(a, b=\"x\", rest..)": the plain name, parameters joined by
   // ", ", parentheses always written; defaults are quoted as stored, without escaping.
   std::string task_signature() const;
+
+  bool operator==(const TaskDecl&) const = default;
 };
 
 struct SymbolEntry {
   std::string name;
   TextRange range;
+
+  bool operator==(const SymbolEntry&) const = default;
 };
 
 struct SemanticModel {
@@ -174,6 +200,13 @@ struct SemanticModel {
   // Parse diagnostics, then lowering diagnostics in raise order, then check diagnostics in
   // check order. Never sorted.
   std::vector<Diagnostic> diagnostics;
+
+  bool operator==(const SemanticModel&) const = default;
 };
+
+// Empties `model`. The tasks of a large model are freed on two threads: they hold most of its
+// hundreds of thousands of small blocks, and freeing those one by one is a large part of
+// replacing a large document.
+void clear_model(SemanticModel& model);
 
 }  // namespace quib

@@ -123,6 +123,8 @@ struct GuardView {
 struct DependencyArgument {
   std::string text;  // unquoted, not unescaped
   TextRange range;   // the string token, quotes included
+
+  bool operator==(const DependencyArgument&) const = default;
 };
 
 // One dependency entry; a parallel clause `& (a, b)` gives one entry per name.

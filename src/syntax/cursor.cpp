@@ -41,15 +41,15 @@ static_assert(kKindOfRaw[0][static_cast<size_t>(RawClass::Comma)] == SyntaxKind:
 // regrowth rare: moving half a list of tokens costs more than the unused tail.
 constexpr size_t kBytesPerTokenEstimate = 2;
 
-// Drives `lex` over the whole text and reports each token as (kind, start, slice), Eof
-// excluded.
+// Drives `lex` over the text from `begin`, a line start, and reports each token as
+// (kind, start, slice), Eof excluded.
 template <typename Emit>
-void for_each_token(std::string_view text, Emit&& emit) {
+void for_each_token(std::string_view text, uint32_t begin, Emit&& emit) {
   QUIB_ASSERT(text.size() < (uint64_t{1} << 32), "documents must be shorter than 4 GiB");
   const auto size = static_cast<uint32_t>(text.size());
-  // Invariant: true exactly at offset 0 and right after a Newline token.
+  // Invariant: true exactly at `begin` and right after a Newline token.
   bool at_line_start = true;
-  uint32_t offset = 0;
+  uint32_t offset = begin;
   while (offset < size) {
     const RawToken raw = lex(text, offset);
     const std::string_view slice(text.data() + offset, raw.end - offset);
@@ -66,7 +66,7 @@ void for_each_token(std::string_view text, Emit&& emit) {
 std::vector<Token> tokenize(std::string_view text) {
   std::vector<Token> tokens;
   tokens.reserve(text.size() / kBytesPerTokenEstimate + 1);
-  for_each_token(text, [&](SyntaxKind kind, uint32_t start, std::string_view slice) {
+  for_each_token(text, 0, [&](SyntaxKind kind, uint32_t start, std::string_view slice) {
     // Braces, not emplace_back's parentheses: clang 14 cannot aggregate-initialise from
     // parentheses. Moving a SmallText is a 24-byte copy.
     tokens.push_back(Token{SmallText(slice), start, kind});
@@ -77,16 +77,27 @@ std::vector<Token> tokenize(std::string_view text) {
 }
 
 TokenList tokenize_compact(std::shared_ptr<const std::string> text) {
+  const auto size = static_cast<uint32_t>(text->size());
+  return tokenize_compact(std::move(text), 0, size);
+}
+
+TokenList tokenize_compact(std::shared_ptr<const std::string> text, uint32_t begin, uint32_t end) {
+  QUIB_ASSERT(begin <= end && end <= text->size() && (begin == 0 || (*text)[begin - 1] == '\n') &&
+                  (end == text->size() || (*text)[end - 1] == '\n'),
+              "a part of a text must run from a line start to a line end");
   std::vector<SyntaxKind> kinds;
   std::vector<uint32_t> starts;
-  kinds.reserve(text->size() / kBytesPerTokenEstimate + 1);
-  starts.reserve(text->size() / kBytesPerTokenEstimate + 1);
-  for_each_token(*text, [&](SyntaxKind kind, uint32_t start, std::string_view) {
+  kinds.reserve((end - begin) / kBytesPerTokenEstimate + 1);
+  starts.reserve((end - begin) / kBytesPerTokenEstimate + 1);
+  // No token spans a line feed, so the tokens of the part are those of the whole text there;
+  // the lexer never looks past `end`.
+  const std::string_view part = std::string_view(*text).substr(0, end);
+  for_each_token(part, begin, [&](SyntaxKind kind, uint32_t start, std::string_view) {
     kinds.push_back(kind);
     starts.push_back(start);
   });
   kinds.push_back(SyntaxKind::Eof);
-  starts.push_back(static_cast<uint32_t>(text->size()));
+  starts.push_back(end);
   return TokenList(std::move(text), std::move(kinds), std::move(starts));
 }
 

@@ -21,5 +21,8 @@ std::vector<Token> tokenize(std::string_view text);
 // The same tokens in compact form (kind and start per token), sharing `text`. This is what a
 // parse keeps: it costs six bytes per token instead of a record with its own text.
 TokenList tokenize_compact(std::shared_ptr<const std::string> text);
+// The tokens of the part [begin, end) of `text`, as in the token list of the whole text, then
+// one Eof at (end, end). `begin` must start a line and `end` must end one (or the text).
+TokenList tokenize_compact(std::shared_ptr<const std::string> text, uint32_t begin, uint32_t end);
 
 }  // namespace quib

@@ -23,6 +23,8 @@ enum class DiagnosticStage : uint8_t {
 struct DiagnosticNote {
   std::string message;
   TextRange range;
+
+  bool operator==(const DiagnosticNote&) const = default;
 };
 
 struct Diagnostic {
@@ -42,6 +44,8 @@ struct Diagnostic {
   static Diagnostic lowering_error(std::string_view code, std::string_view message,
                                    TextRange range);
   static Diagnostic check(std::string_view code, std::string_view message, TextRange range);
+
+  bool operator==(const Diagnostic&) const = default;
 };
 
 }  // namespace quib

@@ -17,8 +17,7 @@ class GreenNode;
 class GreenToken;
 
 // Every green element of one tree lives in one contiguous buffer: building is a bump
-// allocation per element and dropping a tree frees one buffer instead of walking every element
-// (a large one is kept for the next tree of about its size instead).
+// allocation per element and dropping a tree frees one buffer instead of walking every element.
 // The buffer grows by realloc while the tree is built, so it may move then; the builder holds
 // elements by their byte offset until seal(), after which the buffer never changes and
 // pointers into it are stable. Every offset, and so every distance between two elements, fits
@@ -42,6 +41,9 @@ class GreenArena {
   // Grows the buffer to hold at least `capacity` bytes in all; only before seal().
   void reserve(size_t capacity);
   char* at(uint32_t offset) { return data_ + offset; }
+  const char* data() const { return data_; }
+  // Bytes in use: every element lies below this offset.
+  size_t size() const { return size_; }
   // Gives back the unused capacity. The buffer is final afterwards.
   void seal();
   void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
@@ -159,6 +161,7 @@ class GreenNodePtr {
   explicit operator bool() const { return node_ != nullptr; }
 
  private:
+  friend class GreenBuilder;
   GreenArena* arena_ = nullptr;
   const GreenNode* node_ = nullptr;
 };
@@ -179,6 +182,11 @@ class GreenBuilder {
   void start_node(SyntaxKind kind);
   void token(SyntaxKind kind, std::string_view text);
   void finish_node();
+  // Adds every child of `tree`'s root to the innermost open node, in order, as if they had been
+  // built here: copies the whole arena of `tree` (a finished tree of its own) into this one,
+  // where its elements keep their links and their sharing. Joins trees built apart, such as
+  // the parts of a text parsed on two threads.
+  void adopt_children(const GreenNodePtr& tree);
   // The single root node; the builder must be balanced and must have built exactly one node
   // at the top level. The builder is spent afterwards.
   GreenNodePtr finish();

@@ -3,12 +3,15 @@
 #include "syntax/parse.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "syntax/assert.h"
 #include "syntax/ast_view.h"
 #include "syntax/builder.h"
 #include "syntax/cursor.h"
+#include "syntax/parallel.h"
 #include "syntax/recover.h"
+#include "syntax/split_point.h"
 
 namespace quib {
 namespace {
@@ -230,20 +233,71 @@ class Parser {
  public:
   explicit Parser(std::shared_ptr<const std::string> text, bool inside_group = false)
       : source_(text), tokens_(tokenize_compact(std::move(text))), inside_group_(inside_group) {}
+  // A parser of the part [begin, end) of `text`, which starts and ends a line, with the group
+  // state the whole text's parser has at `begin`.
+  Parser(std::shared_ptr<const std::string> text, uint32_t begin, uint32_t end, bool inside_group)
+      : source_(text),
+        tokens_(tokenize_compact(std::move(text), begin, end)),
+        inside_group_(inside_group) {}
 
   ParseResult run() {
-    builder_.emplace(tokens_.size());
-    builder_->start_node(K::Document);
-    for_each_item([&](uint32_t trivia) { add_token(trivia); },
-                  [&](uint32_t first, const ClassifiedItem& item) {
-                    build(first, item);
-                    return true;
-                  });
-    builder_->finish_node();
+    start_document();
+    build_until(UINT32_MAX);
     return ParseResult{.tokens = std::move(tokens_),
                        .diagnostics = std::move(diagnostics_),
-                       .root = SyntaxNode::new_root(builder_->finish(), std::move(source_))};
+                       .root = SyntaxNode::new_root(finish_document(), std::move(source_))};
   }
+
+  // Opens the Document node that the items are built into.
+  void start_document() {
+    builder_.emplace(tokens_.size());
+    builder_->start_node(K::Document);
+  }
+
+  // Builds every item and trivia token that starts before `stop`, in order. True when the next
+  // one starts exactly at `stop`, where `inside_group()` is then the group state; false when an
+  // item runs across `stop`, or when the tokens end first.
+  bool build_until(uint32_t stop) {
+    bool at_stop = false;
+    bool group_before = inside_group_;  // the group state before the item being looked at
+    const auto before_stop = [&](uint32_t token) {
+      const uint32_t start = tokens_.range(token).start;
+      at_stop = start == stop;
+      return start < stop;
+    };
+    for_each_item(
+        [&](uint32_t trivia) {
+          if (!before_stop(trivia)) return false;
+          add_token(trivia);
+          return true;
+        },
+        [&](uint32_t first, const ClassifiedItem& item) {
+          if (!before_stop(first)) return false;
+          build(first, item);
+          group_before = inside_group_;
+          return true;
+        });
+    inside_group_ = group_before;
+    return at_stop;
+  }
+
+  // Adds the items of `rest`, the tree of the text after this parser's part, after the items
+  // built so far.
+  void adopt_items(const GreenNodePtr& rest, std::vector<Diagnostic> rest_diagnostics) {
+    builder_->adopt_children(rest);
+    diagnostics_.insert(diagnostics_.end(), std::make_move_iterator(rest_diagnostics.begin()),
+                        std::make_move_iterator(rest_diagnostics.end()));
+  }
+
+  GreenNodePtr finish_document() {
+    builder_->finish_node();
+    return builder_->finish();
+  }
+
+  bool inside_group() const { return inside_group_; }
+  std::vector<Diagnostic> take_diagnostics() { return std::move(diagnostics_); }
+  // Frees the token list once every item is built.
+  void drop_tokens() { tokens_ = TokenList(); }
 
   // Classifies the items of a window of a larger text; `base` is the window's offset in that
   // text. An item's classification reads at most to the end of the line on which it ends, so
@@ -261,7 +315,7 @@ class Parser {
       settled = at;
     };
     for_each_item(
-        [](uint32_t) {},
+        [](uint32_t) { return true; },
         [&](uint32_t first, const ClassifiedItem& item) {
           if (first == 0 || tokens_.kind(first - 1) == K::Newline) {
             commit({tokens_.range(first).start, group_before});
@@ -307,14 +361,14 @@ class Parser {
 
   // Classifies the top-level items in order: `on_trivia(i)` for each token between items,
   // `on_item(first, item)` for each item, after the group state has taken the item in; a
-  // false answer stops the walk. Building the tree and scanning share this loop, so both
-  // classify every item alike.
+  // false answer from either stops the walk. Building the tree and scanning share this loop, so
+  // both classify every item alike.
   template <typename OnTrivia, typename OnItem>
   void for_each_item(OnTrivia&& on_trivia, OnItem&& on_item) {
     KindCursor c(tokens_.kinds());
     for (;;) {
       while (kTriviaKinds.contains(c.peek())) {
-        on_trivia(c.pos());
+        if (!on_trivia(c.pos())) return;
         c.advance();
       }
       if (c.at_eof()) break;
@@ -548,7 +602,72 @@ class Parser {
   bool inside_group_ = false;
 };
 
+// Below this size a text is parsed on the calling thread alone: starting a helper thread
+// and joining the parts would cost more than the parallel work saves.
+constexpr size_t kTwoPartParseBytes = 256 * 1024;
+
+// The tree of `text` built from the part before `split` and the part after it, parsed on two
+// threads; none when the first part's items do not end exactly at the split in the group state
+// the second part was parsed with (it then read its text out of context).
+std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::string>& text,
+                                              SplitPoint split) {
+  const auto size = static_cast<uint32_t>(text->size());
+  // The first part reads the line at the split too: that is as far as classifying the item
+  // before the split may look.
+  const void* feed = std::memchr(text->data() + split.offset, '\n', size - split.offset);
+  const uint32_t first_end =
+      feed ? static_cast<uint32_t>(static_cast<const char*>(feed) - text->data()) + 1 : size;
+  std::optional<Parser> first;
+  bool first_ends_at_split = false;
+  GreenNodePtr second_tree;
+  std::vector<Diagnostic> second_diagnostics;
+  run_in_parallel(
+      [&] {
+        first.emplace(text, 0, first_end, /*inside_group=*/false);
+        first->start_document();
+        first_ends_at_split = first->build_until(split.offset);
+        first->drop_tokens();
+      },
+      [&] {
+        Parser second(text, split.offset, size, split.inside_group);
+        second.start_document();
+        second.build_until(UINT32_MAX);
+        second.drop_tokens();
+        second_tree = second.finish_document();
+        second_diagnostics = second.take_diagnostics();
+      });
+  if (!first_ends_at_split || first->inside_group() != split.inside_group) return std::nullopt;
+  first->adopt_items(second_tree, std::move(second_diagnostics));
+  second_tree = GreenNodePtr();
+  return ParseResult{.tokens = TokenList(),
+                     .diagnostics = first->take_diagnostics(),
+                     .root = SyntaxNode::new_root(first->finish_document(), text)};
+}
+
 }  // namespace
+
+ParseResult parse_tree(std::shared_ptr<const std::string> text) {
+  if (text->size() >= kTwoPartParseBytes) {
+    if (const std::optional<SplitPoint> split = find_split_point(*text)) {
+      return parse_tree(std::move(text), *split);
+    }
+  }
+  ParseResult parsed = parse(std::move(text));
+  parsed.tokens = TokenList();
+  return parsed;
+}
+
+ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split) {
+  QUIB_ASSERT(
+      split.offset <= text->size() && (split.offset == 0 || (*text)[split.offset - 1] == '\n'),
+      "a text is split at a line start");
+  if (std::optional<ParseResult> parsed = parse_in_two_parts(text, split)) {
+    return std::move(*parsed);
+  }
+  ParseResult parsed = parse(std::move(text));
+  parsed.tokens = TokenList();
+  return parsed;
+}
 
 ParseResult parse(std::string_view text) {
   return parse(std::make_shared<const std::string>(text));

@@ -10,6 +10,7 @@
 
 #include "syntax/builder.h"
 #include "syntax/diagnostic.h"
+#include "syntax/split_point.h"
 #include "syntax/syntax_node.h"
 #include "syntax/token_list.h"
 
@@ -41,6 +42,12 @@ struct ScannedItem {
 ParseResult parse(std::string_view text);
 // The same, sharing an existing text instead of copying it.
 ParseResult parse(std::shared_ptr<const std::string> text);
+// The same tree and diagnostics without the token list (`tokens` stays empty), for readers that
+// keep only the tree. A large text is parsed in two parts on two threads.
+ParseResult parse_tree(std::shared_ptr<const std::string> text);
+// `parse_tree` cut at `split` (a line start) whatever the text's size, with the same fallback
+// to one part: for tests of the two-part path.
+ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split);
 
 // The items `parse` would build from the text `before` followed by `after`, classified alike,
 // with ranges in that joined text. Builds no tree, reports nothing and never joins the two

@@ -31,6 +31,12 @@ SyntaxNode SyntaxNode::new_root(GreenNodePtr green, std::shared_ptr<const std::s
   return root;
 }
 
+SyntaxNode SyntaxNode::share_root() const {
+  QUIB_ASSERT(!data_->parent, "only a root is shared");
+  if (!data_->root_source) return new_root(data_->root_green);
+  return new_root(data_->root_green, data_->root_source);
+}
+
 SyntaxNode::SyntaxNode(const SyntaxNode& other) : data_(other.data_) {
   ++data_->refs;
 }
@@ -131,10 +137,14 @@ std::vector<SyntaxElement> SyntaxNode::children_with_tokens() const {
 }
 
 std::optional<SyntaxNode> SyntaxNode::first_child() const {
+  return first_child_from(0);
+}
+
+std::optional<SyntaxNode> SyntaxNode::first_child_from(uint32_t index) const {
   uint32_t offset = data_->offset;
   const GreenNode& green = *data_->green;
   for (uint32_t i = 0; i < green.child_count(); ++i) {
-    if (green.child(i).is_node()) return child_node(*this, i, offset);
+    if (i >= index && green.child(i).is_node()) return child_node(*this, i, offset);
     offset += green.child(i).text_len();
   }
   return std::nullopt;

@@ -46,6 +46,10 @@ class SyntaxNode {
   // slices of it.
   static SyntaxNode new_root(GreenNodePtr green, std::shared_ptr<const std::string> source);
 
+  // A new root handle over the tree of this root, sharing its green tree and source but none
+  // of its handles: two threads may each read one tree through a root of their own.
+  SyntaxNode share_root() const;
+
   SyntaxNode(const SyntaxNode& other);
   SyntaxNode(SyntaxNode&& other) noexcept;
   SyntaxNode& operator=(SyntaxNode other) noexcept;
@@ -72,6 +76,8 @@ class SyntaxNode {
   uint32_t child_count() const { return data_->green->child_count(); }
 
   std::optional<SyntaxNode> first_child() const;
+  // The first child node at index `index` or later among all children (tokens counted).
+  std::optional<SyntaxNode> first_child_from(uint32_t index) const;
   // The first child node of `kind`; makes a handle for that child only.
   std::optional<SyntaxNode> first_child_of_kind(SyntaxKind kind) const;
   std::optional<SyntaxElement> first_child_or_token() const;

@@ -15,7 +15,8 @@
 namespace quib {
 
 // Invariant: kinds.size() == starts.size() >= 1; the last token is the single Eof at
-// (length, length); starts are increasing and tile [0, length).
+// (end, end); starts are increasing and tile [begin, end), which is the whole text except for
+// the list of a part of it.
 class TokenList {
  public:
   TokenList() = default;

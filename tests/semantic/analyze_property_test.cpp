@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "semantic/analyze.h"
+#include "semantic/lower.h"
 #include "support/fragments.h"
+#include "support/valid_documents.h"
 #include "syntax/parse.h"
 
 namespace quib {
@@ -78,6 +80,35 @@ TEST(AnalyzeProperty, GeneratedDocumentsStayInBounds) {
     }
     expect_model_ranges(text, model);
     if (HasFailure()) return;
+  }
+}
+
+// Lowering the items in two runs gives the model of one run, wherever the cut falls: the second
+// run's guessed starting state is either right or noticed and redone. Random documents have
+// groups open across the cut, metadata before it, version directives after it and errors.
+TEST(AnalyzeProperty, TwoRunLoweringMatchesOneRun) {
+  for (uint32_t seed = 1; seed <= 300; ++seed) {
+    testing_support::Draw draw(seed);
+    const std::string text = testing_support::random_document(draw, 1 + draw.below(30));
+    SCOPED_TRACE(testing::Message() << "seed " << seed << "\n" << text);
+    const ParseResult parsed = parse(text);
+    const SemanticModel whole = lower(parsed);
+    for (uint32_t cut = 0; cut <= parsed.root.child_count(); ++cut) {
+      ASSERT_TRUE(lower(parsed, cut) == whole) << "cut before child " << cut;
+    }
+  }
+}
+
+TEST(AnalyzeProperty, TwoRunLoweringOfValidDocumentsMatchesOneRun) {
+  for (uint32_t seed = 1; seed <= 100; ++seed) {
+    testing_support::Draw draw(seed);
+    const std::string text = testing_support::ValidDocumentBuilder(draw).build(20);
+    SCOPED_TRACE(testing::Message() << "seed " << seed << "\n" << text);
+    const ParseResult parsed = parse(text);
+    const SemanticModel whole = lower(parsed);
+    for (uint32_t cut = 0; cut <= parsed.root.child_count(); ++cut) {
+      ASSERT_TRUE(lower(parsed, cut) == whole) << "cut before child " << cut;
+    }
   }
 }
 

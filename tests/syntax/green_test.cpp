@@ -63,8 +63,8 @@ class GreenGrowth : public testing::TestWithParam<GrowthCase> {};
 
 // A flat node over all pieces, built with the case's hint: the arena starts too small (so the
 // buffer is regrown several times between the first child and the parent), right, or too
-// large. The second round builds after the first tree is dropped, so a large tree may reuse
-// the first one's buffer, stale contents and all.
+// large. The second round builds after the first tree is dropped, in memory that may hold the
+// first one's stale contents.
 TEST_P(GreenGrowth, EveryChildReadsBackInOrder) {
   const GrowthCase& c = GetParam();
   const std::vector<Piece> pieces = many_pieces(c.tokens);
@@ -172,6 +172,51 @@ TEST(GreenStorage, DeepAndWideTreeRoundTripsThroughRedLayer) {
   ASSERT_EQ(tokens.size(), token_texts.size());
   for (size_t i = 0; i < tokens.size(); ++i) ASSERT_EQ(tokens[i].text(), token_texts[i]) << i;
   EXPECT_EQ(root.descendants().size(), static_cast<size_t>(kDepth) + 2);
+}
+
+}  // namespace
+}  // namespace quib
+
+namespace quib {
+namespace {
+
+// Trees built apart and joined under one node read back as if built in one builder: the adopted
+// children keep their order, texts and inner structure, whatever was built before them.
+TEST(GreenStorage, AdoptedChildrenReadBackInOrder) {
+  const auto build_part = [](int first, int count) {
+    GreenBuilder builder;
+    builder.start_node(SyntaxKind::Document);
+    for (int i = first; i < first + count; ++i) {
+      builder.start_node(SyntaxKind::Task);
+      builder.token(SyntaxKind::Word, "task" + std::to_string(i));
+      builder.token(SyntaxKind::Newline, "\n");
+      builder.finish_node();
+    }
+    builder.finish_node();
+    return builder.finish();
+  };
+  const GreenNodePtr first = build_part(0, 500);
+  const GreenNodePtr second = build_part(500, 700);
+  GreenBuilder joined_builder;
+  joined_builder.start_node(SyntaxKind::Document);
+  joined_builder.token(SyntaxKind::Comment, "# before");
+  joined_builder.adopt_children(first);
+  joined_builder.adopt_children(second);
+  joined_builder.token(SyntaxKind::Newline, "\n");
+  joined_builder.finish_node();
+  const GreenNodePtr joined = joined_builder.finish();
+
+  ASSERT_EQ(joined->child_count(), 1u + 500 + 700 + 1);
+  EXPECT_EQ(joined->child(0).as_token()->text(), "# before");
+  for (uint32_t i = 0; i < 1200; ++i) {
+    const GreenNode* task = joined->child(i + 1).as_node();
+    ASSERT_NE(task, nullptr) << i;
+    ASSERT_EQ(task->child_count(), 2u) << i;
+    ASSERT_EQ(task->child(0).as_token()->text(), "task" + std::to_string(i)) << i;
+    ASSERT_EQ(task->child(1).as_token()->text(), "\n") << i;
+  }
+  EXPECT_EQ(joined->child(1201).as_token()->text(), "\n");
+  EXPECT_EQ(joined->text_len(), first->text_len() + second->text_len() + 9);
 }
 
 }  // namespace

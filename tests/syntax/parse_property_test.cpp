@@ -6,6 +6,7 @@
 #include "support/fragments.h"
 #include "syntax/ast_view.h"
 #include "syntax/parse.h"
+#include "syntax/tree_dump.h"
 
 namespace quib {
 namespace {
@@ -147,6 +148,35 @@ TEST(ParseProperty, ScanOfALargeTextMatchesTheTree) {
   text += "after: \n    echo done\n";
   ASSERT_GT(text.size(), 4u * 64 * 1024);
   check_scan_matches(text, parse(text).root);
+}
+
+}  // namespace
+}  // namespace quib
+
+namespace quib {
+namespace {
+
+// Parsing in two parts gives the tree and diagnostics of one part, wherever the cut falls and
+// whichever group state is guessed for it: a cut inside an item or a wrong guess falls back.
+TEST(ParseProperty, TwoPartParseMatchesOnePart) {
+  Draw draw(23);
+  for (int i = 0; i < 150; ++i) {
+    const std::string text = testing_support::random_document(draw, 1 + draw.below(12));
+    SCOPED_TRACE(testing::Message() << "input: " << testing::PrintToString(text));
+    const ParseResult whole = parse(text);
+    const std::string expected = dump_tree(whole.root, whole.diagnostics);
+    const auto shared = std::make_shared<const std::string>(text);
+    for (uint32_t cut = 0; cut <= text.size(); ++cut) {
+      if (cut != 0 && text[cut - 1] != '\n') continue;
+      for (const bool inside_group : {false, true}) {
+        const ParseResult parts = parse_tree(shared, SplitPoint{cut, inside_group});
+        ASSERT_EQ(dump_tree(parts.root, parts.diagnostics), expected)
+            << "cut " << cut << " inside_group " << inside_group;
+        ASSERT_EQ(parts.root.text_view(), std::string_view(text));
+        ASSERT_EQ(parts.tokens.size(), 0u);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,61 @@
+// Two pieces of work at once: the only place where the language path uses a second thread.
+// Large documents are parsed and lowered in two parts, one on the calling thread and one on a
+// helper thread that lives as long as the process.
+#pragma once
+
+#include <exception>
+#include <utility>
+
+namespace quib {
+
+namespace detail {
+
+// A call of some callable without owning it or allocating.
+struct JobRef {
+  void* callable;
+  void (*invoke)(void* callable);
+};
+
+// Starts `job` on the helper thread; false when the helper is busy with another caller's job
+// or cannot be started, and the caller must run the job itself.
+bool start_on_helper(JobRef job);
+// Waits until the job started by the last successful start_on_helper of this caller is done.
+void wait_for_helper();
+
+}  // namespace detail
+
+// Runs `second` on the helper thread while the calling thread runs `first`, and returns once
+// both are done. When the helper is busy (another document is being split) or cannot be
+// started, runs `second` after `first` on the calling thread: the result is the same, only
+// slower. An exception from either is rethrown here after both have finished (the first one's
+// when both threw). `first` and `second` must not share unsynchronised state.
+template <typename First, typename Second>
+void run_in_parallel(First&& first, Second&& second) {
+  std::exception_ptr second_failure;
+  auto guarded_second = [&] {
+    try {
+      second();
+    } catch (...) {
+      second_failure = std::current_exception();
+    }
+  };
+  using Guarded = decltype(guarded_second);
+  const detail::JobRef job{&guarded_second,
+                           [](void* callable) { (*static_cast<Guarded*>(callable))(); }};
+  if (!detail::start_on_helper(job)) {
+    first();
+    second();
+    return;
+  }
+  std::exception_ptr first_failure;
+  try {
+    first();
+  } catch (...) {
+    first_failure = std::current_exception();
+  }
+  detail::wait_for_helper();
+  if (first_failure) std::rethrow_exception(first_failure);
+  if (second_failure) std::rethrow_exception(second_failure);
+}
+
+}  // namespace quib

@@ -1,0 +1,90 @@
+// Running two pieces of work at once: both always run, failures come back to the caller, and a
+// caller that finds the helper busy (a nested or a concurrent split) does the work itself.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "syntax/parallel.h"
+
+namespace quib {
+namespace {
+
+TEST(RunInParallel, RunsBothPieces) {
+  for (int round = 0; round < 200; ++round) {
+    int first = 0;
+    int second = 0;
+    run_in_parallel([&] { first = round; }, [&] { second = round + 1; });
+    ASSERT_EQ(first, round);
+    ASSERT_EQ(second, round + 1);
+  }
+}
+
+struct FailureCase {
+  const char* name;
+  bool first_throws;
+  bool second_throws;
+  const char* expected;  // the message of the exception that reaches the caller
+};
+
+class RunInParallelFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(RunInParallelFailure, RethrowsAfterBothFinished) {
+  const FailureCase& c = GetParam();
+  bool first_done = false;
+  bool second_done = false;
+  try {
+    run_in_parallel(
+        [&] {
+          first_done = true;
+          if (c.first_throws) throw std::runtime_error("first");
+        },
+        [&] {
+          second_done = true;
+          if (c.second_throws) throw std::runtime_error("second");
+        });
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), c.expected);
+  }
+  EXPECT_TRUE(first_done);
+  EXPECT_TRUE(second_done);
+  // The helper is free again afterwards.
+  int after = 0;
+  run_in_parallel([] {}, [&] { after = 1; });
+  EXPECT_EQ(after, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RunInParallelFailure,
+                         testing::Values(FailureCase{"First", true, false, "first"},
+                                         FailureCase{"Second", false, true, "second"},
+                                         FailureCase{"Both", true, true, "first"}),
+                         [](const testing::TestParamInfo<FailureCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// A split inside a split finds the helper busy and runs inline instead of waiting for itself.
+TEST(RunInParallel, NestedSplitsRunInline) {
+  std::atomic<int> count = 0;
+  const auto inner = [&] { run_in_parallel([&] { ++count; }, [&] { ++count; }); };
+  run_in_parallel(inner, inner);
+  EXPECT_EQ(count.load(), 4);
+}
+
+// Callers on several threads share the one helper; whoever finds it busy works alone.
+TEST(RunInParallel, ConcurrentCallersAllFinish) {
+  std::atomic<int> count = 0;
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t) {
+    callers.emplace_back([&] {
+      for (int i = 0; i < 500; ++i) run_in_parallel([&] { ++count; }, [&] { ++count; });
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(count.load(), 4 * 500 * 2);
+}
+
+}  // namespace
+}  // namespace quib
