@@ -229,11 +229,38 @@ struct WindowScan {
   bool inside_group = false;
 };
 
+// Where the items of a parse go: the tree being built, inside its open Document node, and the
+// diagnostics of malformed items. Outlives the parsers of the windows that feed it.
+struct ItemSink {
+  explicit ItemSink(size_t expected_tokens) : builder(expected_tokens) {
+    builder.start_node(K::Document);
+  }
+  GreenNodePtr finish() {
+    builder.finish_node();
+    return builder.finish();
+  }
+
+  GreenBuilder builder;
+  std::vector<Diagnostic> diagnostics;
+};
+
+// How building the items of one window ended.
+struct WindowBuilt {
+  // An item or trivia token at or after the stop offset ended the walk; `at_stop` when it
+  // starts exactly there.
+  bool reached_stop = false;
+  bool at_stop = false;
+  // Where the items built so far end, a line start, and the group state there: where the next
+  // window starts when the walk ended at an item the window could not settle.
+  uint32_t next = 0;
+  bool inside_group = false;
+};
+
 class Parser {
  public:
   explicit Parser(std::shared_ptr<const std::string> text, bool inside_group = false)
       : source_(text), tokens_(tokenize_compact(std::move(text))), inside_group_(inside_group) {}
-  // A parser of the part [begin, end) of `text`, which starts and ends a line, with the group
+  // A parser of the window [begin, end) of `text`, which starts and ends a line, with the group
   // state the whole text's parser has at `begin`.
   Parser(std::shared_ptr<const std::string> text, uint32_t begin, uint32_t end, bool inside_group)
       : source_(text),
@@ -241,63 +268,56 @@ class Parser {
         inside_group_(inside_group) {}
 
   ParseResult run() {
-    start_document();
-    build_until(UINT32_MAX);
+    ItemSink sink(tokens_.size());
+    build_window(sink, UINT32_MAX, /*last=*/true);
     return ParseResult{.tokens = std::move(tokens_),
-                       .diagnostics = std::move(diagnostics_),
-                       .root = SyntaxNode::new_root(finish_document(), std::move(source_))};
+                       .diagnostics = std::move(sink.diagnostics),
+                       .root = SyntaxNode::new_root(sink.finish(), std::move(source_))};
   }
 
-  // Opens the Document node that the items are built into.
-  void start_document() {
-    builder_.emplace(tokens_.size());
-    builder_->start_node(K::Document);
-  }
-
-  // Builds every item and trivia token that starts before `stop`, in order. True when the next
-  // one starts exactly at `stop`, where `inside_group()` is then the group state; false when an
-  // item runs across `stop`, or when the tokens end first.
-  bool build_until(uint32_t stop) {
-    bool at_stop = false;
-    bool group_before = inside_group_;  // the group state before the item being looked at
-    const auto before_stop = [&](uint32_t token) {
+  // Builds the items and trivia tokens of the window that start before `stop` into `sink`, in
+  // order. Unless the window is the `last` one, which ends the text, an item is built only once
+  // it is settled: classifying it reads at most to the end of the line after its end, so the
+  // window must hold that line. The walk ends at the first item the window cannot settle; the
+  // items since the last line start where an item begins are then left to the next window,
+  // which starts at that line.
+  WindowBuilt build_window(ItemSink& sink, uint32_t stop, bool last) {
+    sink_ = &sink;
+    pending_.clear();
+    WindowBuilt built{.next = tokens_.range(0).start, .inside_group = inside_group_};
+    bool group_before = inside_group_;  // the group state after the last item taken in
+    const auto ends_walk = [&](uint32_t token) {
       const uint32_t start = tokens_.range(token).start;
-      at_stop = start == stop;
-      return start < stop;
+      if (start < stop) return false;
+      built.reached_stop = true;
+      built.at_stop = start == stop;
+      return true;
     };
     for_each_item(
         [&](uint32_t trivia) {
-          if (!before_stop(trivia)) return false;
-          add_token(trivia);
+          if (ends_walk(trivia)) return false;
+          pending_.push_back({trivia, std::nullopt});
           return true;
         },
         [&](uint32_t first, const ClassifiedItem& item) {
-          if (!before_stop(first)) return false;
-          build(first, item);
+          if (ends_walk(first)) return false;
+          if (const std::optional<uint32_t> line = line_start_of(first)) {
+            build_pending_before(*line);
+            built.next = tokens_.range(*line).start;
+            built.inside_group = group_before;
+          }
+          if (!last && !settled(first + item.count)) return false;
+          pending_.push_back({first, item});
           group_before = inside_group_;
           return true;
         });
-    inside_group_ = group_before;
-    return at_stop;
+    if (built.reached_stop || last) {
+      build_pending_before(static_cast<uint32_t>(tokens_.size()));
+      built.inside_group = group_before;
+    }
+    inside_group_ = built.inside_group;
+    return built;
   }
-
-  // Adds the items of `rest`, the tree of the text after this parser's part, after the items
-  // built so far.
-  void adopt_items(const GreenNodePtr& rest, std::vector<Diagnostic> rest_diagnostics) {
-    builder_->adopt_children(rest);
-    diagnostics_.insert(diagnostics_.end(), std::make_move_iterator(rest_diagnostics.begin()),
-                        std::make_move_iterator(rest_diagnostics.end()));
-  }
-
-  GreenNodePtr finish_document() {
-    builder_->finish_node();
-    return builder_->finish();
-  }
-
-  bool inside_group() const { return inside_group_; }
-  std::vector<Diagnostic> take_diagnostics() { return std::move(diagnostics_); }
-  // Frees the token list once every item is built.
-  void drop_tokens() { tokens_ = TokenList(); }
 
   // Classifies the items of a window of a larger text; `base` is the window's offset in that
   // text. An item's classification reads at most to the end of the line on which it ends, so
@@ -381,7 +401,46 @@ class Parser {
     }
   }
 
-  void add_token(uint32_t i) { builder_->token(tokens_.kind(i), tokens_.text(i)); }
+  // One classified item, or a trivia token (no item), waiting to be built.
+  struct Pending {
+    uint32_t first;
+    std::optional<ClassifiedItem> item;
+  };
+
+  // The first token of the line on which the item at `first` starts, when only blanks come
+  // before it on that line and the line follows a line feed (a window never starts after a
+  // lone carriage return).
+  std::optional<uint32_t> line_start_of(uint32_t first) const {
+    uint32_t i = first;
+    while (i > 0 && kBlanks.contains(tokens_.kind(i - 1))) --i;
+    if (i == 0) return i;
+    if (tokens_.kind(i - 1) == K::Newline && tokens_.text(i - 1).back() == '\n') return i;
+    return std::nullopt;
+  }
+
+  // Whether the window holds the whole line that starts at or after token `end`.
+  bool settled(uint32_t end) const {
+    for (uint32_t i = end; i < tokens_.size(); ++i) {
+      if (tokens_.kind(i) == K::Newline) return true;
+    }
+    return false;
+  }
+
+  // Builds the pending items and tokens that come before token `end`.
+  void build_pending_before(uint32_t end) {
+    size_t done = 0;
+    for (; done < pending_.size() && pending_[done].first < end; ++done) {
+      const Pending& entry = pending_[done];
+      if (entry.item) {
+        build(entry.first, *entry.item);
+      } else {
+        add_token(entry.first);
+      }
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+  }
+
+  void add_token(uint32_t i) { sink_->builder.token(tokens_.kind(i), tokens_.text(i)); }
 
   ClassifiedItem classify(KindCursor c) const {
     switch (c.peek()) {
@@ -565,7 +624,7 @@ class Parser {
   }
 
   void build(uint32_t first, const ClassifiedItem& item) {
-    build_item(*builder_, ItemTokens{tokens_, first, item.count}, item);
+    build_item(sink_->builder, ItemTokens{tokens_, first, item.count}, item);
     if (!is_well_formed(item)) report(item, tokens_.range(first));
   }
 
@@ -590,17 +649,53 @@ class Parser {
       case ItemClass::Stray:
         break;
     }
-    diagnostics_.push_back(Diagnostic::syntax_error(code, message, first_token));
+    sink_->diagnostics.push_back(Diagnostic::syntax_error(code, message, first_token));
   }
 
   // The parsed text, shared with the token list and handed to the tree's root.
   std::shared_ptr<const std::string> source_;
   TokenList tokens_;
-  std::vector<Diagnostic> diagnostics_;
-  // Made by `run` only: a scan builds no tree and should not pay for the builder's tables.
-  std::optional<GreenBuilder> builder_;
+  // Where build_window puts the items; a scan builds nothing.
+  ItemSink* sink_ = nullptr;
+  std::vector<Pending> pending_;
   bool inside_group_ = false;
 };
+
+// Tokens are held for this much text at a time (more while one item is longer).
+constexpr uint32_t kWindowBytes = 64 * 1024;
+
+// Builds the items of the part [begin, end) of `text` that start before `stop` into `sink`, a
+// window at a time, so that only one window's tokens are held at once. `begin` starts a line
+// and `end` ends one; `inside_group` is the group state at `begin`. The result is that of the
+// part's final window.
+WindowBuilt build_part(const std::shared_ptr<const std::string>& text, uint32_t begin, uint32_t end,
+                       uint32_t stop, bool inside_group, ItemSink& sink, uint32_t window_bytes) {
+  uint64_t window = window_bytes;
+  for (;;) {
+    uint32_t window_end = end;
+    if (end - begin > window) {
+      const char* from = text->data() + begin + window;
+      if (const void* feed = std::memchr(from, '\n', end - begin - window)) {
+        window_end = static_cast<uint32_t>(static_cast<const char*>(feed) - text->data()) + 1;
+      }
+    }
+    Parser parser(text, begin, window_end, inside_group);
+    const WindowBuilt built = parser.build_window(sink, stop, window_end == text->size());
+    if (built.reached_stop || window_end == end) return built;
+    if (built.next == begin) {
+      window *= 2;  // one item longer than the window
+      continue;
+    }
+    begin = built.next;
+    inside_group = built.inside_group;
+    window = window_bytes;
+  }
+}
+
+// About how many tokens `bytes` of text make, to size a tree's arena.
+size_t expected_tokens(size_t bytes) {
+  return bytes * 2 / 5;
+}
 
 // Below this size a text is parsed on the calling thread alone: starting a helper thread
 // and joining the parts would cost more than the parallel work saves.
@@ -610,38 +705,48 @@ constexpr size_t kTwoPartParseBytes = 256 * 1024;
 // threads; none when the first part's items do not end exactly at the split in the group state
 // the second part was parsed with (it then read its text out of context).
 std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::string>& text,
-                                              SplitPoint split) {
+                                              SplitPoint split, uint32_t window_bytes) {
   const auto size = static_cast<uint32_t>(text->size());
   // The first part reads the line at the split too: that is as far as classifying the item
   // before the split may look.
   const void* feed = std::memchr(text->data() + split.offset, '\n', size - split.offset);
   const uint32_t first_end =
       feed ? static_cast<uint32_t>(static_cast<const char*>(feed) - text->data()) + 1 : size;
-  std::optional<Parser> first;
-  bool first_ends_at_split = false;
+  std::optional<ItemSink> first;
+  WindowBuilt first_built;
   GreenNodePtr second_tree;
   std::vector<Diagnostic> second_diagnostics;
   run_in_parallel(
       [&] {
-        first.emplace(text, 0, first_end, /*inside_group=*/false);
-        first->start_document();
-        first_ends_at_split = first->build_until(split.offset);
-        first->drop_tokens();
+        first.emplace(expected_tokens(split.offset));
+        first_built = build_part(text, 0, first_end, split.offset, /*inside_group=*/false, *first,
+                                 window_bytes);
       },
       [&] {
-        Parser second(text, split.offset, size, split.inside_group);
-        second.start_document();
-        second.build_until(UINT32_MAX);
-        second.drop_tokens();
-        second_tree = second.finish_document();
-        second_diagnostics = second.take_diagnostics();
+        ItemSink second(expected_tokens(size - split.offset));
+        build_part(text, split.offset, size, UINT32_MAX, split.inside_group, second, window_bytes);
+        second_tree = second.finish();
+        second_diagnostics = std::move(second.diagnostics);
       });
-  if (!first_ends_at_split || first->inside_group() != split.inside_group) return std::nullopt;
-  first->adopt_items(second_tree, std::move(second_diagnostics));
+  if (!first_built.at_stop || first_built.inside_group != split.inside_group) return std::nullopt;
+  first->builder.adopt_children(second_tree);
   second_tree = GreenNodePtr();
+  std::vector<Diagnostic>& diagnostics = first->diagnostics;
+  diagnostics.insert(diagnostics.end(), std::make_move_iterator(second_diagnostics.begin()),
+                     std::make_move_iterator(second_diagnostics.end()));
   return ParseResult{.tokens = TokenList(),
-                     .diagnostics = first->take_diagnostics(),
-                     .root = SyntaxNode::new_root(first->finish_document(), text)};
+                     .diagnostics = std::move(diagnostics),
+                     .root = SyntaxNode::new_root(first->finish(), text)};
+}
+
+// The tree of `text` parsed in one part, a window at a time.
+ParseResult parse_in_one_part(std::shared_ptr<const std::string> text, uint32_t window_bytes) {
+  const auto size = static_cast<uint32_t>(text->size());
+  ItemSink sink(expected_tokens(size));
+  build_part(text, 0, size, UINT32_MAX, /*inside_group=*/false, sink, window_bytes);
+  return ParseResult{.tokens = TokenList(),
+                     .diagnostics = std::move(sink.diagnostics),
+                     .root = SyntaxNode::new_root(sink.finish(), std::move(text))};
 }
 
 }  // namespace
@@ -649,24 +754,21 @@ std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::s
 ParseResult parse_tree(std::shared_ptr<const std::string> text) {
   if (text->size() >= kTwoPartParseBytes) {
     if (const std::optional<SplitPoint> split = find_split_point(*text)) {
-      return parse_tree(std::move(text), *split);
+      return parse_tree(std::move(text), *split, kWindowBytes);
     }
   }
-  ParseResult parsed = parse(std::move(text));
-  parsed.tokens = TokenList();
-  return parsed;
+  return parse_in_one_part(std::move(text), kWindowBytes);
 }
 
-ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split) {
+ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split,
+                       uint32_t window_bytes) {
   QUIB_ASSERT(
       split.offset <= text->size() && (split.offset == 0 || (*text)[split.offset - 1] == '\n'),
       "a text is split at a line start");
-  if (std::optional<ParseResult> parsed = parse_in_two_parts(text, split)) {
+  if (std::optional<ParseResult> parsed = parse_in_two_parts(text, split, window_bytes)) {
     return std::move(*parsed);
   }
-  ParseResult parsed = parse(std::move(text));
-  parsed.tokens = TokenList();
-  return parsed;
+  return parse_in_one_part(std::move(text), window_bytes);
 }
 
 ParseResult parse(std::string_view text) {

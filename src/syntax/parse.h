@@ -46,8 +46,10 @@ ParseResult parse(std::shared_ptr<const std::string> text);
 // keep only the tree. A large text is parsed in two parts on two threads.
 ParseResult parse_tree(std::shared_ptr<const std::string> text);
 // `parse_tree` cut at `split` (a line start) whatever the text's size, with the same fallback
-// to one part: for tests of the two-part path.
-ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split);
+// to one part, holding the tokens of `window_bytes` of text at a time: for tests of the
+// two-part and windowed paths.
+ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split,
+                       uint32_t window_bytes);
 
 // The items `parse` would build from the text `before` followed by `after`, classified alike,
 // with ranges in that joined text. Builds no tree, reports nothing and never joins the two

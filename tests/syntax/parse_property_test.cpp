@@ -147,7 +147,11 @@ TEST(ParseProperty, ScanOfALargeTextMatchesTheTree) {
   for (int i = 0; i < 20000; ++i) text += "    | echo line " + std::to_string(i) + "\n";
   text += "after: \n    echo done\n";
   ASSERT_GT(text.size(), 4u * 64 * 1024);
-  check_scan_matches(text, parse(text).root);
+  const ParseResult whole = parse(text);
+  check_scan_matches(text, whole.root);
+  // The tree as a snapshot parses it: in two parts, a window of tokens at a time.
+  const ParseResult parts = parse_tree(std::make_shared<const std::string>(text));
+  EXPECT_EQ(dump_tree(parts.root, parts.diagnostics), dump_tree(whole.root, whole.diagnostics));
 }
 
 }  // namespace
@@ -156,8 +160,9 @@ TEST(ParseProperty, ScanOfALargeTextMatchesTheTree) {
 namespace quib {
 namespace {
 
-// Parsing in two parts gives the tree and diagnostics of one part, wherever the cut falls and
-// whichever group state is guessed for it: a cut inside an item or a wrong guess falls back.
+// Parsing in two parts, a window of tokens at a time, gives the tree and diagnostics of one
+// whole parse, wherever the cut falls, whichever group state is guessed for it (a cut inside an
+// item or a wrong guess falls back) and however small the windows are.
 TEST(ParseProperty, TwoPartParseMatchesOnePart) {
   Draw draw(23);
   for (int i = 0; i < 150; ++i) {
@@ -169,11 +174,13 @@ TEST(ParseProperty, TwoPartParseMatchesOnePart) {
     for (uint32_t cut = 0; cut <= text.size(); ++cut) {
       if (cut != 0 && text[cut - 1] != '\n') continue;
       for (const bool inside_group : {false, true}) {
-        const ParseResult parts = parse_tree(shared, SplitPoint{cut, inside_group});
-        ASSERT_EQ(dump_tree(parts.root, parts.diagnostics), expected)
-            << "cut " << cut << " inside_group " << inside_group;
-        ASSERT_EQ(parts.root.text_view(), std::string_view(text));
-        ASSERT_EQ(parts.tokens.size(), 0u);
+        for (const uint32_t window : {1u, 16u, 64u * 1024}) {
+          const ParseResult parts = parse_tree(shared, SplitPoint{cut, inside_group}, window);
+          ASSERT_EQ(dump_tree(parts.root, parts.diagnostics), expected)
+              << "cut " << cut << " inside_group " << inside_group << " window " << window;
+          ASSERT_EQ(parts.root.text_view(), std::string_view(text));
+          ASSERT_EQ(parts.tokens.size(), 0u);
+        }
       }
     }
   }
