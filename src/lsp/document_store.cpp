@@ -11,8 +11,12 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       text(*text_owner),
       version(version),
       parse_result(parse_tree(text_owner)),
-      model(analyze(parse_result)),
-      lines(this->text) {}
+      model(analyze(parse_result)) {}
+
+const LineIndex& DocumentSnapshot::lines() const {
+  std::call_once(lines_built_, [&] { lines_.emplace(text); });
+  return *lines_;
+}
 
 DocumentSnapshot::~DocumentSnapshot() {
   clear_model(model);

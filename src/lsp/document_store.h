@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -17,7 +19,7 @@
 namespace quib::lsp {
 
 // One analysis of one stored text: owns everything it refers to and needs no lock.
-// Invariant: every range in `parse_result` and `model` is a byte range of `text`, and `lines`
+// Invariant: every range in `parse_result` and `model` is a byte range of `text`, and `lines()`
 // indexes that same text. `parse_result.tokens` is empty: the tree holds every token.
 struct DocumentSnapshot {
   DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text, int32_t version);
@@ -31,7 +33,14 @@ struct DocumentSnapshot {
   int32_t version;
   ParseResult parse_result;
   SemanticModel model;
-  LineIndex lines;
+
+  // The line index of `text`, built on first use (by any thread): publishing the diagnostics of
+  // a clean document needs none, and building it is a share of a large document's analysis.
+  const LineIndex& lines() const;
+
+ private:
+  mutable std::once_flag lines_built_;
+  mutable std::optional<LineIndex> lines_;
 };
 
 // A stored text is analysed once, when it is stored, and every request shares that analysis:

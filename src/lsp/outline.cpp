@@ -37,14 +37,14 @@ std::vector<SymbolInformation> document_symbols(const DocumentSnapshot& snapshot
   const SemanticModel& model = snapshot.model;
   std::vector<SymbolInformation> symbols;
   symbols.reserve(model.groups.size() + model.tasks.size());
-  ForwardRanges group_ranges(snapshot.lines);
+  ForwardRanges group_ranges(snapshot.lines());
   for (const GroupDecl& group : model.groups) {
     symbols.push_back({.name = group.name,
                        .kind = kNamespaceSymbol,
                        .location = {snapshot.uri, group_ranges.range(group.range)},
                        .containerName = std::nullopt});
   }
-  ForwardRanges task_ranges(snapshot.lines);
+  ForwardRanges task_ranges(snapshot.lines());
   for (const TaskDecl& task : model.tasks) {
     symbols.push_back({.name = task.name,
                        .kind = kFunctionSymbol,
@@ -59,7 +59,7 @@ std::vector<FoldingRange> folding_ranges(const DocumentSnapshot& snapshot) {
   const std::vector<FoldingRegion> regions = quib::folding_ranges(snapshot.model);
   ranges.reserve(regions.size());
   // Regions come family by family (tasks, blocks, groups), each in document order.
-  ForwardRanges positions(snapshot.lines);
+  ForwardRanges positions(snapshot.lines());
   std::optional<FoldingFamily> family;
   for (const FoldingRegion& region : regions) {
     if (region.family != family) positions.restart();

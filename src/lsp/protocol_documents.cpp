@@ -43,7 +43,7 @@ void LanguageServer::publish_diagnostics(const std::string& uri, std::optional<i
   if (auto snapshot = documents_.analyze_document(uri)) {
     out.diagnostics.reserve(snapshot->model.diagnostics.size());
     for (const Diagnostic& diagnostic : snapshot->model.diagnostics) {
-      out.diagnostics.push_back(to_protocol(diagnostic, snapshot->lines));
+      out.diagnostics.push_back(to_protocol(diagnostic, snapshot->lines()));
     }
   }
   client_.publish_diagnostics(out);

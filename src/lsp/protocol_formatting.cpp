@@ -24,7 +24,7 @@ std::optional<std::vector<TextEdit>> LanguageServer::on_formatting(
   if (!formatted) return std::nullopt;
   if (*formatted == snapshot->text) return std::vector<TextEdit>{};
   const TextRange whole(0, static_cast<uint32_t>(snapshot->text.size()));
-  return std::vector<TextEdit>{{snapshot->lines.range_of(whole), std::move(*formatted)}};
+  return std::vector<TextEdit>{{snapshot->lines().range_of(whole), std::move(*formatted)}};
 }
 
 // A range whose start lies after its end touches nothing and is refused like any other range
@@ -33,15 +33,16 @@ std::optional<std::vector<TextEdit>> LanguageServer::on_range_formatting(
     const DocumentRangeFormattingParams& params) {
   const auto snapshot = documents_.analyze_document(params.textDocument.uri);
   if (!snapshot || has_error(snapshot->model.diagnostics)) return std::nullopt;
-  const uint32_t start = snapshot->lines.offset_of(params.range.start);
-  const uint32_t end = snapshot->lines.offset_of(params.range.end);
+  const uint32_t start = snapshot->lines().offset_of(params.range.start);
+  const uint32_t end = snapshot->lines().offset_of(params.range.end);
   if (start > end) return std::nullopt;
   std::optional<DeclarationEdit> edit =
       format_declaration(snapshot->text, snapshot->parse_result, TextRange(start, end));
   if (!edit) return std::nullopt;
   const std::string_view replaced = snapshot->text.substr(edit->range.start, edit->range.len());
   if (edit->new_text == replaced) return std::vector<TextEdit>{};
-  return std::vector<TextEdit>{{snapshot->lines.range_of(edit->range), std::move(edit->new_text)}};
+  return std::vector<TextEdit>{
+      {snapshot->lines().range_of(edit->range), std::move(edit->new_text)}};
 }
 
 }  // namespace quib::lsp

@@ -205,7 +205,7 @@ std::vector<uint32_t> encode_semantic_tokens(const std::vector<RawSemanticToken>
 
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot) {
   return encode_semantic_tokens(collect_semantic_tokens(snapshot.parse_result.root, snapshot.text),
-                                snapshot.lines);
+                                snapshot.lines());
 }
 
 }  // namespace quib::lsp
