@@ -7,13 +7,18 @@
 
 #include "lsp/protocol.h"
 #include "lsp/transport.h"
+#include "syntax/parallel.h"
 
 int main() {
   // A write to an editor that has gone away must fail with EPIPE, not kill the process.
   std::signal(SIGPIPE, SIG_IGN);
-  // One allocator arena per thread: a large document is parsed and analysed on two threads at
-  // once, and two threads that share an arena wait for each other on nearly every allocation.
-  mallopt(M_ARENA_MAX, 8);
+  // Two allocator arenas: the main thread's, where notifications (and so the analysis of every
+  // document) run, and one that the helper thread of a split analysis claims before any other
+  // thread exists, so that the two halves of an analysis never wait for each other's arena.
+  // The reader and the request workers share them: with an arena each, every thread kept its
+  // own peak of a large document's memory.
+  mallopt(M_ARENA_MAX, 2);
+  quib::start_helper();
   // No fast bins: a snapshot is hundreds of thousands of small blocks freed together, and
   // sorting those out later ("consolidation") cost more than merging each as it is freed.
   mallopt(M_MXFAST, 0);

@@ -1,6 +1,7 @@
 #include "syntax/parallel.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -26,6 +27,8 @@ class Helper {
         delete made;
         return static_cast<Helper*>(nullptr);
       }
+      std::unique_lock lock(made->mutex_);
+      made->done_.wait(lock, [&] { return made->started_; });
       return made;
     }();
     return helper;
@@ -51,7 +54,12 @@ class Helper {
 
  private:
   void loop() {
+    // The first allocation of this thread, which settles its allocator arena.
+    void* volatile first = std::malloc(1);
+    std::free(first);
     std::unique_lock lock(mutex_);
+    started_ = true;
+    done_.notify_all();
     for (;;) {
       wake_.wait(lock, [&] { return running_; });
       const JobRef job = job_;
@@ -69,6 +77,7 @@ class Helper {
   JobRef job_{};
   bool busy_ = false;
   bool running_ = false;
+  bool started_ = false;
 };
 
 }  // namespace
@@ -83,3 +92,11 @@ void wait_for_helper() {
 }
 
 }  // namespace quib::detail
+
+namespace quib {
+
+void start_helper() {
+  detail::Helper::instance();
+}
+
+}  // namespace quib

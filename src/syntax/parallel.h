@@ -24,6 +24,12 @@ void wait_for_helper();
 
 }  // namespace detail
 
+// Starts the helper thread unless it runs already, and returns once it has made its first
+// allocation. A process calls this before it starts any other thread: the allocator gives each
+// thread the arena of its first allocation, and the helper, which allocates at the same time as
+// the thread it helps, must not share that thread's arena.
+void start_helper();
+
 // Runs `second` on the helper thread while the calling thread runs `first`, and returns once
 // both are done. When the helper is busy (another document is being split) or cannot be
 // started, runs `second` after `first` on the calling thread: the result is the same, only
