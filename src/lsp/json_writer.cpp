@@ -35,6 +35,25 @@ bool may_need_escape(uint64_t word) {
   return (below_space | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) != 0;
 }
 
+// The length of `text` once escaped, quotes excluded: reserving exactly that keeps a large
+// string from doubling the output's capacity (and copying it) once its escapes overflow.
+std::size_t escaped_size(std::string_view text) {
+  std::size_t size = text.size();
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text.size() - i >= 8 && !may_need_escape(load_word(text.data() + i))) {
+      i += 8;
+      continue;
+    }
+    const std::size_t stop = std::min(text.size(), i + 8);
+    for (; i < stop; ++i) {
+      const char escape = kEscape[static_cast<unsigned char>(text[i])];
+      if (escape != 0) size += escape == 'u' ? 5 : 1;
+    }
+  }
+  return size;
+}
+
 }  // namespace
 
 void JsonWriter::key(std::string_view name) {
@@ -45,7 +64,7 @@ void JsonWriter::key(std::string_view name) {
 
 void JsonWriter::string(std::string_view text) {
   separate();
-  out_.reserve(out_.size() + text.size() + 2);
+  out_.reserve(out_.size() + escaped_size(text) + 2);
   out_.push_back('"');
   // Copy runs of bytes that need no escape in one append each: a document text is mostly one
   // long run between line feeds, skipped eight bytes at a time.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <span>
 #include <string_view>
 
 #include "semantic/index_table.h"
@@ -58,9 +59,12 @@ struct LoweringState {
 // A run may start in the middle of the document, in the state the items before it left.
 class Lowering {
  public:
-  // `text` is the whole document's text; `diagnostics` the list the lowering diagnostics follow.
-  Lowering(std::string_view text, std::vector<Diagnostic> diagnostics, LoweringState before)
+  // `text` is the whole document's text; `diagnostics` the list the lowering diagnostics follow;
+  // `task_slots` one default record per Task item of the run, which its tasks fill in order.
+  Lowering(std::string_view text, std::vector<Diagnostic> diagnostics, LoweringState before,
+           std::span<TaskDecl> task_slots)
       : text_(text),
+        task_slots_(task_slots),
         inherited_group_open_(before.group_open),
         seen_version_(before.seen_version),
         seen_task_or_group_(before.seen_task_or_group),
@@ -68,24 +72,8 @@ class Lowering {
     model_.diagnostics = std::move(diagnostics);
   }
 
-  // Lowers the item nodes from `item` on that come before the root's child at `stop`. The
-  // model's lists get room for all items from `item` to the end of the document: the first of
-  // two runs then takes in the second's results without growing.
+  // Lowers the item nodes from `item` on that come before the root's child at `stop`.
   void lower_items(std::optional<SyntaxNode> item, uint32_t stop) {
-    // Every Task item gives at most one task, every GroupLine at most one group.
-    size_t task_items = 0;
-    size_t group_lines = 0;
-    if (item) {
-      const GreenNode& root = item->parent()->green();
-      for (uint32_t i = item->index(); i < root.child_count(); ++i) {
-        const GreenElement child = root.child(i);
-        if (child.is_token()) continue;
-        task_items += child.kind() == SyntaxKind::Task;
-        group_lines += child.kind() == SyntaxKind::GroupLine;
-      }
-    }
-    model_.tasks.reserve(task_items);
-    model_.groups.reserve(group_lines);
     for (; item && item->index() < stop; item = item->next_sibling()) {
       visit(*item);
       seen_item_ = true;
@@ -97,7 +85,9 @@ class Lowering {
             seen_item_};
   }
   bool metadata_pending() const { return !pending_.empty(); }
+  // The model of the run, its tasks aside: those are the first `tasks_lowered()` slots.
   SemanticModel& model() { return model_; }
+  size_t tasks_lowered() const { return tasks_lowered_; }
   // For a run that started inside a group opened before it: how many of its first tasks belong
   // to that group, and the line that closed it. Both are filled in when the runs are joined.
   size_t inherited_group_tasks() const { return inherited_group_tasks_; }
@@ -363,7 +353,8 @@ class Lowering {
       raise(Diagnostic::lowering_error("lower.invalid-task", "invalid task", range));
       return;
     }
-    TaskDecl& decl = model_.tasks.emplace_back();
+    QUIB_ASSERT(tasks_lowered_ < task_slots_.size(), "every Task item has a task slot");
+    TaskDecl& decl = task_slots_[tasks_lowered_++];
     decl.metadata = std::move(metadata);
     decl.name = std::move(*view.name);
     decl.name_range = view.name_range.value_or(range);
@@ -424,6 +415,8 @@ class Lowering {
   // The whole document text.
   std::string_view text_;
   SemanticModel model_;
+  std::span<TaskDecl> task_slots_;
+  size_t tasks_lowered_ = 0;
   // Metadata lines not yet attached to a task or group.
   std::vector<Metadata> pending_;
   // The header view and body lines of the task being lowered, kept from task to task so their
@@ -549,22 +542,52 @@ LoweringState guess_state_at(const SyntaxNode& root, uint32_t cut) {
   return state;
 }
 
-// The runs before and after `cut`, lowered on two threads and joined; none when the second run
-// started from a wrongly guessed state.
+// The number of Task items among the root's children [begin, end).
+size_t task_items(const GreenNode& root, uint32_t begin, uint32_t end) {
+  size_t count = 0;
+  for (uint32_t i = begin; i < std::min(end, root.child_count()); ++i) {
+    const GreenElement child = root.child(i);
+    count += child.is_node() && child.kind() == SyntaxKind::Task;
+  }
+  return count;
+}
+
+// Keeps the tasks of the runs' slots and drops the slots no task took (a Task item without a
+// name gives none): `used` tells, for each run in order, how many of its `slots` it filled.
+void keep_lowered_tasks(std::vector<TaskDecl>& tasks, std::span<const size_t> slots,
+                        std::span<const size_t> used) {
+  size_t kept = 0;
+  size_t first_slot = 0;
+  for (size_t run = 0; run < slots.size(); ++run) {
+    if (kept != first_slot) {
+      std::move(tasks.begin() + static_cast<std::ptrdiff_t>(first_slot),
+                tasks.begin() + static_cast<std::ptrdiff_t>(first_slot + used[run]),
+                tasks.begin() + static_cast<std::ptrdiff_t>(kept));
+    }
+    kept += used[run];
+    first_slot += slots[run];
+  }
+  tasks.erase(tasks.begin() + static_cast<std::ptrdiff_t>(kept), tasks.end());
+}
+
+// The runs before and after `cut`, lowered on two threads into the slots of `tasks` and joined;
+// none when the second run started from a wrongly guessed state (the slots are then spent).
 std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse, std::string_view text,
-                                               uint32_t cut) {
+                                               uint32_t cut, std::vector<TaskDecl>& tasks) {
+  const size_t first_slots = task_items(parse.root.green(), 0, cut);
+  const std::span<TaskDecl> slots(tasks);
   std::optional<Lowering> first;
   std::optional<Lowering> second;
   LoweringState guessed;
   SyntaxNode second_root = parse.root.share_root();
   run_in_parallel(
       [&] {
-        first.emplace(text, parse.diagnostics, LoweringState{});
+        first.emplace(text, parse.diagnostics, LoweringState{}, slots.first(first_slots));
         first->lower_items(parse.root.first_child(), cut);
       },
       [&] {
         guessed = guess_state_at(second_root, cut);
-        second.emplace(text, std::vector<Diagnostic>{}, guessed);
+        second.emplace(text, std::vector<Diagnostic>{}, guessed, slots.subspan(first_slots));
         second->lower_items(second_root.first_child_from(cut), UINT32_MAX);
       });
   if (first->metadata_pending() || first->state() != guessed) return std::nullopt;
@@ -573,7 +596,7 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse, std::st
   if (guessed.group_open) {
     GroupDecl& open_group = model.groups.back();
     for (size_t i = 0; i < second->inherited_group_tasks(); ++i) {
-      rest.tasks[i].group = open_group.name;
+      tasks[first_slots + i].group = open_group.name;
     }
     if (second->inherited_group_close()) open_group.close_range = second->inherited_group_close();
   }
@@ -583,20 +606,32 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse, std::st
   };
   append(model.directives, rest.directives);
   append(model.groups, rest.groups);
-  append(model.tasks, rest.tasks);
   append(model.diagnostics, rest.diagnostics);
+  const size_t slot_counts[] = {first_slots, tasks.size() - first_slots};
+  const size_t used[] = {first->tasks_lowered(), second->tasks_lowered()};
+  keep_lowered_tasks(tasks, slot_counts, used);
+  model.tasks = std::move(tasks);
   return model;
 }
 
-// The model of `parse`, its items lowered in two runs split at `cut` when given.
+// The model of `parse`, its items lowered in two runs split at `cut` when given. The tasks are
+// written straight into one list with a slot per Task item, so that joining two runs moves no
+// task and never holds a run's tasks twice.
 SemanticModel lower_model(const ParseResult& parse, std::string_view text,
                           std::optional<uint32_t> cut) {
+  const size_t slots = task_items(parse.root.green(), 0, UINT32_MAX);
+  std::vector<TaskDecl> tasks(slots);
   std::optional<SemanticModel> model;
-  if (cut) model = lower_in_two_runs(parse, text, *cut);
+  if (cut) model = lower_in_two_runs(parse, text, *cut, tasks);
   if (!model) {
-    Lowering whole(text, parse.diagnostics, LoweringState{});
+    if (cut) tasks = std::vector<TaskDecl>(slots);
+    Lowering whole(text, parse.diagnostics, LoweringState{}, tasks);
     whole.lower_items(parse.root.first_child(), UINT32_MAX);
+    const size_t slot_counts[] = {slots};
+    const size_t used[] = {whole.tasks_lowered()};
+    keep_lowered_tasks(tasks, slot_counts, used);
     model = std::move(whole.model());
+    model->tasks = std::move(tasks);
   }
   // Symbols first: the later passes key their lookups by the symbols' qualified names.
   build_symbols(*model);
