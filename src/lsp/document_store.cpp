@@ -5,13 +5,13 @@
 namespace quib::lsp {
 
 DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text,
-                                   int32_t version)
+                                   int32_t version, std::vector<TaskDecl> task_storage)
     : uri(std::move(uri)),
       text_owner(std::move(text)),
       text(*text_owner),
       version(version),
       parse_result(parse_tree(text_owner)),
-      model(analyze(parse_result)) {}
+      model(analyze(parse_result, std::move(task_storage))) {}
 
 const LineIndex& DocumentSnapshot::lines() const {
   std::call_once(lines_built_, [&] { lines_.emplace(text); });
@@ -23,7 +23,7 @@ DocumentSnapshot::~DocumentSnapshot() {
 }
 
 void DocumentStore::put(const std::string& uri, std::string text, int32_t version) {
-  std::shared_ptr<const DocumentSnapshot> previous;
+  std::shared_ptr<DocumentSnapshot> previous;
   {
     std::unique_lock lock(mutex_);
     auto found = documents_.find(uri);
@@ -33,12 +33,17 @@ void DocumentStore::put(const std::string& uri, std::string text, int32_t versio
       documents_.emplace(uri, StoredDocument{});
     }
   }
+  // Out of the map, the old snapshot gains no new holder: held by the store alone, its model
+  // is read by nobody else.
+  std::vector<TaskDecl> task_storage;
+  if (previous && previous.use_count() == 1) task_storage = empty_model(previous->model);
   // Freed here unless a request still holds it; either way the store no longer keeps it.
   previous.reset();
-  std::shared_ptr<const DocumentSnapshot> snapshot;
+  std::shared_ptr<DocumentSnapshot> snapshot;
   try {
-    snapshot = std::make_shared<const DocumentSnapshot>(
-        uri, std::make_shared<const std::string>(std::move(text)), version);
+    snapshot = std::make_shared<DocumentSnapshot>(
+        uri, std::make_shared<const std::string>(std::move(text)), version,
+        std::move(task_storage));
   } catch (...) {
     // Only running out of memory gets here. The document is dropped rather than left
     // half-stored, so that no reader waits for it forever.

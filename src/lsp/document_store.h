@@ -22,7 +22,10 @@ namespace quib::lsp {
 // Invariant: every range in `parse_result` and `model` is a byte range of `text`, and `lines()`
 // indexes that same text. `parse_result.tokens` is empty: the tree holds every token.
 struct DocumentSnapshot {
-  DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text, int32_t version);
+  // `task_storage`, the emptied task list of a model that is no longer used, lends its buffer to
+  // the new model's tasks (see `empty_model`).
+  DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text, int32_t version,
+                   std::vector<TaskDecl> task_storage = {});
   DocumentSnapshot(const DocumentSnapshot&) = delete;
   DocumentSnapshot& operator=(const DocumentSnapshot&) = delete;
   ~DocumentSnapshot();
@@ -49,8 +52,9 @@ struct DocumentSnapshot {
 // text.
 struct StoredDocument {
   // Invariant: the snapshot of exactly this text and version; null only while a new text of
-  // this document is being analysed.
-  std::shared_ptr<const DocumentSnapshot> snapshot;
+  // this document is being analysed. Handed out as const; the store alone empties a snapshot's
+  // model, once nobody else holds the snapshot.
+  std::shared_ptr<DocumentSnapshot> snapshot;
 };
 
 // URI text -> StoredDocument under one reader-writer lock. The analysis of a new text runs
@@ -58,7 +62,8 @@ struct StoredDocument {
 // so a reader never sees a half-updated entry.
 //
 // Replacing a text first lets go of the old snapshot, so that a large document is never held
-// analysed twice (a snapshot is many times the size of its text). A reader that asks for the
+// analysed twice (a snapshot is many times the size of its text); when nobody else holds it,
+// the buffer of its task list is kept for the new model's tasks. A reader that asks for the
 // document meanwhile waits for the new snapshot: every request then answers from the newest
 // text, and none sees the document as unknown.
 class DocumentStore {

@@ -618,9 +618,10 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse, std::st
 // written straight into one list with a slot per Task item, so that joining two runs moves no
 // task and never holds a run's tasks twice.
 SemanticModel lower_model(const ParseResult& parse, std::string_view text,
-                          std::optional<uint32_t> cut) {
+                          std::optional<uint32_t> cut, std::vector<TaskDecl> task_storage) {
   const size_t slots = task_items(parse.root.green(), 0, UINT32_MAX);
-  std::vector<TaskDecl> tasks(slots);
+  std::vector<TaskDecl> tasks = std::move(task_storage);
+  tasks.resize(slots);
   std::optional<SemanticModel> model;
   if (cut) model = lower_in_two_runs(parse, text, *cut, tasks);
   if (!model) {
@@ -642,20 +643,20 @@ SemanticModel lower_model(const ParseResult& parse, std::string_view text,
 
 }  // namespace
 
-SemanticModel lower(const ParseResult& parse) {
+SemanticModel lower(const ParseResult& parse, std::vector<TaskDecl> task_storage) {
   if (std::optional<std::string_view> text = parse.root.text_view()) {
     std::optional<uint32_t> cut;
     if (text->size() >= kTwoRunLoweringBytes) cut = find_cut(parse.root.green());
-    return lower_model(parse, *text, cut);
+    return lower_model(parse, *text, cut, std::move(task_storage));
   }
   // A tree without a source is small (built by hand); it is read from a copy of its text.
   const std::string text = parse.root.text();
-  return lower_model(parse, text, std::nullopt);
+  return lower_model(parse, text, std::nullopt, std::move(task_storage));
 }
 
 SemanticModel lower(const ParseResult& parse, uint32_t cut) {
   const std::string text = parse.root.text();
-  return lower_model(parse, text, cut);
+  return lower_model(parse, text, cut, {});
 }
 
 }  // namespace quib

@@ -72,17 +72,23 @@ TextRange CommandOffsetMap::to_document(TextRange text_range) const {
 // Below this many tasks a model is freed on the calling thread alone.
 constexpr size_t kTwoRunClearTasks = 2048;
 
-void clear_model(SemanticModel& model) {
-  std::vector<TaskDecl>& tasks = model.tasks;
+std::vector<TaskDecl> empty_model(SemanticModel& model) {
+  std::vector<TaskDecl> tasks = std::move(model.tasks);
+  const auto reset = [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) tasks[i] = TaskDecl();
+  };
   if (tasks.size() >= kTwoRunClearTasks) {
-    // Each run leaves its tasks empty, so freeing the list afterwards is one pass of no-ops.
-    const auto clear_range = [&](size_t begin, size_t end) {
-      for (size_t i = begin; i < end; ++i) tasks[i] = TaskDecl();
-    };
     const size_t half = tasks.size() / 2;
-    run_in_parallel([&] { clear_range(0, half); }, [&] { clear_range(half, tasks.size()); });
+    run_in_parallel([&] { reset(0, half); }, [&] { reset(half, tasks.size()); });
+  } else {
+    reset(0, tasks.size());
   }
   model = SemanticModel();
+  return tasks;
+}
+
+void clear_model(SemanticModel& model) {
+  empty_model(model);
 }
 
 }  // namespace quib

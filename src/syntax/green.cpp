@@ -72,6 +72,48 @@ constexpr size_t kFirstArenaCapacity = 16 * 1024;
 // so that the buffer rarely grows; seal() gives back what was not used.
 constexpr size_t kArenaBytesPerToken = 6;
 
+// Buffers of at least this size are handed on when their tree is dropped; below it, the heap
+// reuses freed memory without page faults on its own.
+constexpr size_t kMinSpareCapacity = 1024 * 1024;
+
+// The buffer of the most recently dropped large tree, kept for the next tree of about its
+// size: re-parsing a changed document is the common case, and fresh memory for a large buffer
+// costs a page fault per page, which a reused one has already paid. Lock-free, so that trees
+// are built and dropped on any thread without a lock. A held buffer's contents are dead; its
+// first bytes record its capacity.
+// Invariant: holds at most one buffer, of at least kMinSpareCapacity bytes; every buffer is
+// either held here, owned by one arena, or freed.
+class SpareBuffer {
+ public:
+  // The spare if it fits a tree expected to take `capacity` bytes within a factor of two;
+  // otherwise nothing, and the spare stays for a tree it fits.
+  std::pair<char*, size_t> take(size_t capacity) {
+    char* data = data_.exchange(nullptr, std::memory_order_acquire);
+    if (!data) return {nullptr, 0};
+    size_t held;
+    std::memcpy(&held, data, sizeof held);
+    if (held >= capacity / 2 && held / 2 <= capacity) return {data, held};
+    // Put it back, unless a newer spare arrived meanwhile: that one is as good.
+    char* empty = nullptr;
+    if (!data_.compare_exchange_strong(empty, data, std::memory_order_release)) std::free(data);
+    return {nullptr, 0};
+  }
+  // Keeps `data` for the next tree and frees the older spare.
+  void give(char* data, size_t capacity) {
+    std::memcpy(data, &capacity, sizeof capacity);
+    std::free(data_.exchange(data, std::memory_order_acq_rel));
+  }
+
+ private:
+  std::atomic<char*> data_{nullptr};
+};
+
+// Never destroyed: trees may be dropped during static destruction or on detached threads.
+SpareBuffer& spare_buffer() {
+  static auto* spare = new SpareBuffer();
+  return *spare;
+}
+
 // Elements sit at arena offsets that are multiples of kAlign, a node's links follow it
 // directly, and the low bit of every offset, link and element pointer is the token tag.
 static_assert(GreenArena::kAlign >= 2 && GreenArena::kAlign % alignof(GreenNode) == 0 &&
@@ -81,7 +123,11 @@ static_assert(sizeof(GreenNode) % alignof(uint32_t) == 0);
 }  // namespace
 
 GreenArena::~GreenArena() {
-  std::free(data_);
+  if (keep_buffer_ && capacity_ >= kMinSpareCapacity) {
+    spare_buffer().give(data_, capacity_);
+  } else {
+    std::free(data_);
+  }
 }
 
 uint32_t GreenArena::allocate(size_t size) {
@@ -99,6 +145,12 @@ void GreenArena::reserve(size_t capacity) {
   // Never beyond what 32-bit offsets address: no tree may grow that far anyway.
   capacity = std::min<size_t>(capacity, UINT32_MAX);
   if (capacity <= capacity_) return;
+  if (!data_ && capacity >= kMinSpareCapacity) {
+    const auto [spare, spare_capacity] = spare_buffer().take(capacity);
+    data_ = spare;
+    capacity_ = spare_capacity;
+    if (capacity <= capacity_) return;
+  }
   void* grown = std::realloc(data_, capacity);
   if (!grown) throw std::bad_alloc();
   data_ = static_cast<char*>(grown);
@@ -217,7 +269,7 @@ void GreenBuilder::finish_node() {
   children_.push_back(offset);
 }
 
-void GreenBuilder::adopt_children(const GreenNodePtr& tree) {
+void GreenBuilder::adopt_children(GreenNodePtr tree) {
   QUIB_ASSERT(!open_.empty(), "children must be adopted into a started node");
   const GreenArena& source = *tree.arena_;
   // Offsets in the source arena are multiples of kAlign and so is `base`: the copied elements
@@ -232,6 +284,8 @@ void GreenBuilder::adopt_children(const GreenNodePtr& tree) {
         static_cast<uint32_t>(reinterpret_cast<const char*>(child.header()) - source.data());
     children_.push_back((base + offset) | Ref{child.is_token()});
   }
+  // The copy lives on here; the original's buffer would only hold memory as a spare.
+  tree.arena_->free_buffer_when_released();
 }
 
 GreenNodePtr GreenBuilder::finish() {

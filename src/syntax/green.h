@@ -17,7 +17,8 @@ class GreenNode;
 class GreenToken;
 
 // Every green element of one tree lives in one contiguous buffer: building is a bump
-// allocation per element and dropping a tree frees one buffer instead of walking every element.
+// allocation per element and dropping a tree frees one buffer instead of walking every element
+// (a large one is kept for the next tree of about its size instead).
 // The buffer grows by realloc while the tree is built, so it may move then; the builder holds
 // elements by their byte offset until seal(), after which the buffer never changes and
 // pointers into it are stable. Every offset, and so every distance between two elements, fits
@@ -46,6 +47,8 @@ class GreenArena {
   size_t size() const { return size_; }
   // Gives back the unused capacity. The buffer is final afterwards.
   void seal();
+  // Frees the buffer when the arena goes instead of keeping it for the next tree.
+  void free_buffer_when_released() { keep_buffer_ = false; }
   void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
   void release() {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
@@ -53,6 +56,7 @@ class GreenArena {
 
  private:
   std::atomic<uint32_t> refs_{1};
+  bool keep_buffer_ = true;
   char* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
@@ -185,8 +189,9 @@ class GreenBuilder {
   // Adds every child of `tree`'s root to the innermost open node, in order, as if they had been
   // built here: copies the whole arena of `tree` (a finished tree of its own) into this one,
   // where its elements keep their links and their sharing. Joins trees built apart, such as
-  // the parts of a text parsed on two threads.
-  void adopt_children(const GreenNodePtr& tree);
+  // the parts of a text parsed on two threads. Once the last handle to `tree` goes, its buffer
+  // is freed, not kept for another tree.
+  void adopt_children(GreenNodePtr tree);
   // The single root node; the builder must be balanced and must have built exactly one node
   // at the top level. The builder is spent afterwards.
   GreenNodePtr finish();

@@ -712,14 +712,15 @@ std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::s
   const void* feed = std::memchr(text->data() + split.offset, '\n', size - split.offset);
   const uint32_t first_end =
       feed ? static_cast<uint32_t>(static_cast<const char*>(feed) - text->data()) + 1 : size;
-  std::optional<ItemSink> first;
+  // The first part's tree takes in the second's, so it is sized for the whole text (and so is
+  // the one to take a spare buffer of about that size).
+  ItemSink first(expected_tokens(size));
   WindowBuilt first_built;
   GreenNodePtr second_tree;
   std::vector<Diagnostic> second_diagnostics;
   run_in_parallel(
       [&] {
-        first.emplace(expected_tokens(split.offset));
-        first_built = build_part(text, 0, first_end, split.offset, /*inside_group=*/false, *first,
+        first_built = build_part(text, 0, first_end, split.offset, /*inside_group=*/false, first,
                                  window_bytes);
       },
       [&] {
@@ -729,14 +730,13 @@ std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::s
         second_diagnostics = std::move(second.diagnostics);
       });
   if (!first_built.at_stop || first_built.inside_group != split.inside_group) return std::nullopt;
-  first->builder.adopt_children(second_tree);
-  second_tree = GreenNodePtr();
-  std::vector<Diagnostic>& diagnostics = first->diagnostics;
+  first.builder.adopt_children(std::move(second_tree));
+  std::vector<Diagnostic>& diagnostics = first.diagnostics;
   diagnostics.insert(diagnostics.end(), std::make_move_iterator(second_diagnostics.begin()),
                      std::make_move_iterator(second_diagnostics.end()));
   return ParseResult{.tokens = TokenList(),
                      .diagnostics = std::move(diagnostics),
-                     .root = SyntaxNode::new_root(first->finish(), text)};
+                     .root = SyntaxNode::new_root(first.finish(), text)};
 }
 
 // The tree of `text` parsed in one part, a window at a time.
