@@ -5,10 +5,46 @@
 namespace quib {
 namespace {
 
+// Walks of a tree make and drop red nodes by the thousand; each thread keeps a few dropped
+// ones for its next nodes instead of going to the allocator every time. Only nodes without a
+// root's owning handles are kept, so a kept node owns nothing.
+struct RedNodeCache {
+  static constexpr int kCapacity = 64;
+  detail::RedNode* nodes[kCapacity];
+  int count = 0;
+
+  ~RedNodeCache() {
+    while (count > 0) delete nodes[--count];
+  }
+};
+thread_local RedNodeCache red_node_cache;
+
+detail::RedNode* new_red_node() {
+  RedNodeCache& cache = red_node_cache;
+  if (cache.count == 0) return new detail::RedNode();
+  detail::RedNode* node = cache.nodes[--cache.count];
+  node->refs = 1;
+  node->index = 0;
+  node->offset = 0;
+  node->parent = nullptr;
+  node->green = nullptr;
+  node->source = nullptr;
+  return node;
+}
+
+void delete_red_node(detail::RedNode* node) {
+  RedNodeCache& cache = red_node_cache;
+  if (cache.count == RedNodeCache::kCapacity || node->root_green || node->root_source) {
+    delete node;
+    return;
+  }
+  cache.nodes[cache.count++] = node;
+}
+
 void red_release(detail::RedNode* node) {
   while (node && --node->refs == 0) {
     detail::RedNode* parent = node->parent;
-    delete node;
+    delete_red_node(node);
     node = parent;
   }
 }
@@ -16,7 +52,7 @@ void red_release(detail::RedNode* node) {
 }  // namespace
 
 SyntaxNode SyntaxNode::new_root(GreenNodePtr green) {
-  auto* data = new detail::RedNode();
+  auto* data = new_red_node();
   data->green = green.get();
   data->root_green = std::move(green);
   return SyntaxNode(data);
@@ -52,7 +88,7 @@ SyntaxNode::~SyntaxNode() {
 }
 
 SyntaxNode SyntaxNode::child_node(const SyntaxNode& parent, uint32_t index, uint32_t offset) {
-  auto* data = new detail::RedNode();
+  auto* data = new_red_node();
   data->index = index;
   data->offset = offset;
   data->parent = parent.data_;
