@@ -36,7 +36,13 @@ void DocumentStore::put(const std::string& uri, std::string text, int32_t versio
   // Out of the map, the old snapshot gains no new holder: held by the store alone, its model
   // is read by nobody else.
   std::vector<TaskDecl> task_storage;
-  if (previous && previous.use_count() == 1) task_storage = empty_model(previous->model);
+  if (previous && previous.use_count() == 1) {
+    task_storage = empty_model(previous->model);
+  } else {
+    std::lock_guard lock(spare_tasks_mutex_);
+    task_storage = std::move(spare_tasks_);
+    spare_tasks_.clear();
+  }
   // Freed here unless a request still holds it; either way the store no longer keeps it.
   previous.reset();
   std::shared_ptr<DocumentSnapshot> snapshot;
@@ -58,11 +64,20 @@ void DocumentStore::put(const std::string& uri, std::string text, int32_t versio
 }
 
 void DocumentStore::remove(const std::string& uri) {
+  std::shared_ptr<DocumentSnapshot> removed;
   {
     std::unique_lock lock(mutex_);
-    documents_.erase(uri);
+    auto found = documents_.find(uri);
+    if (found == documents_.end()) return;
+    removed = std::move(found->second.snapshot);
+    documents_.erase(found);
   }
   snapshot_ready_.notify_all();
+  if (removed && removed.use_count() == 1) {
+    std::vector<TaskDecl> tasks = empty_model(removed->model);
+    std::lock_guard lock(spare_tasks_mutex_);
+    spare_tasks_ = std::move(tasks);
+  }
 }
 
 std::shared_ptr<const DocumentSnapshot> DocumentStore::analyze_document(

@@ -76,6 +76,10 @@ class DocumentStore {
   std::shared_ptr<const DocumentSnapshot> analyze_document(const std::string& uri) const;
 
  private:
+  // The emptied task list of the last snapshot dropped without a successor (a closed document),
+  // lent to the next new document: its buffer is already paged in.
+  std::mutex spare_tasks_mutex_;
+  std::vector<TaskDecl> spare_tasks_;
   mutable std::shared_mutex mutex_;
   // Signalled, under `mutex_`, whenever an entry gets its new snapshot or goes away.
   mutable std::condition_variable_any snapshot_ready_;

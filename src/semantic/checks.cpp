@@ -155,10 +155,32 @@ class Checker {
       }
     }
     for (const GroupDecl& group : model_.groups) check_group(group);
-    check_tasks();
+    const size_t count = model_.tasks.size();
+    if (count < kTwoRunTaskChecks) {
+      for (size_t i = 0; i < count; ++i) check_task(model_.tasks[i], i);
+      check_repeated_shell_directives();
+      check_repeated_variables();
+      check_repeated_tasks();
+      return std::move(found_);
+    }
+    // Many tasks: the calling thread checks the first tasks on their own while the helper
+    // checks the others and then the repeated tasks, the one check that must see every task.
+    // Each keeps its findings apart, and they are joined in check order.
+    const size_t split = count * 3 / 5;
+    Checker rest(model_, tables_);
+    Checker repeated(model_, tables_);
+    run_in_parallel(
+        [&] {
+          for (size_t i = 0; i < split; ++i) check_task(model_.tasks[i], i);
+        },
+        [&] {
+          for (size_t i = split; i < count; ++i) rest.check_task(model_.tasks[i], i);
+          repeated.check_repeated_tasks();
+        });
+    take_findings(rest);
     check_repeated_shell_directives();
     check_repeated_variables();
-    check_repeated_tasks();
+    take_findings(repeated);
     return std::move(found_);
   }
 
@@ -219,25 +241,9 @@ class Checker {
     }
   }
 
-  // Each task on its own, in order. Many tasks are checked in two runs on two threads, each
-  // with its own scratch sets, and the second run's findings follow the first's.
-  void check_tasks() {
-    const size_t count = model_.tasks.size();
-    if (count < kTwoRunTaskChecks) {
-      for (size_t i = 0; i < count; ++i) check_task(model_.tasks[i], i);
-      return;
-    }
-    const size_t half = count / 2;
-    Checker second(model_, tables_);
-    run_in_parallel(
-        [&] {
-          for (size_t i = 0; i < half; ++i) check_task(model_.tasks[i], i);
-        },
-        [&] {
-          for (size_t i = half; i < count; ++i) second.check_task(model_.tasks[i], i);
-        });
-    found_.insert(found_.end(), std::make_move_iterator(second.found_.begin()),
-                  std::make_move_iterator(second.found_.end()));
+  void take_findings(Checker& other) {
+    found_.insert(found_.end(), std::make_move_iterator(other.found_.begin()),
+                  std::make_move_iterator(other.found_.end()));
   }
 
   // The qualified name of task `index`, computed once by lowering for the symbol list.

@@ -499,6 +499,9 @@ void build_symbols(SemanticModel& model) {
   }
 }
 
+// Below this many tasks the whole-file passes run one after the other on the calling thread.
+constexpr size_t kTwoRunPassTasks = 2048;
+
 // Below this size a document is lowered on the calling thread alone: starting a helper thread
 // and joining the runs would cost more than the parallel work saves.
 constexpr size_t kTwoRunLoweringBytes = 256 * 1024;
@@ -634,10 +637,15 @@ SemanticModel lower_model(const ParseResult& parse, std::string_view text,
     model = std::move(whole.model());
     model->tasks = std::move(tasks);
   }
-  // Symbols first: the later passes key their lookups by the symbols' qualified names.
+  // Symbols first: the later passes key their lookups by the symbols' qualified names. The two
+  // later passes write different fields of the tasks, so a large model runs them at once.
   build_symbols(*model);
-  inherit_metadata(*model);
-  qualify_dependencies(*model);
+  if (model->tasks.size() >= kTwoRunPassTasks) {
+    run_in_parallel([&] { inherit_metadata(*model); }, [&] { qualify_dependencies(*model); });
+  } else {
+    inherit_metadata(*model);
+    qualify_dependencies(*model);
+  }
   return std::move(*model);
 }
 

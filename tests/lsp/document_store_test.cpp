@@ -39,6 +39,34 @@ TEST(DocumentStore, PutRemoveAndUnknown) {
   EXPECT_EQ(store.analyze_document(kUri), nullptr);
 }
 
+// A replaced or closed document lends its task list to the next analysis; whatever it held,
+// the new model is the one a fresh analysis gives, and a snapshot a request still holds is
+// left alone.
+TEST(DocumentStore, ReusedTaskListsGiveFreshModels) {
+  const std::vector<std::string> texts = {
+      "a ? @os(\"x\"):\n    echo {{ v }}\n[help] h\nb(p=\"1\") & a:\n    | x\n    | y\n",
+      "group g {\n    c:\n        echo\n}\n",
+      "",
+      "d:\n    echo 1\ne:\n    echo 2\nf:\n    echo 3\n",
+  };
+  const auto expect_fresh = [](const DocumentSnapshot& snapshot) {
+    EXPECT_TRUE(snapshot.model == analyze(parse(std::string(snapshot.text)))) << snapshot.text;
+  };
+  DocumentStore store;
+  int32_t version = 0;
+  for (const std::string& text : texts) {
+    store.put(kUri, text, ++version);
+    expect_fresh(*store.analyze_document(kUri));
+  }
+  const std::shared_ptr<const DocumentSnapshot> held = store.analyze_document(kUri);
+  store.put(kUri, texts[0], ++version);
+  expect_fresh(*held);
+  expect_fresh(*store.analyze_document(kUri));
+  store.remove(kUri);
+  store.put("file:///other", texts[1], 1);
+  expect_fresh(*store.analyze_document("file:///other"));
+}
+
 TEST(DocumentStore, SnapshotKeepsNoTokenList) {
   DocumentStore store;
   store.put(kUri, text_of_version(1), 1);
