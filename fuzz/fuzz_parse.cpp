@@ -1,12 +1,16 @@
 // Fuzzes the lexer and parser with a tree verifier: on any valid UTF-8 text the tree is
 // lossless and tiles the text, items lie flat under the Document, Eof never enters the tree,
 // the token list matches the tree, there is one diagnostic per ErrorItem, in document order,
-// and the windowed item scan finds the tree's items wherever the text is split.
+// and the windowed item scan finds the tree's items wherever the text is split; the tree parsed
+// in parts and windows is the same tree.
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <string_view>
 
 #include "fuzz_check.h"
 #include "syntax/parse.h"
+#include "syntax/tree_dump.h"
 
 namespace quib::fuzz {
 namespace {
@@ -146,6 +150,21 @@ void verify_scan(std::string_view text, const ParseResult& result, size_t split,
   }
 }
 
+// The tree a snapshot parses (cut at the line start at or before `split`, with either group
+// guess, in windows of `window` bytes) is the tree and diagnostics of the one whole parse.
+void verify_parts(std::string_view text, const ParseResult& result, size_t split, size_t window) {
+  while (split > 0 && text[split - 1] != '\n') --split;
+  const auto shared = std::make_shared<const std::string>(text);
+  const std::string expected = dump_tree(result.root, result.diagnostics);
+  for (const bool inside_group : {false, true}) {
+    const ParseResult parts =
+        parse_tree(shared, SplitPoint{static_cast<uint32_t>(split), inside_group},
+                   static_cast<uint32_t>(window));
+    FUZZ_CHECK(dump_tree(parts.root, parts.diagnostics) == expected,
+               "a tree parsed in parts and windows is the whole parse's tree");
+  }
+}
+
 }  // namespace
 }  // namespace quib::fuzz
 
@@ -158,5 +177,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t split = size == 0 ? 0 : data[0] % (size + 1);
   const size_t window = 1 + (size == 0 ? 0 : data[size - 1] % 64);
   quib::fuzz::verify_scan(text, result, split, window);
+  quib::fuzz::verify_parts(text, result, split, window);
   return 0;
 }
