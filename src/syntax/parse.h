@@ -43,7 +43,8 @@ ParseResult parse(std::string_view text);
 // The same, sharing an existing text instead of copying it.
 ParseResult parse(std::shared_ptr<const std::string> text);
 // The same tree and diagnostics without the token list (`tokens` stays empty), for readers that
-// keep only the tree. A large text is parsed in two parts on two threads.
+// keep only the tree. Tokens are held for a window of text at a time, and a large text is
+// parsed in two parts on two threads.
 ParseResult parse_tree(std::shared_ptr<const std::string> text);
 // `parse_tree` cut at `split` (a line start) whatever the text's size, with the same fallback
 // to one part, holding the tokens of `window_bytes` of text at a time: for tests of the
