@@ -1,10 +1,12 @@
 // Fuzzes `analyze`: it never crashes on any text, and on valid UTF-8 every diagnostic range and
-// every range of the model lies inside the text with both ends on character boundaries.
+// every range of the model lies inside the text with both ends on character boundaries. Lowering
+// in two runs and into a reused task list give the same model.
 #include <cstdint>
 #include <string_view>
 
 #include "fuzz_check.h"
 #include "semantic/analyze.h"
+#include "semantic/lower.h"
 
 namespace quib::fuzz {
 namespace {
@@ -97,7 +99,16 @@ void check_model(std::string_view text, const SemanticModel& model) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const quib::SemanticModel model = quib::analyze(quib::parse(text));
+  const quib::ParseResult parsed = quib::parse(text);
+  const quib::SemanticModel model = quib::analyze(parsed);
   if (quib::fuzz::is_valid_utf8(text)) quib::fuzz::check_model(text, model);
+  // Lowering in two runs, cut before a child the input chooses, gives the model of one run;
+  // and a model built in the task list of another (this one's) equals a fresh one.
+  const uint32_t cut = size == 0 ? 0 : data[0] % (parsed.root.child_count() + 1);
+  FUZZ_CHECK(quib::lower(parsed, cut) == quib::lower(parsed),
+             "lowering in two runs gives the model of one run");
+  quib::SemanticModel reused = quib::analyze(parsed);
+  FUZZ_CHECK(quib::analyze(parsed, quib::empty_model(reused)) == model,
+             "a model built in a reused task list equals a fresh one");
   return 0;
 }
