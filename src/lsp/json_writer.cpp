@@ -35,10 +35,11 @@ bool may_need_escape(uint64_t word) {
   return (below_space | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) != 0;
 }
 
-// The length of `text` once escaped, quotes excluded: reserving exactly that keeps a large
-// string from doubling the output's capacity (and copying it) once its escapes overflow.
-std::size_t escaped_size(std::string_view text) {
-  std::size_t size = text.size();
+// Calls `on_escape(i, escape)` for each byte of `text` that needs an escape, in order, with
+// its letter from kEscape. Runs of bytes that need none are skipped eight bytes at a time: a
+// document text is mostly one long run between line feeds.
+template <typename OnEscape>
+void for_each_escape(std::string_view text, OnEscape&& on_escape) {
   std::size_t i = 0;
   while (i < text.size()) {
     if (text.size() - i >= 8 && !may_need_escape(load_word(text.data() + i))) {
@@ -48,9 +49,16 @@ std::size_t escaped_size(std::string_view text) {
     const std::size_t stop = std::min(text.size(), i + 8);
     for (; i < stop; ++i) {
       const char escape = kEscape[static_cast<unsigned char>(text[i])];
-      if (escape != 0) size += escape == 'u' ? 5 : 1;
+      if (escape != 0) on_escape(i, escape);
     }
   }
+}
+
+// The length of `text` once escaped, quotes excluded: reserving exactly that keeps a large
+// string from doubling the output's capacity (and copying it) once its escapes overflow.
+std::size_t escaped_size(std::string_view text) {
+  std::size_t size = text.size();
+  for_each_escape(text, [&](std::size_t, char escape) { size += escape == 'u' ? 5 : 1; });
   return size;
 }
 
@@ -66,32 +74,21 @@ void JsonWriter::string(std::string_view text) {
   separate();
   out_.reserve(out_.size() + escaped_size(text) + 2);
   out_.push_back('"');
-  // Copy runs of bytes that need no escape in one append each: a document text is mostly one
-  // long run between line feeds, skipped eight bytes at a time.
+  // Runs of bytes that need no escape are copied in one append each.
   std::size_t run = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (text.size() - i >= 8 && !may_need_escape(load_word(text.data() + i))) {
-      i += 8;
-      continue;
+  for_each_escape(text, [&](std::size_t i, char escape) {
+    out_.append(text.data() + run, i - run);
+    run = i + 1;
+    out_.push_back('\\');
+    out_.push_back(escape);
+    if (escape == 'u') {
+      static constexpr char kHex[] = "0123456789abcdef";
+      auto byte = static_cast<unsigned char>(text[i]);
+      out_.append("00");
+      out_.push_back(kHex[byte >> 4]);
+      out_.push_back(kHex[byte & 0xF]);
     }
-    const std::size_t stop = std::min(text.size(), i + 8);
-    for (; i < stop; ++i) {
-      const char escape = kEscape[static_cast<unsigned char>(text[i])];
-      if (escape == 0) continue;
-      out_.append(text.data() + run, i - run);
-      run = i + 1;
-      out_.push_back('\\');
-      out_.push_back(escape);
-      if (escape == 'u') {
-        static constexpr char kHex[] = "0123456789abcdef";
-        auto byte = static_cast<unsigned char>(text[i]);
-        out_.append("00");
-        out_.push_back(kHex[byte >> 4]);
-        out_.push_back(kHex[byte & 0xF]);
-      }
-    }
-  }
+  });
   out_.append(text.data() + run, text.size() - run);
   out_.push_back('"');
 }
