@@ -286,6 +286,7 @@ class Parser {
     pending_.clear();
     WindowBuilt built{.next = tokens_.range(0).start, .inside_group = inside_group_};
     bool group_before = inside_group_;  // the group state after the last item taken in
+    uint32_t line_break = 0;            // the first Newline at or after the last item's end
     const auto ends_walk = [&](uint32_t token) {
       const uint32_t start = tokens_.range(token).start;
       if (start < stop) return false;
@@ -306,7 +307,7 @@ class Parser {
             built.next = tokens_.range(*line).start;
             built.inside_group = group_before;
           }
-          if (!last && !settled(first + item.count)) return false;
+          if (!last && !settled(first + item.count, line_break)) return false;
           pending_.push_back({first, item});
           group_before = inside_group_;
           return true;
@@ -418,12 +419,12 @@ class Parser {
     return std::nullopt;
   }
 
-  // Whether the window holds the whole line that starts at or after token `end`.
-  bool settled(uint32_t end) const {
-    for (uint32_t i = end; i < tokens_.size(); ++i) {
-      if (tokens_.kind(i) == K::Newline) return true;
-    }
-    return false;
+  // Whether the window holds the whole line that starts at or after token `end`. `line_break`
+  // carries the search from item to item, so many items on one long line cost one scan of it.
+  bool settled(uint32_t end, uint32_t& line_break) const {
+    line_break = std::max(line_break, end);
+    while (line_break < tokens_.size() && tokens_.kind(line_break) != K::Newline) ++line_break;
+    return line_break < tokens_.size();
   }
 
   // Builds the pending items and tokens that come before token `end`.

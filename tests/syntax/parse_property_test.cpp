@@ -125,6 +125,10 @@ TEST(ParseProperty, LongJunkLineAndManyStrayTokens) {
   ParseResult many = parse(strays);
   EXPECT_EQ(many.diagnostics.size(), 100000u);
   EXPECT_EQ(many.root.children().size(), 100000u);
+  // The same line parsed a window at a time: a window is settled once per line, not per item.
+  strays += "\n";
+  ParseResult windowed = parse_tree(std::make_shared<const std::string>(strays));
+  EXPECT_EQ(windowed.diagnostics.size(), 100000u);
 }
 
 }  // namespace
