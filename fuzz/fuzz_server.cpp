@@ -163,7 +163,9 @@ void check_positions(const LineIndex& index, const json::value& value) {
   for (const auto& member : *object) check_positions(index, member.value());
 }
 
-// The relative token encoding decodes to tokens that each lie inside one line of the text.
+// The relative token encoding decodes to tokens that each lie inside one line of the text. A
+// token may be empty: the name of an empty reference ("{{}}") is coloured as a zero-length
+// variable right after its opening braces.
 void check_semantic_tokens(const LineIndex& index, const json::value& result) {
   const json::object* object = result.if_object();
   if (object == nullptr || !object->contains("data")) return;
@@ -177,7 +179,6 @@ void check_semantic_tokens(const LineIndex& index, const json::value& result) {
     line += delta_line;
     start = delta_line == 0 ? start + delta_start : delta_start;
     const uint64_t end = start + data[i + 2].to_number<uint64_t>();
-    FUZZ_CHECK(data[i + 2].to_number<uint64_t>() > 0, "a semantic token is not empty");
     FUZZ_CHECK(line <= UINT32_MAX && end <= UINT32_MAX, "a semantic token fits 32 bits");
     const Position first{static_cast<uint32_t>(line), static_cast<uint32_t>(start)};
     const Position last{static_cast<uint32_t>(line), static_cast<uint32_t>(end)};
