@@ -54,8 +54,9 @@ void for_each_escape(std::string_view text, OnEscape&& on_escape) {
   }
 }
 
-// The length of `text` once escaped, quotes excluded: reserving exactly that keeps a large
-// string from doubling the output's capacity (and copying it) once its escapes overflow.
+// The length of `text` once escaped, quotes excluded: reserving that (and the few bytes that
+// close the structures around a string) keeps a large string from doubling the output's
+// capacity, and copying it, once its escapes or the closing bytes overflow.
 std::size_t escaped_size(std::string_view text) {
   std::size_t size = text.size();
   for_each_escape(text, [&](std::size_t, char escape) { size += escape == 'u' ? 5 : 1; });
@@ -72,7 +73,8 @@ void JsonWriter::key(std::string_view name) {
 
 void JsonWriter::string(std::string_view text) {
   separate();
-  out_.reserve(out_.size() + escaped_size(text) + 2);
+  constexpr std::size_t kClosingRoom = 64;
+  out_.reserve(out_.size() + escaped_size(text) + 2 + kClosingRoom);
   out_.push_back('"');
   // Runs of bytes that need no escape are copied in one append each.
   std::size_t run = 0;

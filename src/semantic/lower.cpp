@@ -624,6 +624,9 @@ SemanticModel lower_model(const ParseResult& parse, std::string_view text,
                           std::optional<uint32_t> cut, std::vector<TaskDecl> task_storage) {
   const size_t slots = task_items(parse.root.green(), 0, UINT32_MAX);
   std::vector<TaskDecl> tasks = std::move(task_storage);
+  // Growing by resize would double the list and move the stored default records into it;
+  // a list of exactly the slots needed holds no task twice and no room for a second document.
+  if (tasks.capacity() < slots) tasks = std::vector<TaskDecl>();
   tasks.resize(slots);
   std::optional<SemanticModel> model;
   if (cut) model = lower_in_two_runs(parse, text, *cut, tasks);

@@ -73,5 +73,22 @@ TEST(JsonWriterTest, WritesLongNumberArraysAsBoostDoes) {
   EXPECT_EQ(to_json_text(data), json::serialize(expected));
 }
 
+// A large string and the few bytes that close the edit around it fit the room reserved for
+// the string: the reply is not grown to twice its size (and copied) for its last bytes.
+TEST(JsonWriterTest, LargeStringAndItsClosingBytesFitOneReservation) {
+  const std::string text(1 << 20, 'x');
+  std::string out;
+  JsonWriter w(out);
+  w.begin_array();
+  w.begin_object();
+  w.key("range");
+  w.null();
+  w.key("newText");
+  w.string(text);
+  w.end_object();
+  w.end_array();
+  EXPECT_LT(out.capacity(), out.size() + out.size() / 16);
+}
+
 }  // namespace
 }  // namespace quib::lsp

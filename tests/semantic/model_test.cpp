@@ -183,5 +183,23 @@ TEST(CommandOffsetMap, BlockOffsetsLandOnTheirSourceLine) {
   EXPECT_EQ(text.substr(z.start, z.len()), "{{ z }}");
 }
 
+// A task list lent by an earlier model is kept when it holds enough records; a shorter one is
+// replaced by a list of exactly the tasks needed, never grown to twice its size.
+TEST(Model, LentTaskListsAreReusedOrReplacedExactly) {
+  const std::string text = "a:\n    x\nb:\n    x\nc:\n    x\nd:\n    x\ne:\n    x\n";
+  const SemanticModel fresh = analyze_text(text);
+  ASSERT_EQ(fresh.tasks.size(), 5u);
+  struct Case {
+    size_t lent;
+    size_t capacity;
+  };
+  for (const Case c : {Case{0, 5}, Case{3, 5}, Case{5, 5}, Case{8, 8}}) {
+    std::vector<TaskDecl> lent(c.lent);
+    const SemanticModel model = analyze(parse(text), std::move(lent));
+    EXPECT_EQ(model, fresh) << c.lent;
+    EXPECT_EQ(model.tasks.capacity(), c.capacity) << c.lent;
+  }
+}
+
 }  // namespace
 }  // namespace quib
