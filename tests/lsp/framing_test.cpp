@@ -1,6 +1,9 @@
 // Framing: how byte streams, split any way across reads, are cut into bodies and errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -142,6 +145,66 @@ TEST(Framing, AnnouncedLengthAllocatesNothingUntilBytesArrive) {
   MessageReader reader(source);
   EXPECT_TRUE(std::holds_alternative<EndOfInput>(reader.next()));
   EXPECT_LT(reader.buffer_capacity(), std::size_t{1} << 20);
+}
+
+// Serves `bytes` a chunk at a time and records, for every read, how many bytes it had served
+// before and how much room the reader offered: together they bound the body's string.
+class RecordingSource final : public ByteSource {
+ public:
+  struct Read {
+    std::size_t served;
+    std::size_t room;
+  };
+  RecordingSource(std::string bytes, std::size_t chunk) : bytes_(std::move(bytes)), chunk_(chunk) {}
+
+  std::size_t read_some(std::span<char> buffer) override {
+    reads.push_back({served_, buffer.size()});
+    const std::size_t n = std::min({buffer.size(), chunk_, bytes_.size() - served_});
+    std::memcpy(buffer.data(), bytes_.data() + served_, n);
+    served_ += n;
+    return n;
+  }
+
+  std::vector<Read> reads;
+
+ private:
+  std::string bytes_;
+  std::size_t chunk_;
+  std::size_t served_ = 0;
+};
+
+// A body's string grows with what arrives: never beyond four times the bytes served (or one
+// read more), whatever the header announced; and a true length is taken without a last
+// doubling, so no string of more than half the body is filled and thrown away.
+TEST(Framing, BodyStringGrowsWithWhatArrives) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  struct Case {
+    const char* name;
+    std::size_t announced;
+    std::size_t sent;
+  };
+  for (const Case c :
+       {Case{"TrueLength", 4363812, 4363812}, Case{"TrueOddLength", 1048583, 1048583},
+        Case{"Announces1GiB", 1000000000, 3 << 20}}) {
+    const std::string header = "Content-Length: " + std::to_string(c.announced) + "\r\n\r\n";
+    RecordingSource source(header + std::string(c.sent, 'x'), kChunk);
+    MessageReader reader(source);
+    const Frame frame = reader.next();
+    EXPECT_EQ(std::holds_alternative<std::string>(frame), c.sent == c.announced) << c.name;
+    std::vector<std::size_t> sizes;
+    for (const RecordingSource::Read& read : source.reads) {
+      if (read.served < header.size()) continue;
+      const std::size_t have = read.served - header.size();
+      const std::size_t string_size = have + read.room;
+      EXPECT_LE(string_size, std::max(4 * have, have + kChunk)) << c.name << " at " << have;
+      if (sizes.empty() || sizes.back() != string_size) sizes.push_back(string_size);
+    }
+    if (c.sent == c.announced) {
+      ASSERT_GE(sizes.size(), 2u) << c.name;
+      EXPECT_EQ(sizes.back(), c.announced) << c.name;
+      EXPECT_LE(sizes[sizes.size() - 2], c.announced / 2) << c.name;
+    }
+  }
 }
 
 }  // namespace
