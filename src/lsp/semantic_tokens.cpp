@@ -1,9 +1,12 @@
-// Collection walks the tree once and files each span under the pass its node kind belongs to,
-// so the result equals four separate passes (directives, group lines, tasks, metadata).
+// Collection walks the root's items once, in document order, and sorts each item's spans on
+// their own. That equals four separate passes (directives, group lines, tasks, metadata) whose
+// spans are then stably sorted by start: items never nest or overlap, and every span of an item
+// starts inside it (spans come from the item's own tokens, and the one empty kind, the name of
+// an empty reference, sits between its braces), so spans of different items never tie, and
+// within an item collection order is pass order.
 #include "lsp/semantic_tokens.h"
 
 #include <algorithm>
-#include <array>
 #include <iterator>
 #include <optional>
 
@@ -88,18 +91,27 @@ struct HeaderParts {
 
 HeaderParts header_parts(const TaskHeader& header) {
   HeaderParts parts;
-  for (SyntaxNode& child : header.syntax().children()) {
-    std::optional<SyntaxNode>* slot = child.kind() == SyntaxKind::TaskName ? &parts.name
-                                      : child.kind() == SyntaxKind::ParameterList
+  for (std::optional<SyntaxNode> child = header.syntax().first_child(); child;
+       child = child->next_sibling()) {
+    std::optional<SyntaxNode>* slot = child->kind() == SyntaxKind::TaskName ? &parts.name
+                                      : child->kind() == SyntaxKind::ParameterList
                                           ? &parts.parameters
-                                      : child.kind() == SyntaxKind::ShellOverride ? &parts.shell
-                                                                                  : nullptr;
-    if (slot && !*slot) *slot = std::move(child);
+                                      : child->kind() == SyntaxKind::ShellOverride ? &parts.shell
+                                                                                   : nullptr;
+    if (slot && !*slot) *slot = *child;
   }
   return parts;
 }
 
-void collect_task(const SyntaxNode& node, std::string_view text, Tokens& out) {
+// The header view and body lines of one task, kept from task to task so that their lists are
+// allocated once per request.
+struct TaskScratch {
+  TaskHeaderView view;
+  std::vector<BodyLine> lines;
+};
+
+void collect_task(const SyntaxNode& node, std::string_view text, TaskScratch& scratch,
+                  Tokens& out) {
   const std::optional<Task> task = Task::cast(node);
   if (const std::optional<TaskHeader> header = task->header()) {
     const HeaderParts parts = header_parts(*header);
@@ -115,7 +127,8 @@ void collect_task(const SyntaxNode& node, std::string_view text, Tokens& out) {
         }
       }
     }
-    const TaskHeaderView view = header->view();
+    task->header_view_into(scratch.view);
+    const TaskHeaderView& view = scratch.view;
     for (const ParameterView& parameter : view.parameters) {
       add(out, parameter.name_range, SemanticTokenType::Parameter);
     }
@@ -133,7 +146,8 @@ void collect_task(const SyntaxNode& node, std::string_view text, Tokens& out) {
       if (span) add(out, *span, SemanticTokenType::Shell);
     }
   }
-  for (const BodyLine& line : task->body_lines()) {
+  task->body_lines_into(scratch.lines);
+  for (const BodyLine& line : scratch.lines) {
     add_interpolations(text, line.range, out);
     for (const TextRange& marker : line.marker_ranges) {
       add(out, marker, SemanticTokenType::BlockMarker);
@@ -150,35 +164,32 @@ void collect_metadata(const SyntaxNode& node, std::string_view text, Tokens& out
 
 std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
                                                       std::string_view text) {
-  enum Pass { DirectivePass, GroupLinePass, TaskPass, MetadataPass, PassCount };
-  std::array<Tokens, PassCount> passes;
+  Tokens all;
+  TaskScratch scratch;
+  const auto by_start = [](const RawSemanticToken& a, const RawSemanticToken& b) {
+    return a.start < b.start;
+  };
   // Items never nest and are all children of the root, so no deeper walk is needed.
-  for (const SyntaxNode& node : root.children()) {
-    switch (node.kind()) {
+  for (std::optional<SyntaxNode> node = root.first_child(); node; node = node->next_sibling()) {
+    const size_t first = all.size();
+    switch (node->kind()) {
       case SyntaxKind::Directive:
-        collect_directive(node, passes[DirectivePass]);
+        collect_directive(*node, all);
         break;
       case SyntaxKind::GroupLine:
-        collect_group_line(node, passes[GroupLinePass]);
+        collect_group_line(*node, all);
         break;
       case SyntaxKind::Task:
-        collect_task(node, text, passes[TaskPass]);
+        collect_task(*node, text, scratch, all);
         break;
       case SyntaxKind::Metadata:
-        collect_metadata(node, text, passes[MetadataPass]);
+        collect_metadata(*node, text, all);
         break;
       default:
         break;
     }
+    std::stable_sort(all.begin() + static_cast<std::ptrdiff_t>(first), all.end(), by_start);
   }
-
-  Tokens all = std::move(passes[DirectivePass]);
-  for (int pass = GroupLinePass; pass < PassCount; ++pass) {
-    all.insert(all.end(), passes[pass].begin(), passes[pass].end());
-  }
-  std::stable_sort(
-      all.begin(), all.end(),
-      [](const RawSemanticToken& a, const RawSemanticToken& b) { return a.start < b.start; });
   return all;
 }
 
