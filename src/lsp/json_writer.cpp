@@ -74,8 +74,15 @@ void JsonWriter::key(std::string_view name) {
 void JsonWriter::string(std::string_view text) {
   separate();
   constexpr std::size_t kClosingRoom = 64;
-  out_.reserve(out_.size() + escaped_size(text) + 2 + kClosingRoom);
+  const std::size_t escaped = escaped_size(text);
+  out_.reserve(out_.size() + escaped + 2 + kClosingRoom);
   out_.push_back('"');
+  if (escaped == text.size()) {
+    // Most strings (names, keys, URIs) need no escape: one copy, no second scan.
+    out_.append(text);
+    out_.push_back('"');
+    return;
+  }
   // Runs of bytes that need no escape are copied in one append each.
   std::size_t run = 0;
   for_each_escape(text, [&](std::size_t i, char escape) {
