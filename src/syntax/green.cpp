@@ -123,8 +123,11 @@ static_assert(sizeof(GreenNode) % alignof(uint32_t) == 0);
 }  // namespace
 
 GreenArena::~GreenArena() {
-  if (keep_buffer_ && capacity_ >= kMinSpareCapacity) {
-    spare_buffer().give(data_, capacity_);
+  std::free(lent_buffer_);
+  if (borrowed_) return;
+  const size_t capacity = lent_capacity_ != 0 && !lent_buffer_ ? lent_capacity_ : capacity_;
+  if (keep_buffer_ && capacity >= kMinSpareCapacity) {
+    spare_buffer().give(data_, capacity);
   } else {
     std::free(data_);
   }
@@ -145,6 +148,10 @@ void GreenArena::reserve(size_t capacity) {
   // Never beyond what 32-bit offsets address: no tree may grow that far anyway.
   capacity = std::min<size_t>(capacity, UINT32_MAX);
   if (capacity <= capacity_) return;
+  if (borrowed_ || (lent_capacity_ != 0 && !lent_buffer_)) {
+    move_to_own_buffer(capacity);
+    return;
+  }
   if (!data_ && capacity >= kMinSpareCapacity) {
     const auto [spare, spare_capacity] = spare_buffer().take(capacity);
     data_ = spare;
@@ -157,8 +164,61 @@ void GreenArena::reserve(size_t capacity) {
   capacity_ = capacity;
 }
 
+void GreenArena::move_to_own_buffer(size_t capacity) {
+  char* own = static_cast<char*>(std::malloc(capacity));
+  if (!own) throw std::bad_alloc();
+  if (size_ != 0) std::memcpy(own, data_, size_);
+  if (borrowed_) {
+    borrowed_ = false;
+  } else {
+    lent_buffer_ = data_;
+  }
+  data_ = own;
+  capacity_ = capacity;
+}
+
+void GreenArena::lend_tail(size_t bytes, GreenArena& borrower) {
+  QUIB_ASSERT(lent_capacity_ == 0 && !borrowed_ && borrower.data_ == nullptr,
+              "an arena lends one tail at a time, to a new arena");
+  // The tail starts on an element boundary, so that the borrower's elements are aligned.
+  const size_t start = capacity_ - std::min(bytes, capacity_ - size_);
+  const size_t offset = (start + (kAlign - 1)) & ~size_t{kAlign - 1};
+  // An empty tail is no loan: the borrower then starts with a buffer of its own.
+  if (offset >= capacity_) return;
+  borrower.data_ = data_ + offset;
+  borrower.capacity_ = capacity_ - offset;
+  borrower.borrowed_ = true;
+  lent_capacity_ = capacity_;
+  capacity_ = offset;
+}
+
+void GreenArena::end_lending() {
+  if (lent_capacity_ == 0) return;
+  if (lent_buffer_) {
+    std::free(lent_buffer_);
+    lent_buffer_ = nullptr;
+  } else {
+    capacity_ = lent_capacity_;
+  }
+  lent_capacity_ = 0;
+}
+
+uint32_t GreenArena::take_in(const GreenArena& source) {
+  // Until the elements are out, a buffer this arena has left may still hold them.
+  const bool source_in_left_buffer = source.borrowed_ && lent_buffer_;
+  if (!source_in_left_buffer) end_lending();
+  // A borrower still in this buffer lies past every element here, so the space for it comes
+  // from below it without regrowing the buffer, and moving it down is one overlapping move.
+  const uint32_t base = allocate(source.size_);
+  if (source.size_ != 0) std::memmove(data_ + base, source.data_, source.size_);
+  end_lending();
+  return base;
+}
+
 void GreenArena::seal() {
-  if (size_ == capacity_) return;
+  // A tail never taken in is back: its borrower's tree was dropped.
+  end_lending();
+  if (borrowed_ || size_ == capacity_) return;
   // Shrinking in place never fails in practice; if it does, the larger buffer still serves.
   if (void* shrunk = std::realloc(data_, size_)) {
     data_ = static_cast<char*>(shrunk);
@@ -172,6 +232,10 @@ GreenBuilder::GreenBuilder(size_t expected_tokens)
       token_cache_(kCacheSlots),
       node_cache_(kCacheSlots) {
   if (expected_tokens != 0) arena_->reserve(expected_tokens * kArenaBytesPerToken);
+}
+
+GreenBuilder::GreenBuilder(GreenBuilder& lender, size_t expected_tokens) : GreenBuilder() {
+  lender.arena_->lend_tail(expected_tokens * kArenaBytesPerToken, *arena_);
 }
 
 GreenBuilder::~GreenBuilder() {
@@ -272,17 +336,19 @@ void GreenBuilder::finish_node() {
 void GreenBuilder::adopt_children(GreenNodePtr tree) {
   QUIB_ASSERT(!open_.empty(), "children must be adopted into a started node");
   const GreenArena& source = *tree.arena_;
-  // Offsets in the source arena are multiples of kAlign and so is `base`: the copied elements
-  // keep their alignment, and their self-relative links stay valid.
-  const uint32_t base = arena_->allocate(source.size());
-  std::memcpy(arena_->at(base), source.data(), source.size());
-  const GreenNode& root = *tree.get();
+  const auto root_offset =
+      static_cast<uint32_t>(reinterpret_cast<const char*>(tree.get()) - source.data());
+  // Offsets in the source arena are multiples of kAlign and so is `base`: the moved elements
+  // keep their alignment, and their self-relative links stay valid, so the root is read where
+  // it now lies.
+  const uint32_t base = arena_->take_in(source);
+  const auto& root = *reinterpret_cast<const GreenNode*>(arena_->at(base + root_offset));
+  const char* const data = arena_->data();
   children_.reserve(children_.size() + root.child_count());
   for (uint32_t i = 0; i < root.child_count(); ++i) {
     const GreenElement child = root.child(i);
-    const auto offset =
-        static_cast<uint32_t>(reinterpret_cast<const char*>(child.header()) - source.data());
-    children_.push_back((base + offset) | Ref{child.is_token()});
+    const auto offset = static_cast<uint32_t>(reinterpret_cast<const char*>(child.header()) - data);
+    children_.push_back(offset | Ref{child.is_token()});
   }
   // The copy lives on here; the original's buffer would only hold memory as a spare.
   tree.arena_->free_buffer_when_released();

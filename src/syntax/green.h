@@ -49,17 +49,38 @@ class GreenArena {
   void seal();
   // Frees the buffer when the arena goes instead of keeping it for the next tree.
   void free_buffer_when_released() { keep_buffer_ = false; }
+  // Lends the last `bytes` of the reserved buffer (fewer if this arena already uses more of
+  // it) to `borrower`, a new arena, which builds there while this one keeps below them; the two
+  // may grow on different threads. Whichever outgrows its part moves to a buffer of its own,
+  // so the other keeps its part undisturbed. Lending ends in take_in, or in seal once the
+  // borrower's tree is dropped (it must not outlive the lender's sealing).
+  void lend_tail(size_t bytes, GreenArena& borrower);
+  // Appends the elements of `source` (a finished arena) and returns their offset here; ends a
+  // lending. A borrower still in this buffer's tail is moved down next to this arena's
+  // elements, anything else is copied.
+  uint32_t take_in(const GreenArena& source);
   void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
   void release() {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
 
  private:
+  // Leaves the buffer it shares with a borrower or lender; the other side keeps using it.
+  void move_to_own_buffer(size_t capacity);
+  void end_lending();
+
   std::atomic<uint32_t> refs_{1};
   bool keep_buffer_ = true;
+  // `data_` lies in a lender's buffer: it is never freed, regrown or shrunk here.
+  bool borrowed_ = false;
   char* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
+  // While lending: the capacity of the whole buffer (`capacity_` stops where the lent tail
+  // starts), and, once this arena has moved to a buffer of its own, the shared one, which the
+  // borrower may still use.
+  size_t lent_capacity_ = 0;
+  char* lent_buffer_ = nullptr;
 };
 
 // Header shared by both green element types, so an element's kind and length are read
@@ -179,6 +200,11 @@ class GreenBuilder {
  public:
   // `expected_tokens`, when known, sizes the arena up front so that it rarely has to grow.
   explicit GreenBuilder(size_t expected_tokens = 0);
+  // A builder whose arena is the tail of `lender`'s, sized for `expected_tokens` (see
+  // GreenArena::lend_tail): the parts of a text parsed on two threads are built in one buffer,
+  // and adopting the second tree into `lender` moves it instead of copying it out of fresh
+  // memory. Made on the lender's thread before either builds on.
+  GreenBuilder(GreenBuilder& lender, size_t expected_tokens);
   ~GreenBuilder();
   GreenBuilder(const GreenBuilder&) = delete;
   GreenBuilder& operator=(const GreenBuilder&) = delete;

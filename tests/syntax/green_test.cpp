@@ -3,6 +3,7 @@
 // depth and width read back through the red layer.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,93 @@ TEST(GreenStorage, AdoptedChildrenReadBackInOrder) {
   }
   EXPECT_EQ(joined->child(1201).as_token()->text(), "\n");
   EXPECT_EQ(joined->text_len(), first->text_len() + second->text_len() + 9);
+}
+
+// An arena lends the tail of its buffer; the borrower builds there while the lender keeps
+// below it, and taking the borrower in moves its bytes down next to the lender's. Either side
+// that outgrows its part leaves for a buffer of its own and the other keeps its part.
+TEST(GreenStorage, LentTailIsTakenInWhereverEitherSideGrew) {
+  struct Case {
+    const char* name;
+    size_t lender_bytes;    // written by the lender after lending
+    size_t borrower_bytes;  // written by the borrower
+    bool borrower_in_place;
+  };
+  constexpr size_t kCapacity = 4096;
+  constexpr size_t kLent = 1024;
+  for (const Case c : {Case{"BothFit", 2000, 1000, true}, Case{"BorrowerGrows", 2000, 3000, false},
+                       Case{"LenderGrows", 5000, 1000, true}, Case{"BothGrow", 5000, 3000, false},
+                       Case{"NothingWritten", 0, 0, true}}) {
+    SCOPED_TRACE(c.name);
+    GreenArena lender;
+    lender.reserve(kCapacity);
+    const uint32_t first = lender.allocate(8);
+    std::memset(lender.at(first), 'a', 8);
+    GreenArena borrower;
+    lender.lend_tail(kLent, borrower);
+    const char* const shared = lender.data();
+    ASSERT_EQ(borrower.data(), shared + kCapacity - kLent);
+    // The two sides write different bytes, as the two threads of a parse do.
+    for (size_t i = 0; i < c.borrower_bytes; i += 4) {
+      std::memset(borrower.at(borrower.allocate(4)), 'b' + static_cast<int>(i / 4 % 20), 4);
+    }
+    for (size_t i = 0; i < c.lender_bytes; i += 4) {
+      std::memset(lender.at(lender.allocate(4)), 'c', 4);
+    }
+    EXPECT_EQ(borrower.data() == shared + kCapacity - kLent, c.borrower_in_place);
+    const std::string borrowed(borrower.data(), borrower.size());
+    const size_t lender_size = lender.size();
+    const uint32_t base = lender.take_in(borrower);
+    EXPECT_EQ(base, lender_size);
+    EXPECT_EQ(std::string(lender.data(), 8), std::string(8, 'a'));
+    EXPECT_EQ(std::string(lender.data() + base, borrowed.size()), borrowed);
+    EXPECT_EQ(lender.size(), lender_size + borrowed.size());
+    lender.seal();
+  }
+}
+
+// Trees built in a lent tail join their lender's tree as adopted children, in place or not,
+// and a borrower's tree that is never adopted leaves the lender's tree whole.
+TEST(GreenStorage, TreesBuiltInALentTailReadBackAfterAdoption) {
+  const auto add_tasks = [](GreenBuilder& builder, int first, int count) {
+    for (int i = first; i < first + count; ++i) {
+      builder.start_node(SyntaxKind::Task);
+      builder.token(SyntaxKind::Word, "task" + std::to_string(i));
+      builder.token(SyntaxKind::Newline, "\n");
+      builder.finish_node();
+    }
+  };
+  struct Case {
+    size_t lender_tokens;
+    size_t borrower_tokens;
+    bool adopt;
+  };
+  for (const Case c : {Case{4000, 2000, true}, Case{4000, 10, true}, Case{500, 400, true},
+                       Case{10, 10, true}, Case{4000, 2000, false}}) {
+    SCOPED_TRACE(std::to_string(c.lender_tokens) + " " + std::to_string(c.borrower_tokens));
+    GreenBuilder lender(c.lender_tokens);
+    lender.start_node(SyntaxKind::Document);
+    GreenNodePtr second;
+    {
+      GreenBuilder borrower(lender, c.borrower_tokens);
+      borrower.start_node(SyntaxKind::Document);
+      add_tasks(borrower, 500, 700);
+      borrower.finish_node();
+      second = borrower.finish();
+    }
+    add_tasks(lender, 0, 500);
+    const int total = c.adopt ? 1200 : 500;
+    if (c.adopt) lender.adopt_children(std::move(second));
+    second = GreenNodePtr();
+    lender.finish_node();
+    const GreenNodePtr joined = lender.finish();
+    ASSERT_EQ(joined->child_count(), static_cast<uint32_t>(total));
+    for (int i = 0; i < total; ++i) {
+      const GreenNode* task = joined->child(static_cast<uint32_t>(i)).as_node();
+      ASSERT_NE(task, nullptr) << i;
+      ASSERT_EQ(task->child(0).as_token()->text(), "task" + std::to_string(i)) << i;
+    }
+  }
 }
 
 }  // namespace
