@@ -123,11 +123,11 @@ static_assert(sizeof(GreenNode) % alignof(uint32_t) == 0);
 }  // namespace
 
 GreenArena::~GreenArena() {
-  std::free(lent_buffer_);
+  // A lent tail never taken in is back (its borrower's tree is gone) or its buffer freed.
+  end_lending();
   if (borrowed_) return;
-  const size_t capacity = lent_capacity_ != 0 && !lent_buffer_ ? lent_capacity_ : capacity_;
-  if (keep_buffer_ && capacity >= kMinSpareCapacity) {
-    spare_buffer().give(data_, capacity);
+  if (keep_buffer_ && capacity_ >= kMinSpareCapacity) {
+    spare_buffer().give(data_, capacity_);
   } else {
     std::free(data_);
   }
@@ -350,7 +350,7 @@ void GreenBuilder::adopt_children(GreenNodePtr tree) {
     const auto offset = static_cast<uint32_t>(reinterpret_cast<const char*>(child.header()) - data);
     children_.push_back(offset | Ref{child.is_token()});
   }
-  // The copy lives on here; the original's buffer would only hold memory as a spare.
+  // The elements live on here; a buffer of the source's own would only hold memory as a spare.
   tree.arena_->free_buffer_when_released();
 }
 
