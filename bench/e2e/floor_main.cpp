@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lsp/client.h"
+#include "lsp/outline.h"
 #include "lsp/protocol_types.h"
 #include "lsp/transport.h"
 #include "lsp/transport_router.h"
@@ -67,7 +68,7 @@ class FloorServer {
   std::optional<std::vector<CompletionItem>> on_completion(const CompletionParams&) {
     return std::vector<CompletionItem>{};
   }
-  std::vector<SymbolInformation> on_document_symbol(const DocumentSymbolParams&) { return {}; }
+  DocumentSymbols on_document_symbol(const DocumentSymbolParams&) { return {}; }
   std::vector<FoldingRange> on_folding_range(const FoldingRangeParams&) { return {}; }
   std::optional<std::vector<TextEdit>> on_formatting(const DocumentFormattingParams&) {
     return std::vector<TextEdit>{};

@@ -37,6 +37,8 @@ class JsonWriter {
   void raw(std::string_view json);
   // An array of numbers in one pass: the semantic tokens answer is one of a million numbers.
   void numbers(std::span<const uint32_t> values);
+  // Room for `bytes` more output, for a writer that knows its answer will be large.
+  void reserve(std::size_t bytes) { out_.reserve(out_.size() + bytes); }
 
  private:
   void separate() {

@@ -33,25 +33,39 @@ class ForwardRanges {
 
 }  // namespace
 
-std::vector<SymbolInformation> document_symbols(const DocumentSnapshot& snapshot) {
-  const SemanticModel& model = snapshot.model;
-  std::vector<SymbolInformation> symbols;
-  symbols.reserve(model.groups.size() + model.tasks.size());
-  ForwardRanges group_ranges(snapshot.lines());
-  for (const GroupDecl& group : model.groups) {
-    symbols.push_back({.name = group.name,
-                       .kind = kNamespaceSymbol,
-                       .location = {snapshot.uri, group_ranges.range(group.range)},
-                       .containerName = std::nullopt});
+void write_json(JsonWriter& w, const DocumentSymbols& symbols) {
+  w.begin_array();
+  if (symbols.snapshot) {
+    const DocumentSnapshot& snapshot = *symbols.snapshot;
+    const SemanticModel& model = snapshot.model;
+    const std::string uri = to_json_text(snapshot.uri);
+    // About 150 bytes a symbol besides its URI: reserving them keeps a large answer from
+    // growing by doubling, each step a copy of everything written so far.
+    w.reserve((model.groups.size() + model.tasks.size()) * (uri.size() + 160));
+    const auto write_symbol = [&](std::string_view name, int kind, const Range& range,
+                                  const std::optional<std::string>& container) {
+      w.begin_object();
+      write_member(w, "name", name);
+      write_member(w, "kind", kind);
+      w.key("location");
+      w.begin_object();
+      w.key("uri");
+      w.raw(uri);
+      write_member(w, "range", range);
+      w.end_object();
+      write_member(w, "containerName", container);
+      w.end_object();
+    };
+    ForwardRanges group_ranges(snapshot.lines());
+    for (const GroupDecl& group : model.groups) {
+      write_symbol(group.name, kNamespaceSymbol, group_ranges.range(group.range), std::nullopt);
+    }
+    ForwardRanges task_ranges(snapshot.lines());
+    for (const TaskDecl& task : model.tasks) {
+      write_symbol(task.name, kFunctionSymbol, task_ranges.range(task.range), task.group);
+    }
   }
-  ForwardRanges task_ranges(snapshot.lines());
-  for (const TaskDecl& task : model.tasks) {
-    symbols.push_back({.name = task.name,
-                       .kind = kFunctionSymbol,
-                       .location = {snapshot.uri, task_ranges.range(task.range)},
-                       .containerName = task.group});
-  }
-  return symbols;
+  w.end_array();
 }
 
 std::vector<FoldingRange> folding_ranges(const DocumentSnapshot& snapshot) {

@@ -8,6 +8,7 @@
 
 #include "lsp/client.h"
 #include "lsp/document_store.h"
+#include "lsp/outline.h"
 #include "lsp/protocol_types.h"
 #include "lsp/transport_router.h"
 
@@ -48,7 +49,7 @@ class LanguageServer {
 
   std::optional<Hover> on_hover(const HoverParams& params);
   std::optional<std::vector<CompletionItem>> on_completion(const CompletionParams& params);
-  std::vector<SymbolInformation> on_document_symbol(const DocumentSymbolParams& params);
+  DocumentSymbols on_document_symbol(const DocumentSymbolParams& params);
   std::vector<FoldingRange> on_folding_range(const FoldingRangeParams& params);
   std::optional<std::vector<TextEdit>> on_formatting(const DocumentFormattingParams& params);
   std::optional<std::vector<TextEdit>> on_range_formatting(

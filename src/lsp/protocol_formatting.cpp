@@ -14,6 +14,13 @@ bool has_error(const std::vector<Diagnostic>& diagnostics) {
                      [](const Diagnostic& d) { return d.severity == DiagnosticSeverity::Error; });
 }
 
+// A braced list would copy the text out of its initializer list: the whole formatted document.
+std::vector<TextEdit> single_edit(Range range, std::string new_text) {
+  std::vector<TextEdit> edits;
+  edits.push_back(TextEdit{range, std::move(new_text)});
+  return edits;
+}
+
 }  // namespace
 
 std::optional<std::vector<TextEdit>> LanguageServer::on_formatting(
@@ -24,7 +31,7 @@ std::optional<std::vector<TextEdit>> LanguageServer::on_formatting(
   if (!formatted) return std::nullopt;
   if (*formatted == snapshot->text) return std::vector<TextEdit>{};
   const TextRange whole(0, static_cast<uint32_t>(snapshot->text.size()));
-  return std::vector<TextEdit>{{snapshot->lines().range_of(whole), std::move(*formatted)}};
+  return single_edit(snapshot->lines().range_of(whole), std::move(*formatted));
 }
 
 // A range whose start lies after its end touches nothing and is refused like any other range
@@ -41,8 +48,7 @@ std::optional<std::vector<TextEdit>> LanguageServer::on_range_formatting(
   if (!edit) return std::nullopt;
   const std::string_view replaced = snapshot->text.substr(edit->range.start, edit->range.len());
   if (edit->new_text == replaced) return std::vector<TextEdit>{};
-  return std::vector<TextEdit>{
-      {snapshot->lines().range_of(edit->range), std::move(edit->new_text)}};
+  return single_edit(snapshot->lines().range_of(edit->range), std::move(edit->new_text));
 }
 
 }  // namespace quib::lsp

@@ -6,11 +6,8 @@
 
 namespace quib::lsp {
 
-std::vector<SymbolInformation> LanguageServer::on_document_symbol(
-    const DocumentSymbolParams& params) {
-  auto snapshot = documents_.analyze_document(params.textDocument.uri);
-  if (!snapshot) return {};
-  return document_symbols(*snapshot);
+DocumentSymbols LanguageServer::on_document_symbol(const DocumentSymbolParams& params) {
+  return DocumentSymbols{documents_.analyze_document(params.textDocument.uri)};
 }
 
 std::vector<FoldingRange> LanguageServer::on_folding_range(const FoldingRangeParams& params) {

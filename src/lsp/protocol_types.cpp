@@ -113,13 +113,6 @@ TextDocumentItem tag_invoke(const json::value_to_tag<TextDocumentItem>&, const j
                           f.string("text")};
 }
 
-void write_json(JsonWriter& w, const Location& in) {
-  w.begin_object();
-  write_member(w, "uri", in.uri);
-  write_member(w, "range", in.range);
-  w.end_object();
-}
-
 void write_json(JsonWriter& w, const TextEdit& in) {
   w.begin_object();
   write_member(w, "range", in.range);
@@ -271,15 +264,6 @@ void write_json(JsonWriter& w, const CompletionItem& in) {
   write_member(w, "detail", in.detail);
   write_member(w, "insertTextFormat", in.insertTextFormat);
   write_member(w, "textEdit", in.textEdit);
-  w.end_object();
-}
-
-void write_json(JsonWriter& w, const SymbolInformation& in) {
-  w.begin_object();
-  write_member(w, "name", in.name);
-  write_member(w, "kind", in.kind);
-  write_member(w, "location", in.location);
-  write_member(w, "containerName", in.containerName);
   w.end_object();
 }
 

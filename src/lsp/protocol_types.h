@@ -39,11 +39,6 @@ struct TextDocumentItem {
   std::string text;
 };
 
-struct Location {
-  std::string uri;
-  Range range;
-};
-
 struct TextEdit {
   Range range;
   std::string newText;
@@ -180,14 +175,6 @@ struct CompletionItem {
   std::optional<TextEdit> textEdit;
 };
 
-// The flat symbol form (not the hierarchical DocumentSymbol).
-struct SymbolInformation {
-  std::string name;
-  int kind = 0;  // 3 Namespace, 12 Function
-  Location location;
-  std::optional<std::string> containerName;
-};
-
 // Lines are zero-based; characters are UTF-16 columns.
 struct FoldingRange {
   uint32_t startLine = 0;
@@ -216,7 +203,6 @@ TextDocumentIdentifier tag_invoke(const json::value_to_tag<TextDocumentIdentifie
 VersionedTextDocumentIdentifier tag_invoke(
     const json::value_to_tag<VersionedTextDocumentIdentifier>&, const json::value& in);
 TextDocumentItem tag_invoke(const json::value_to_tag<TextDocumentItem>&, const json::value& in);
-void write_json(JsonWriter& w, const Location& in);
 void write_json(JsonWriter& w, const TextEdit& in);
 
 InitializeParams tag_invoke(const json::value_to_tag<InitializeParams>&, const json::value& in);
@@ -249,7 +235,6 @@ DocumentRangeFormattingParams tag_invoke(const json::value_to_tag<DocumentRangeF
 void write_json(JsonWriter& w, const MarkupContent& in);
 void write_json(JsonWriter& w, const Hover& in);
 void write_json(JsonWriter& w, const CompletionItem& in);
-void write_json(JsonWriter& w, const SymbolInformation& in);
 void write_json(JsonWriter& w, const FoldingRange& in);
 void write_json(JsonWriter& w, const SemanticTokens& in);
 

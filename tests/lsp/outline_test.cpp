@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/json/parse.hpp>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -29,6 +30,11 @@ std::unique_ptr<DocumentSnapshot> snapshot_of(std::string_view text) {
   return std::make_unique<DocumentSnapshot>(kUri, std::make_shared<const std::string>(text), 1);
 }
 
+Position position_of(const json::value& v) {
+  return {static_cast<uint32_t>(v.at("line").as_int64()),
+          static_cast<uint32_t>(v.at("character").as_int64())};
+}
+
 // name, kind, range as "line:col-line:col", container
 struct SymbolRow {
   std::string name;
@@ -44,11 +50,19 @@ void PrintTo(const SymbolRow& s, std::ostream* out) {
        << s.container.value_or("-");
 }
 
+// The rows of the written answer, so the test reads what an editor gets.
 std::vector<SymbolRow> symbol_rows(std::string_view text) {
   std::vector<SymbolRow> rows;
-  for (const SymbolInformation& symbol : document_symbols(*snapshot_of(text))) {
-    EXPECT_EQ(symbol.location.uri, kUri);
-    rows.push_back({symbol.name, symbol.kind, symbol.location.range, symbol.containerName});
+  const json::value answer = json::parse(to_json_text(DocumentSymbols{snapshot_of(text)}));
+  for (const json::value& symbol : answer.as_array()) {
+    const json::object& location = symbol.at("location").as_object();
+    EXPECT_EQ(location.at("uri"), kUri);
+    const json::value& range = location.at("range");
+    const json::value* container = symbol.as_object().if_contains("containerName");
+    rows.push_back({std::string(symbol.at("name").as_string()),
+                    static_cast<int>(symbol.at("kind").as_int64()),
+                    {position_of(range.at("start")), position_of(range.at("end"))},
+                    container ? std::optional<std::string>(container->as_string()) : std::nullopt});
   }
   return rows;
 }
@@ -67,6 +81,18 @@ TEST(DocumentSymbols, NeitherMergedNorDeduplicated) {
                 {"a", 12, lines(6, 0, 7, 0), std::nullopt},
             }));
   EXPECT_TRUE(symbol_rows("").empty());
+  EXPECT_EQ(to_json_text(DocumentSymbols{}), "[]");
+}
+
+TEST(DocumentSymbols, NamesAndUrisAreEscaped) {
+  const auto snapshot = std::make_shared<const DocumentSnapshot>(
+      "file:///a\"b", std::make_shared<const std::string>("group g {\nt:\n}\n"), 1);
+  EXPECT_EQ(to_json_text(DocumentSymbols{snapshot}),
+            R"([{"name":"g","kind":3,"location":{"uri":"file:///a\"b","range":)"
+            R"({"start":{"line":0,"character":0},"end":{"line":1,"character":0}}}},)"
+            R"({"name":"t","kind":12,"location":{"uri":"file:///a\"b","range":)"
+            R"({"start":{"line":1,"character":0},"end":{"line":2,"character":0}}},)"
+            R"("containerName":"g"}])");
 }
 
 struct FoldCase {
