@@ -90,5 +90,43 @@ TEST(JsonWriterTest, LargeStringAndItsClosingBytesFitOneReservation) {
   EXPECT_LT(out.capacity(), out.size() + out.size() / 16);
 }
 
+// An element that notes the capacity of the output it is written into.
+struct CapacityProbe {
+  const std::string* out;
+  std::vector<std::size_t>* capacities;
+  std::size_t width;
+};
+
+void write_json(JsonWriter& w, const CapacityProbe& probe) {
+  probe.capacities->push_back(probe.out->capacity());
+  w.string(std::string(probe.width, 'p'));
+}
+
+// A long list reserves for the rest after its first element: later elements of about its size
+// never grow the output, whose room stays within a quarter (and a bit) of what they need. Short
+// lists and lists whose first element is untypically small still come out whole.
+TEST(JsonWriterTest, LongListsGrowOnceAfterTheirFirstElement) {
+  for (const std::size_t count : {63u, 64u, 1000u, 20000u}) {
+    SCOPED_TRACE(count);
+    std::string out;
+    std::vector<std::size_t> capacities;
+    JsonWriter w(out);
+    write_json(w, std::vector<CapacityProbe>(count, CapacityProbe{&out, &capacities, 40}));
+    ASSERT_EQ(capacities.size(), count);
+    EXPECT_EQ(out.size(), 2 + count * 43 - 1);
+    if (count < 64) continue;
+    EXPECT_EQ(capacities[1], capacities.back());
+    EXPECT_LT(out.capacity(), out.size() * 5 / 4 + 64);
+  }
+  std::string out;
+  std::vector<std::size_t> capacities;
+  JsonWriter w(out);
+  std::vector<CapacityProbe> uneven(500, CapacityProbe{&out, &capacities, 200});
+  uneven.front().width = 0;
+  write_json(w, uneven);
+  EXPECT_EQ(json::parse(out).as_array().size(), 500u);
+  EXPECT_EQ(json::parse(out).as_array().back().as_string(), std::string(200, 'p'));
+}
+
 }  // namespace
 }  // namespace quib::lsp
