@@ -65,9 +65,11 @@ std::size_t escaped_size(std::string_view text) {
 
 }  // namespace
 
-void JsonWriter::key(std::string_view name) {
-  string(name);
-  out_.push_back(':');
+void JsonWriter::key(MemberName name) {
+  separate();
+  out_.push_back('"');
+  out_.append(name.view());
+  out_.append("\":", 2);
   need_comma_ = false;
 }
 

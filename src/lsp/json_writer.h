@@ -12,6 +12,24 @@
 
 namespace quib::lsp {
 
+// A member name written in the source. The compiler checks that it needs no escape, so writing
+// it is one copy; a name with a quote, backslash or control character does not compile.
+class MemberName {
+ public:
+  template <std::size_t N>
+  consteval MemberName(const char (&name)[N]) : name_(name, N - 1) {  // NOLINT: implicit
+    for (const char c : name_) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') {
+        throw "a member name must need no escape";
+      }
+    }
+  }
+  std::string_view view() const { return name_; }
+
+ private:
+  std::string_view name_;
+};
+
 // Appends to one string. Commas are placed by the writer: `key` and every value or container
 // that follows another in the same container get one. Strings are escaped as Boost.JSON's
 // serializer escapes them (`"`, `\` and control characters; UTF-8 passes through unchanged).
@@ -26,7 +44,7 @@ class JsonWriter {
   void begin_array() { open('['); }
   void end_array() { close(']'); }
   // A member name; the next value is that member's.
-  void key(std::string_view name);
+  void key(MemberName name);
 
   void string(std::string_view text);
   void number(int64_t n);
@@ -120,13 +138,13 @@ void write_json(JsonWriter& w, const std::vector<T>& items) {
 }
 
 template <class T>
-void write_member(JsonWriter& w, std::string_view name, const T& value) {
+void write_member(JsonWriter& w, MemberName name, const T& value) {
   w.key(name);
   write_json(w, value);
 }
 
 template <class T>
-void write_member(JsonWriter& w, std::string_view name, const std::optional<T>& value) {
+void write_member(JsonWriter& w, MemberName name, const std::optional<T>& value) {
   if (!value) return;
   w.key(name);
   write_json(w, *value);

@@ -9,6 +9,7 @@ namespace quib {
 
 std::vector<FoldingRegion> folding_ranges(const SemanticModel& model) {
   std::vector<FoldingRegion> regions;
+  regions.reserve(2 * model.tasks.size() + model.groups.size());
   for (const TaskDecl& task : model.tasks) {
     regions.push_back({task.range.start, task.range.end, FoldingFamily::Task});
   }
@@ -21,12 +22,16 @@ std::vector<FoldingRegion> folding_ranges(const SemanticModel& model) {
   }
 
   // An unclosed group folds to the last task of any group of the same name: a name opened
-  // again later is the same group continued.
+  // again later is the same group continued. Only an unclosed group needs those ends.
   std::unordered_map<std::string_view, uint32_t> last_task_end;
-  for (const TaskDecl& task : model.tasks) {
-    if (!task.group) continue;
-    uint32_t& end = last_task_end[*task.group];
-    end = std::max(end, task.range.end);
+  const bool any_unclosed = std::any_of(model.groups.begin(), model.groups.end(),
+                                        [](const GroupDecl& group) { return !group.close_range; });
+  if (any_unclosed) {
+    for (const TaskDecl& task : model.tasks) {
+      if (!task.group) continue;
+      uint32_t& end = last_task_end[*task.group];
+      end = std::max(end, task.range.end);
+    }
   }
   for (const GroupDecl& group : model.groups) {
     uint32_t end = group.range.end;

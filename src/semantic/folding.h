@@ -23,8 +23,8 @@ struct FoldingRegion {
 
 // Task regions, then block regions, then group regions, each in model order; not sorted and
 // not de-duplicated. A closed group ends with its `}` line. An unclosed group ends with the
-// last task lowered while it was open (or its own line without tasks): it never reaches past
-// the next group line, even when a later group reuses its name.
+// last task of any group of its name, anywhere in the document (a name opened again is the same
+// group continued), or with its own line when that comes later.
 std::vector<FoldingRegion> folding_ranges(const SemanticModel& model);
 
 }  // namespace quib
