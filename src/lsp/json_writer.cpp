@@ -54,12 +54,46 @@ void for_each_escape(std::string_view text, OnEscape&& on_escape) {
   }
 }
 
+// As `for_each_escape`, from the last byte back to the first.
+template <typename OnEscape>
+void for_each_escape_backward(std::string_view text, OnEscape&& on_escape) {
+  std::size_t i = text.size();
+  while (i > 0) {
+    if (i >= 8 && !may_need_escape(load_word(text.data() + i - 8))) {
+      i -= 8;
+      continue;
+    }
+    const std::size_t stop = i >= 8 ? i - 8 : 0;
+    for (; i > stop; --i) {
+      const char escape = kEscape[static_cast<unsigned char>(text[i - 1])];
+      if (escape != 0) on_escape(i - 1, escape);
+    }
+  }
+}
+
+// Writes the escape of `byte` (its letter from kEscape) at `at` and returns its length.
+std::size_t write_escape(char* at, char escape, unsigned char byte) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  at[0] = '\\';
+  at[1] = escape;
+  if (escape != 'u') return 2;
+  at[2] = '0';
+  at[3] = '0';
+  at[4] = kHex[byte >> 4];
+  at[5] = kHex[byte & 0xF];
+  return 6;
+}
+
+constexpr std::size_t escape_length(char escape) {
+  return escape == 'u' ? 6 : 2;
+}
+
 // The length of `text` once escaped, quotes excluded: reserving that (and the few bytes that
 // close the structures around a string) keeps a large string from doubling the output's
 // capacity, and copying it, once its escapes or the closing bytes overflow.
 std::size_t escaped_size(std::string_view text) {
   std::size_t size = text.size();
-  for_each_escape(text, [&](std::size_t, char escape) { size += escape == 'u' ? 5 : 1; });
+  for_each_escape(text, [&](std::size_t, char escape) { size += escape_length(escape) - 1; });
   return size;
 }
 
@@ -90,15 +124,8 @@ void JsonWriter::string(std::string_view text) {
   for_each_escape(text, [&](std::size_t i, char escape) {
     out_.append(text.data() + run, i - run);
     run = i + 1;
-    out_.push_back('\\');
-    out_.push_back(escape);
-    if (escape == 'u') {
-      static constexpr char kHex[] = "0123456789abcdef";
-      auto byte = static_cast<unsigned char>(text[i]);
-      out_.append("00");
-      out_.push_back(kHex[byte >> 4]);
-      out_.push_back(kHex[byte & 0xF]);
-    }
+    char sequence[6];
+    out_.append(sequence, write_escape(sequence, escape, static_cast<unsigned char>(text[i])));
   });
   out_.append(text.data() + run, text.size() - run);
   out_.push_back('"');
@@ -152,6 +179,39 @@ void JsonWriter::null() {
 void JsonWriter::raw(std::string_view json) {
   separate();
   out_.append(json);
+}
+
+std::string json_string_in_place(std::string text, std::string_view before,
+                                 std::string_view after) {
+  constexpr std::size_t kClosingRoom = 64;
+  const std::size_t raw = text.size();
+  const std::size_t escaped = escaped_size(text);
+  const std::size_t total = before.size() + 1 + escaped + 1 + after.size();
+  text.reserve(total + kClosingRoom);
+  text.resize(total);
+  char* const data = text.data();
+  // Every byte moves right (by the opening and the escapes before it), so filling from the
+  // back never overwrites a byte not yet moved, and the bytes still to scan stay untouched.
+  std::size_t write_end = before.size() + 1 + escaped;
+  std::size_t read_end = raw;
+  std::memcpy(data + write_end + 1, after.data(), after.size());
+  data[write_end] = '"';
+  const auto move_run = [&](std::size_t from) {
+    const std::size_t length = read_end - from;
+    write_end -= length;
+    std::memmove(data + write_end, data + from, length);
+  };
+  for_each_escape_backward(std::string_view(data, raw), [&](std::size_t i, char escape) {
+    const auto byte = static_cast<unsigned char>(data[i]);
+    move_run(i + 1);
+    write_end -= escape_length(escape);
+    write_escape(data + write_end, escape, byte);
+    read_end = i;
+  });
+  move_run(0);
+  data[before.size()] = '"';
+  std::memcpy(data, before.data(), before.size());
+  return text;
 }
 
 }  // namespace quib::lsp

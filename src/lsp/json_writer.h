@@ -159,4 +159,9 @@ std::string to_json_text(const T& value) {
   return out;
 }
 
+// `before`, then `text` as a JSON string, then `after`, built in `text`'s own buffer: a large
+// text (a whole formatted document) is escaped where it lies instead of being copied into a
+// second buffer of its size. Escapes as `JsonWriter::string` does, byte for byte.
+std::string json_string_in_place(std::string text, std::string_view before, std::string_view after);
+
 }  // namespace quib::lsp

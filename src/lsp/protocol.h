@@ -51,7 +51,8 @@ class LanguageServer {
   std::optional<std::vector<CompletionItem>> on_completion(const CompletionParams& params);
   DocumentSymbols on_document_symbol(const DocumentSymbolParams& params);
   std::vector<FoldingRange> on_folding_range(const FoldingRangeParams& params);
-  std::optional<std::vector<TextEdit>> on_formatting(const DocumentFormattingParams& params);
+  // Written here rather than by the router: the formatted document is escaped in its own buffer.
+  JsonText on_formatting(const DocumentFormattingParams& params);
   std::optional<std::vector<TextEdit>> on_range_formatting(
       const DocumentRangeFormattingParams& params);
   std::optional<SemanticTokens> on_semantic_tokens_full(const SemanticTokensParams& params);

@@ -23,15 +23,17 @@ std::vector<TextEdit> single_edit(Range range, std::string new_text) {
 
 }  // namespace
 
-std::optional<std::vector<TextEdit>> LanguageServer::on_formatting(
-    const DocumentFormattingParams& params) {
+JsonText LanguageServer::on_formatting(const DocumentFormattingParams& params) {
   const auto snapshot = documents_.analyze_document(params.textDocument.uri);
-  if (!snapshot || has_error(snapshot->model.diagnostics)) return std::nullopt;
+  if (!snapshot || has_error(snapshot->model.diagnostics)) return JsonText{"null"};
   std::optional<std::string> formatted = format_document(snapshot->text, snapshot->parse_result);
-  if (!formatted) return std::nullopt;
-  if (*formatted == snapshot->text) return std::vector<TextEdit>{};
+  if (!formatted) return JsonText{"null"};
+  if (*formatted == snapshot->text) return JsonText{"[]"};
+  // The one edit, members as a TextEdit writes them.
   const TextRange whole(0, static_cast<uint32_t>(snapshot->text.size()));
-  return single_edit(snapshot->lines().range_of(whole), std::move(*formatted));
+  const std::string opening =
+      R"([{"range":)" + to_json_text(snapshot->lines().range_of(whole)) + R"(,"newText":)";
+  return JsonText{json_string_in_place(std::move(*formatted), opening, "}]")};
 }
 
 // A range whose start lies after its end touches nothing and is refused like any other range

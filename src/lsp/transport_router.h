@@ -59,7 +59,8 @@ std::variant<Params, ResponseError> decode_params(const json::value& params) {
 }
 
 // Binds member functions of one server object into a MethodTable. A request handler has the
-// shape `Result Server::on_x(Params)` with `write_json(JsonWriter&, const Result&)` defined; a
+// shape `Result Server::on_x(Params)` with `write_json(JsonWriter&, const Result&)` defined, or
+// returns its result already written (`JsonText`, sent as it is); a
 // notification handler `void Server::on_y(Params)`. `Params` may be taken by const reference,
 // or by rvalue reference to take over what was decoded (a document text) without a copy. The
 // server must outlive the table.
@@ -76,7 +77,11 @@ class Router {
       auto params = decode_params<Params>(raw);
       if (auto* error = std::get_if<ResponseError>(&params)) return RequestOutcome(*error);
       Result result = (server->*handler)(std::move(std::get<Params>(params)));
-      return RequestOutcome(JsonText{to_json_text(result)});
+      if constexpr (std::is_same_v<Result, JsonText>) {
+        return RequestOutcome(std::move(result));
+      } else {
+        return RequestOutcome(JsonText{to_json_text(result)});
+      }
     });
   }
 

@@ -128,5 +128,44 @@ TEST(JsonWriterTest, LongListsGrowOnceAfterTheirFirstElement) {
   EXPECT_EQ(json::parse(out).as_array().back().as_string(), std::string(200, 'p'));
 }
 
+// Escaping in place gives the writer's bytes for every escape at every position of a word,
+// next to other escapes and at both ends, with and without text around the string.
+TEST(JsonStringInPlace, WritesWhatTheWriterWrites) {
+  const std::vector<std::string> texts = [] {
+    std::vector<std::string> all = {"",     "plain",        "\n",
+                                    "\"\"", "\x01\x02\n\\", "a\u00e9\"\xE2\x86\x93"};
+    for (const char special : {'\0', '\n', '\x1f', '"', '\\'}) {
+      for (std::size_t length = 1; length <= 19; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+          std::string text(length, 'a');
+          text[at] = special;
+          if (at + 1 < length) text[at + 1] = '\t';
+          all.push_back(text);
+        }
+      }
+    }
+    return all;
+  }();
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(testing::Message() << "text of " << text.size() << " bytes: " << text);
+    EXPECT_EQ(json_string_in_place(text, "", ""), to_json_text(text));
+    EXPECT_EQ(json_string_in_place(text, R"([{"newText":)", "}]"),
+              R"([{"newText":)" + to_json_text(text) + "}]");
+  }
+}
+
+// A text with room for its escapes is answered in its own buffer, not copied into a second.
+TEST(JsonStringInPlace, KeepsTheTextsBuffer) {
+  std::string text;
+  for (int line = 0; line < 20000; ++line)
+    text += "    echo \"step " + std::to_string(line) + "\"\n";
+  const std::string expected = "[" + to_json_text(text) + "]";
+  text.reserve(text.size() * 2);
+  const char* const buffer = text.data();
+  const std::string answer = json_string_in_place(std::move(text), "[", "]");
+  EXPECT_EQ(answer, expected);
+  EXPECT_EQ(answer.data(), buffer);
+}
+
 }  // namespace
 }  // namespace quib::lsp
