@@ -2,6 +2,7 @@
 #include "lsp/json_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -25,32 +26,60 @@ uint64_t load_word(const char* p) {
   return word;
 }
 
-// False only when none of the eight bytes is below 0x20, `"` or `\\`. A true answer may be
-// wrong for bytes after a real hit; the byte loop settles every flagged word.
-bool may_need_escape(uint64_t word) {
+// 0x80 in each byte of `v` that is zero and 0 elsewhere. Exact: the sum cannot carry from one
+// byte into the next, unlike the shorter borrow-based test.
+uint64_t zero_bytes(uint64_t v) {
+  constexpr uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
+  return ~(((v & kLows) + kLows) | v | kLows);
+}
+
+// 0x80 in each of the eight bytes that needs an escape (below 0x20, `"` or `\\`), 0 elsewhere.
+uint64_t escape_bytes(uint64_t word) {
   constexpr uint64_t kOnes = 0x0101010101010101ull;
-  constexpr uint64_t kHighs = 0x8080808080808080ull;
-  const auto has_zero = [&](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
-  const uint64_t below_space = (word - kOnes * 0x20) & ~word & kHighs;
-  return (below_space | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) != 0;
+  return zero_bytes(word & (kOnes * 0xE0)) | zero_bytes(word ^ (kOnes * '"')) |
+         zero_bytes(word ^ (kOnes * '\\'));
+}
+
+// The index in its word of the first (lowest-addressed) or last byte flagged in `mask`.
+std::size_t first_flagged(uint64_t mask) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<std::size_t>(std::countr_zero(mask)) / 8;
+  } else {
+    return static_cast<std::size_t>(std::countl_zero(mask)) / 8;
+  }
+}
+std::size_t last_flagged(uint64_t mask) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<std::size_t>(63 - std::countl_zero(mask)) / 8;
+  } else {
+    return static_cast<std::size_t>(63 - std::countr_zero(mask)) / 8;
+  }
+}
+uint64_t flag_of(std::size_t byte) {
+  const std::size_t shift =
+      std::endian::native == std::endian::little ? byte * 8 + 7 : (7 - byte) * 8 + 7;
+  return uint64_t{1} << shift;
+}
+
+char escape_of(char byte) {
+  return kEscape[static_cast<unsigned char>(byte)];
 }
 
 // Calls `on_escape(i, escape)` for each byte of `text` that needs an escape, in order, with
-// its letter from kEscape. Runs of bytes that need none are skipped eight bytes at a time: a
-// document text is mostly one long run between line feeds.
+// its letter from kEscape. Eight bytes are tested at a time and only the flagged ones visited:
+// a document text is mostly long runs between line feeds.
 template <typename OnEscape>
 void for_each_escape(std::string_view text, OnEscape&& on_escape) {
   std::size_t i = 0;
-  while (i < text.size()) {
-    if (text.size() - i >= 8 && !may_need_escape(load_word(text.data() + i))) {
-      i += 8;
-      continue;
+  for (; text.size() - i >= 8; i += 8) {
+    for (uint64_t mask = escape_bytes(load_word(text.data() + i)); mask != 0;) {
+      const std::size_t byte = first_flagged(mask);
+      on_escape(i + byte, escape_of(text[i + byte]));
+      mask &= ~flag_of(byte);
     }
-    const std::size_t stop = std::min(text.size(), i + 8);
-    for (; i < stop; ++i) {
-      const char escape = kEscape[static_cast<unsigned char>(text[i])];
-      if (escape != 0) on_escape(i, escape);
-    }
+  }
+  for (; i < text.size(); ++i) {
+    if (const char escape = escape_of(text[i]); escape != 0) on_escape(i, escape);
   }
 }
 
@@ -58,15 +87,14 @@ void for_each_escape(std::string_view text, OnEscape&& on_escape) {
 template <typename OnEscape>
 void for_each_escape_backward(std::string_view text, OnEscape&& on_escape) {
   std::size_t i = text.size();
-  while (i > 0) {
-    if (i >= 8 && !may_need_escape(load_word(text.data() + i - 8))) {
-      i -= 8;
-      continue;
-    }
-    const std::size_t stop = i >= 8 ? i - 8 : 0;
-    for (; i > stop; --i) {
-      const char escape = kEscape[static_cast<unsigned char>(text[i - 1])];
-      if (escape != 0) on_escape(i - 1, escape);
+  for (const std::size_t whole = text.size() / 8 * 8; i > whole; --i) {
+    if (const char escape = escape_of(text[i - 1]); escape != 0) on_escape(i - 1, escape);
+  }
+  for (; i >= 8; i -= 8) {
+    for (uint64_t mask = escape_bytes(load_word(text.data() + i - 8)); mask != 0;) {
+      const std::size_t byte = last_flagged(mask);
+      on_escape(i - 8 + byte, escape_of(text[i - 8 + byte]));
+      mask &= ~flag_of(byte);
     }
   }
 }
