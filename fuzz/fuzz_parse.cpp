@@ -131,8 +131,10 @@ void verify(std::string_view text, const ParseResult& result) {
 // The scan of the text split at `split`, read in windows of `window` bytes, gives the tree's
 // items: same kinds, same ranges, a task's name as its first word.
 void verify_scan(std::string_view text, const ParseResult& result, size_t split, size_t window) {
-  const std::vector<ScannedItem> scan =
-      scan_items(text.substr(0, split), text.substr(split), window);
+  std::vector<ScannedItem> scan;
+  scan_items(
+      text.substr(0, split), text.substr(split),
+      [&](const ScannedItem& item) { scan.push_back(item); }, window);
   const std::vector<SyntaxNode> items = result.root.children();
   FUZZ_CHECK(scan.size() == items.size(), "the scan finds every item of the tree");
   for (size_t i = 0; i < items.size(); ++i) {

@@ -172,17 +172,16 @@ DeclaredNames names_without_line(std::string_view text, size_t line_start, size_
       line_end == std::string_view::npos ? std::string_view() : text.substr(line_end + 1);
   // The bytes of `range` in the text without the line.
   const auto slice = [&](TextRange range) {
-    std::string out;
-    for (uint32_t i = range.start; i < range.end; ++i) {
-      out.push_back(i < before.size() ? before[i] : after[i - before.size()]);
-    }
-    return out;
+    const size_t split = before.size();
+    if (range.end <= split) return std::string(before.substr(range.start, range.len()));
+    if (range.start >= split) return std::string(after.substr(range.start - split, range.len()));
+    return std::string(before.substr(range.start)).append(after.substr(0, range.end - split));
   };
 
   DeclaredNames names;
   std::optional<std::string> group;
-  for (const ScannedItem& item : scan_items(before, after)) {
-    if (!item.well_formed) continue;
+  scan_items(before, after, [&](const ScannedItem& item) {
+    if (!item.well_formed) return;
     if (item.item_class == ItemClass::Task) {
       // A task item starts with its name.
       names.tasks.push_back({slice(*item.first_word), group, item.range});
@@ -195,7 +194,7 @@ DeclaredNames names_without_line(std::string_view text, size_t line_start, size_
         group = names.groups.back();
       }
     }
-  }
+  });
   return names;
 }
 

@@ -786,14 +786,14 @@ ParseResult parse(std::shared_ptr<const std::string> text) {
   return Parser(std::move(text)).run();
 }
 
-std::vector<ScannedItem> scan_items(std::string_view before, std::string_view after,
-                                    size_t window_bytes) {
+void scan_items(std::string_view before, std::string_view after,
+                const std::function<void(const ScannedItem&)>& visit, size_t window_bytes) {
   const uint64_t total = uint64_t{before.size()} + after.size();
   QUIB_ASSERT(total < (uint64_t{1} << 32), "documents must be shorter than 4 GiB");
   const auto at = [&](uint64_t offset) {
     return offset < before.size() ? before[offset] : after[offset - before.size()];
   };
-  std::vector<ScannedItem> items;
+  std::vector<ScannedItem> items;  // one window's, handed on and dropped
   uint64_t start = 0;
   bool inside_group = false;
   size_t window = std::max<size_t>(window_bytes, 1);
@@ -821,6 +821,8 @@ std::vector<ScannedItem> scan_items(std::string_view before, std::string_view af
     const bool last = end == total;
     const WindowScan settled = Parser(std::move(text), inside_group)
                                    .scan_window(static_cast<uint32_t>(start) - lead, last, items);
+    for (const ScannedItem& item : items) visit(item);
+    items.clear();
     if (last) break;
     if (settled.bytes <= lead) {
       window *= 2;
@@ -829,7 +831,6 @@ std::vector<ScannedItem> scan_items(std::string_view before, std::string_view af
     start += settled.bytes - lead;
     inside_group = settled.inside_group;
   }
-  return items;
 }
 
 Document ParseResult::document() const {

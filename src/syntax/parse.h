@@ -2,6 +2,7 @@
 // text is kept whole in ErrorItem nodes with one diagnostic each.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,12 +53,13 @@ ParseResult parse_tree(std::shared_ptr<const std::string> text);
 ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split,
                        uint32_t window_bytes);
 
-// The items `parse` would build from the text `before` followed by `after`, classified alike,
-// with ranges in that joined text. Builds no tree, reports nothing and never joins the two
-// parts: it reads `window_bytes` at a time (more when an item is longer), so its memory does
-// not grow with the text. For readers that need only the top-level items of a large text, or
-// of a text with a part left out.
-std::vector<ScannedItem> scan_items(std::string_view before, std::string_view after,
-                                    size_t window_bytes = 64 * 1024);
+// Calls `visit` with each item `parse` would build from the text `before` followed by `after`,
+// in order, classified alike, with ranges in that joined text. Builds no tree, reports nothing,
+// never joins the two parts and keeps no list of the items: it reads `window_bytes` at a time
+// (more when an item is longer), so its memory does not grow with the text. For readers that
+// need only the top-level items of a large text, or of a text with a part left out.
+void scan_items(std::string_view before, std::string_view after,
+                const std::function<void(const ScannedItem&)>& visit,
+                size_t window_bytes = 64 * 1024);
 
 }  // namespace quib

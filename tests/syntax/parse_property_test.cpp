@@ -43,8 +43,10 @@ void check_scan_matches(const std::string& text, const SyntaxNode& root) {
   for (const size_t split : splits) {
     for (const size_t window : {size_t{1}, size_t{7}, size_t{64}, size_t{64 * 1024}}) {
       SCOPED_TRACE(testing::Message() << "split " << split << " window " << window);
-      const std::vector<ScannedItem> scan = scan_items(
-          std::string_view(text).substr(0, split), std::string_view(text).substr(split), window);
+      std::vector<ScannedItem> scan;
+      scan_items(
+          std::string_view(text).substr(0, split), std::string_view(text).substr(split),
+          [&](const ScannedItem& item) { scan.push_back(item); }, window);
       ASSERT_EQ(scan.size(), items.size());
       for (size_t i = 0; i < items.size(); ++i) {
         ASSERT_EQ(node_kind(scan[i]), items[i].kind()) << "item " << i;
