@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <iterator>
 #include <optional>
+#include <utility>
 
 #include "lsp/protocol.h"
 #include "semantic/interpolation.h"
@@ -160,63 +161,86 @@ void collect_metadata(const SyntaxNode& node, std::string_view text, Tokens& out
   add_interpolations(text, node.text_range(), out);
 }
 
-}  // namespace
-
-std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
-                                                      std::string_view text) {
-  Tokens all;
+// Calls `on_item` with the spans of each coloured item in document order, each item's sorted
+// by start; the span list is reused from item to item.
+template <class OnItem>
+void for_each_item_spans(const SyntaxNode& root, std::string_view text, OnItem&& on_item) {
+  Tokens spans;
   TaskScratch scratch;
   const auto by_start = [](const RawSemanticToken& a, const RawSemanticToken& b) {
     return a.start < b.start;
   };
   // Items never nest and are all children of the root, so no deeper walk is needed.
   for (std::optional<SyntaxNode> node = root.first_child(); node; node = node->next_sibling()) {
-    const size_t first = all.size();
+    spans.clear();
     switch (node->kind()) {
       case SyntaxKind::Directive:
-        collect_directive(*node, all);
+        collect_directive(*node, spans);
         break;
       case SyntaxKind::GroupLine:
-        collect_group_line(*node, all);
+        collect_group_line(*node, spans);
         break;
       case SyntaxKind::Task:
-        collect_task(*node, text, scratch, all);
+        collect_task(*node, text, scratch, spans);
         break;
       case SyntaxKind::Metadata:
-        collect_metadata(*node, text, all);
+        collect_metadata(*node, text, spans);
         break;
       default:
-        break;
+        continue;
     }
-    std::stable_sort(all.begin() + static_cast<std::ptrdiff_t>(first), all.end(), by_start);
+    std::stable_sort(spans.begin(), spans.end(), by_start);
+    on_item(std::as_const(spans));
   }
+}
+
+// The relative five-integer form, one span at a time in start order.
+class TokenEncoder {
+ public:
+  explicit TokenEncoder(const LineIndex& lines) : lines_(lines) {}
+
+  void add(const RawSemanticToken& token) {
+    uint32_t end_hint = line_hint_;
+    const Range range{lines_.position_at_or_after(token.start, line_hint_),
+                      lines_.position_at_or_after(token.end, end_hint)};
+    if (range.end.line != range.start.line) return;
+    const uint32_t line_delta = range.start.line - previous_.line;
+    const uint32_t column =
+        line_delta == 0 ? range.start.character - previous_.character : range.start.character;
+    data_.insert(data_.end(), {line_delta, column, range.end.character - range.start.character,
+                               static_cast<uint32_t>(token.token_type), 0});
+    previous_ = range.start;
+  }
+
+  std::vector<uint32_t>& data() { return data_; }
+
+ private:
+  const LineIndex& lines_;
+  std::vector<uint32_t> data_;
+  Position previous_;
+  uint32_t line_hint_ = 0;
+};
+
+}  // namespace
+
+std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
+                                                      std::string_view text) {
+  Tokens all;
+  for_each_item_spans(
+      root, text, [&](const Tokens& spans) { all.insert(all.end(), spans.begin(), spans.end()); });
   return all;
 }
 
-std::vector<uint32_t> encode_semantic_tokens(const std::vector<RawSemanticToken>& tokens,
-                                             const LineIndex& lines) {
-  std::vector<uint32_t> data;
-  data.reserve(tokens.size() * 5);
-  Position previous;
-  uint32_t line_hint = 0;
-  for (const RawSemanticToken& token : tokens) {
-    uint32_t end_hint = line_hint;
-    const Range range{lines.position_at_or_after(token.start, line_hint),
-                      lines.position_at_or_after(token.end, end_hint)};
-    if (range.end.line != range.start.line) continue;
-    const uint32_t line_delta = range.start.line - previous.line;
-    const uint32_t column =
-        line_delta == 0 ? range.start.character - previous.character : range.start.character;
-    data.insert(data.end(), {line_delta, column, range.end.character - range.start.character,
-                             static_cast<uint32_t>(token.token_type), 0});
-    previous = range.start;
-  }
-  return data;
-}
-
+// Spans go to the encoder item by item, so no list of the whole document's spans is built.
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot) {
-  return encode_semantic_tokens(collect_semantic_tokens(snapshot.parse_result.root, snapshot.text),
-                                snapshot.lines());
+  TokenEncoder encoder(snapshot.lines());
+  // Documents hold about a span per 20 bytes; room for one per 16 spares the answer a copy
+  // per doubling, and the pages it leaves unused are never touched.
+  encoder.data().reserve(snapshot.text.size() / 16 * 5);
+  for_each_item_spans(snapshot.parse_result.root, snapshot.text, [&](const Tokens& spans) {
+    for (const RawSemanticToken& token : spans) encoder.add(token);
+  });
+  return std::move(encoder.data());
 }
 
 }  // namespace quib::lsp

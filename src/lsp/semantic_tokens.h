@@ -42,14 +42,11 @@ struct RawSemanticToken {
 std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
                                                       std::string_view text);
 
-// Five integers per span: line delta, start column (relative to the previous span's start on
-// the same line), length in UTF-16 units, type, modifiers (always 0). Spans that cross a line
-// break are dropped: the protocol's tokens live on one line, and such a span (a reference whose
-// name runs over two block lines) has no meaningful length.
-std::vector<uint32_t> encode_semantic_tokens(const std::vector<RawSemanticToken>& tokens,
-                                             const LineIndex& lines);
-
-// The `data` of `textDocument/semanticTokens/full` for one snapshot.
+// The `data` of `textDocument/semanticTokens/full` for one snapshot: five integers per span,
+// line delta, start column (relative to the previous span's start on the same line), length in
+// UTF-16 units, type, modifiers (always 0). Spans that cross a line break are dropped: the
+// protocol's tokens live on one line, and such a span (a reference whose name runs over two
+// block lines) has no meaningful length.
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot);
 
 }  // namespace quib::lsp
