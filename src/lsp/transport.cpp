@@ -160,6 +160,7 @@ void Transport::read_loop() {
       message = decode_message(*body);
       auto* bad = std::get_if<InvalidMessage>(&*message);
       if (bad != nullptr && bad->parse_failed) reader.resync_after_bad_body(*body);
+      reader.give_back(std::move(*body));
     } else if (std::holds_alternative<FrameError>(frame)) {
       message = InvalidMessage{nullptr, {ErrorCode::InvalidRequest, "Invalid request"}};
     }

@@ -157,18 +157,26 @@ std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t 
   // arrived, the string takes the announced length: the reader then never holds more than four
   // times what it was sent (or one read more), and a large body skips the last doubling (a 4.2 MB
   // body was read through a 4 MiB string that was filled with zeros, copied and thrown away).
-  std::string body = buffer_.substr(at, buffered);
+  // A body given back earlier lends its storage, already in memory, up to its capacity.
+  std::string body = std::move(spare_);
+  spare_ = std::string();
+  body.assign(buffer_, at, buffered);
   buffer_.clear();
   start_ = 0;
   for (std::size_t have = buffered; have < length;) {
     if (body.size() == have) {
-      // A new string of exactly the next size: growing in place may double the capacity past
-      // the body's length, and a large body would then hold twice its size.
-      const std::size_t next =
-          length / 4 <= have ? length : std::min(length, std::max(2 * have, have + kReadChunk));
-      std::string grown(next, '\0');
-      std::memcpy(grown.data(), body.data(), have);
-      body = std::move(grown);
+      const std::size_t next = length <= body.capacity() || length / 4 <= have
+                                   ? length
+                                   : std::min(length, std::max(2 * have, have + kReadChunk));
+      if (next <= body.capacity()) {
+        body.resize(next);
+      } else {
+        // A new string of exactly the next size: growing in place may double the capacity
+        // past the body's length, and a large body would then hold twice its size.
+        std::string grown(next, '\0');
+        std::memcpy(grown.data(), body.data(), have);
+        body = std::move(grown);
+      }
     }
     std::size_t n =
         ended_ ? 0 : source_.read_some(std::span<char>(body.data() + have, body.size() - have));
@@ -179,6 +187,12 @@ std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t 
     have += n;
   }
   return body;
+}
+
+void MessageReader::give_back(std::string body) {
+  if (body.capacity() > spare_.capacity() && body.capacity() <= kKeptBodyBytes) {
+    spare_ = std::move(body);
+  }
 }
 
 void MessageReader::compact() {

@@ -97,15 +97,23 @@ class MessageReader {
   // bytes go back to the stream. Either way, reading resumes at the next `Content-Length`.
   void resync_after_bad_body(std::string_view body);
 
-  // Bytes of memory the reader holds for its buffer; the transport fuzzer bounds it.
-  std::size_t buffer_capacity() const { return buffer_.capacity(); }
+  // The caller is done with `body`, a body `next` returned: its storage serves the next large
+  // body, so a stream of large messages reuses the same pages instead of faulting in fresh ones.
+  // The largest body up to `kKeptBodyBytes` is kept.
+  void give_back(std::string body);
+
+  // Bytes of memory the reader holds for its buffers; the transport fuzzer bounds it.
+  std::size_t buffer_capacity() const { return buffer_.capacity() + spare_.capacity(); }
+
+  static constexpr std::size_t kKeptBodyBytes = std::size_t{16} << 20;
 
  private:
   // Reads more bytes into the buffer (at most one chunk); false at end of input.
   bool fill();
   // The body of `length` bytes that starts at buffer offset `at`, consumed; nothing when the
-  // input ends first. A body larger than what is buffered is read into its own string, so a
-  // large document is copied out of the pipe once (plus the string's regrowth). The string
+  // input ends first. A body larger than what is buffered is read into its own string (the
+  // storage given back last, while it fits), so a large document is copied out of the pipe
+  // once (plus the string's regrowth). The string
   // grows with the bytes that arrive, never to the announced length at once.
   std::optional<std::string> take_body(std::size_t at, std::size_t length);
   // Drops the consumed prefix once it is worth the copy.
@@ -113,6 +121,7 @@ class MessageReader {
 
   ByteSource& source_;
   std::string buffer_;
+  std::string spare_;  // storage given back for the next large body
   std::size_t start_ = 0;
   // After a framing error: skip bytes until a `Content-Length` header appears.
   bool resyncing_ = false;

@@ -207,5 +207,54 @@ TEST(Framing, BodyStringGrowsWithWhatArrives) {
   }
 }
 
+std::string framed(std::size_t length, char fill) {
+  return "Content-Length: " + std::to_string(length) + "\r\n\r\n" + std::string(length, fill);
+}
+
+// A body given back lends its storage to the next large body that fits: read whole and exact,
+// in the same buffer. A larger body takes a string of its own, a body above the kept limit is
+// not kept, and a lying header gets no more than the storage already held.
+TEST(Framing, BodiesGivenBackServeTheNextLargeBody) {
+  constexpr std::size_t kLarge = 3 << 20;
+  constexpr std::size_t kHuge = MessageReader::kKeptBodyBytes + 1;
+  RecordingSource source(framed(kLarge, 'a') + framed(kLarge - 100, 'b') + framed(10, 'c') +
+                             framed(kLarge + 100, 'd') + framed(kHuge, 'e') +
+                             "Content-Length: 1000000000\r\n\r\nxyz",
+                         64 * 1024);
+  MessageReader reader(source);
+  const auto next_body = [&] {
+    Frame frame = reader.next();
+    EXPECT_TRUE(std::holds_alternative<std::string>(frame));
+    return std::holds_alternative<std::string>(frame) ? std::get<std::string>(std::move(frame))
+                                                      : std::string();
+  };
+
+  std::string first = next_body();
+  EXPECT_EQ(first, std::string(kLarge, 'a'));
+  const char* const storage = first.data();
+  reader.give_back(std::move(first));
+
+  std::string second = next_body();
+  EXPECT_EQ(second, std::string(kLarge - 100, 'b'));
+  EXPECT_EQ(second.data(), storage);
+  reader.give_back(std::move(second));
+
+  EXPECT_EQ(next_body(), std::string(10, 'c'));  // small bodies come from the buffer
+
+  std::string larger = next_body();
+  EXPECT_EQ(larger, std::string(kLarge + 100, 'd'));
+  reader.give_back(std::move(larger));
+  const std::size_t held = reader.buffer_capacity();
+  EXPECT_GE(held, kLarge + 100);
+
+  std::string huge = next_body();
+  EXPECT_EQ(huge.size(), kHuge);
+  reader.give_back(std::move(huge));
+  EXPECT_LT(reader.buffer_capacity(), kHuge);
+
+  EXPECT_TRUE(std::holds_alternative<EndOfInput>(reader.next()));
+  EXPECT_LT(reader.buffer_capacity(), kHuge);
+}
+
 }  // namespace
 }  // namespace quib::lsp
