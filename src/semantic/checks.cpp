@@ -217,14 +217,18 @@ class Checker {
     }
     const std::pair<std::string_view, const std::optional<std::string>*> texts[] = {
         {"help", &block.help}, {"desc", &block.desc}, {"pass", &block.pass}, {"fail", &block.fail}};
-    for (const auto& [key, text] : texts) {
-      if (!*text) continue;
-      for (const Interpolation& reference : scan_interpolations(**text)) {
-        if (variables_.contains(reference.name)) continue;
+    for (const auto& [key, value] : texts) {
+      if (!*value) continue;
+      const std::string_view text = **value;
+      const std::string_view field = key;
+      for_each_interpolation(text, [&](TextRange, TextRange name_range) {
+        const std::string_view name = text.substr(name_range.start, name_range.len());
+        if (variables_.contains(name)) return;
         raise("semantic.metadata-variable",
-              std::string(key) + " can only use a global variable named '" + reference.name + "'",
+              std::string(field) + " can only use a global variable named '" + std::string(name) +
+                  "'",
               owner);
-      }
+      });
     }
   }
 

@@ -19,10 +19,19 @@ bool is_escaped(std::string_view text, size_t at) {
   return backslashes % 2 == 1;
 }
 
+// The trimmed name inside `text[inner_start, inner_end)`; an empty name sits at `inner_start`.
+TextRange trimmed_name(std::string_view text, size_t inner_start, size_t inner_end) {
+  const std::string_view inner = text.substr(inner_start, inner_end - inner_start);
+  const std::string_view name = trim_unicode_whitespace(inner);
+  const auto start = static_cast<uint32_t>(
+      inner_start + (name.empty() ? 0 : static_cast<size_t>(name.data() - inner.data())));
+  return TextRange(start, start + static_cast<uint32_t>(name.size()));
+}
+
 }  // namespace
 
-std::vector<Interpolation> scan_interpolations(std::string_view text) {
-  std::vector<Interpolation> found;
+void for_each_interpolation(std::string_view text,
+                            const std::function<void(TextRange, TextRange)>& visit) {
   size_t pos = 0;
   for (size_t start = text.find(kOpen); start != std::string_view::npos;
        start = text.find(kOpen, pos)) {
@@ -34,11 +43,17 @@ std::vector<Interpolation> scan_interpolations(std::string_view text) {
     if (close == std::string_view::npos) {
       break;
     }
-    const std::string_view name = trim_unicode_whitespace(text.substr(pos, close - pos));
+    const TextRange name = trimmed_name(text, pos, close);
     pos = close + kClose.size();
-    found.push_back(Interpolation{
-        std::string(name), TextRange(static_cast<uint32_t>(start), static_cast<uint32_t>(pos))});
+    visit(TextRange(static_cast<uint32_t>(start), static_cast<uint32_t>(pos)), name);
   }
+}
+
+std::vector<Interpolation> scan_interpolations(std::string_view text) {
+  std::vector<Interpolation> found;
+  for_each_interpolation(text, [&](TextRange range, TextRange name) {
+    found.push_back(Interpolation{std::string(text.substr(name.start, name.len())), range});
+  });
   return found;
 }
 
@@ -48,14 +63,7 @@ std::optional<TextRange> interpolation_name_range(std::string_view text,
   if (range.end > text.size() || range.len() < kOpen.size() + kClose.size()) {
     return std::nullopt;
   }
-  const uint32_t inner_start = range.start + static_cast<uint32_t>(kOpen.size());
-  const std::string_view inner =
-      text.substr(inner_start, range.len() - kOpen.size() - kClose.size());
-  const std::string_view name = trim_unicode_whitespace(inner);
-  // An all-space inner text trims to nothing; its empty name sits right after the braces.
-  const auto name_start =
-      static_cast<uint32_t>(name.empty() ? 0 : name.data() - inner.data()) + inner_start;
-  return TextRange(name_start, name_start + static_cast<uint32_t>(name.size()));
+  return trimmed_name(text, range.start + kOpen.size(), range.end - kClose.size());
 }
 
 }  // namespace quib

@@ -2,6 +2,7 @@
 // names (the checks do) and does not unescape anything.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,9 +23,16 @@ struct Interpolation {
   bool operator==(const Interpolation&) const = default;
 };
 
-// References in order of appearance. An opening "{{" preceded by an odd number of backslashes
-// is escaped and skipped; the first "}}" after an opening closes it, so references do not nest
-// ("{{a {{b}}" is one reference named "a {{b"). An opening with no "}}" after it ends the scan.
+// Calls `visit(range, name_range)` for each reference in order of appearance, without building
+// a list: `range` as in Interpolation, `name_range` as `interpolation_name_range` gives it, both
+// in offsets of `text`. An opening
+// "{{" preceded by an odd number of backslashes is escaped and skipped; the first "}}" after an
+// opening closes it, so references do not nest ("{{a {{b}}" is one reference named "a {{b").
+// An opening with no "}}" after it ends the scan.
+void for_each_interpolation(std::string_view text,
+                            const std::function<void(TextRange, TextRange)>& visit);
+
+// The references `for_each_interpolation` visits, as a list.
 std::vector<Interpolation> scan_interpolations(std::string_view text);
 
 // Byte range of the trimmed name inside `interpolation`, in offsets of `text`. Empty names give
