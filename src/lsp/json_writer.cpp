@@ -116,6 +116,9 @@ constexpr std::size_t escape_length(char escape) {
   return escape == 'u' ? 6 : 2;
 }
 
+// Room reserved after a string for the few bytes that close the structures around it.
+constexpr std::size_t kClosingRoom = 64;
+
 // The length of `text` once escaped, quotes excluded: reserving that (and the few bytes that
 // close the structures around a string) keeps a large string from doubling the output's
 // capacity, and copying it, once its escapes or the closing bytes overflow.
@@ -137,7 +140,6 @@ void JsonWriter::key(MemberName name) {
 
 void JsonWriter::string(std::string_view text) {
   separate();
-  constexpr std::size_t kClosingRoom = 64;
   const std::size_t escaped = escaped_size(text);
   out_.reserve(out_.size() + escaped + 2 + kClosingRoom);
   out_.push_back('"');
@@ -211,7 +213,6 @@ void JsonWriter::raw(std::string_view json) {
 
 std::string json_string_in_place(std::string text, std::string_view before,
                                  std::string_view after) {
-  constexpr std::size_t kClosingRoom = 64;
   const std::size_t raw = text.size();
   const std::size_t escaped = escaped_size(text);
   const std::size_t total = before.size() + 1 + escaped + 1 + after.size();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 namespace quib::lsp {
 
@@ -158,8 +159,7 @@ std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t 
   // times what it was sent (or one read more), and a large body skips the last doubling (a 4.2 MB
   // body was read through a 4 MiB string that was filled with zeros, copied and thrown away).
   // A body given back earlier lends its storage, already in memory, up to its capacity.
-  std::string body = std::move(spare_);
-  spare_ = std::string();
+  std::string body = std::exchange(spare_, std::string());
   body.assign(buffer_, at, buffered);
   buffer_.clear();
   start_ = 0;

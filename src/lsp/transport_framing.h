@@ -113,8 +113,8 @@ class MessageReader {
   // The body of `length` bytes that starts at buffer offset `at`, consumed; nothing when the
   // input ends first. A body larger than what is buffered is read into its own string (the
   // storage given back last, while it fits), so a large document is copied out of the pipe
-  // once (plus the string's regrowth). The string
-  // grows with the bytes that arrive, never to the announced length at once.
+  // once (plus the string's regrowth). The string grows with the bytes that arrive, never to
+  // the announced length at once.
   std::optional<std::string> take_body(std::size_t at, std::size_t length);
   // Drops the consumed prefix once it is worth the copy.
   void compact();

@@ -31,18 +31,27 @@ TEST(JsonWriterTest, EscapesStringsAsBoostDoes) {
 
 // Runs are skipped a word at a time: every byte that needs an escape must be found at every
 // position of a word and in the tail after the last whole word.
-TEST(JsonWriterTest, FindsEscapesAtEveryPositionOfAWord) {
+// Texts of 1 to 19 bytes with one byte that needs an escape at each position (two words and
+// a tail), followed by `next` where there is room.
+std::vector<std::string> escape_at_every_position(char next) {
+  std::vector<std::string> texts;
   for (const char special : {'\0', '\n', '\x1f', '"', '\\'}) {
     for (std::size_t length = 1; length <= 19; ++length) {
       for (std::size_t at = 0; at < length; ++at) {
         std::string text(length, 'a');
         text[at] = special;
-        if (at + 1 < length) text[at + 1] = '\x7f';
-        SCOPED_TRACE(testing::Message()
-                     << "byte " << int(special) << " at " << at << " of " << length);
-        EXPECT_EQ(to_json_text(text), json::serialize(json::string_view(text)));
+        if (at + 1 < length) text[at + 1] = next;
+        texts.push_back(text);
       }
     }
+  }
+  return texts;
+}
+
+TEST(JsonWriterTest, FindsEscapesAtEveryPositionOfAWord) {
+  for (const std::string& text : escape_at_every_position('\x7f')) {
+    SCOPED_TRACE(testing::PrintToString(text));
+    EXPECT_EQ(to_json_text(text), json::serialize(json::string_view(text)));
   }
   const std::string high = "\xE2\x86\x93\xE2\x86\x93\xE2\x86\x93\xF0\x9F\x98\x82 \xC2\xA0";
   EXPECT_EQ(to_json_text(high), json::serialize(json::string_view(high)));
@@ -131,21 +140,9 @@ TEST(JsonWriterTest, LongListsGrowOnceAfterTheirFirstElement) {
 // Escaping in place gives the writer's bytes for every escape at every position of a word,
 // next to other escapes and at both ends, with and without text around the string.
 TEST(JsonStringInPlace, WritesWhatTheWriterWrites) {
-  const std::vector<std::string> texts = [] {
-    std::vector<std::string> all = {"",     "plain",        "\n",
+  std::vector<std::string> texts = {"",     "plain",        "\n",
                                     "\"\"", "\x01\x02\n\\", "a\u00e9\"\xE2\x86\x93"};
-    for (const char special : {'\0', '\n', '\x1f', '"', '\\'}) {
-      for (std::size_t length = 1; length <= 19; ++length) {
-        for (std::size_t at = 0; at < length; ++at) {
-          std::string text(length, 'a');
-          text[at] = special;
-          if (at + 1 < length) text[at + 1] = '\t';
-          all.push_back(text);
-        }
-      }
-    }
-    return all;
-  }();
+  for (std::string& text : escape_at_every_position('\t')) texts.push_back(std::move(text));
   for (const std::string& text : texts) {
     SCOPED_TRACE(testing::Message() << "text of " << text.size() << " bytes: " << text);
     EXPECT_EQ(json_string_in_place(text, "", ""), to_json_text(text));
