@@ -2,9 +2,9 @@
 // from command text offsets back to the document.
 #include "semantic/model.h"
 
-#include "syntax/parallel.h"
-
 #include <algorithm>
+
+#include "syntax/assert.h"
 
 namespace quib {
 
@@ -69,20 +69,12 @@ TextRange CommandOffsetMap::to_document(TextRange text_range) const {
   return {start, std::max(start, to_document(text_range.end))};
 }
 
-// Below this many tasks a model is freed on the calling thread alone.
-constexpr size_t kTwoRunClearTasks = 2048;
-
+// One thread frees the whole model. Split across two threads, each freed blocks the other had
+// allocated and the two waited on each other's allocator locks: slower than one thread alone at
+// every size measured.
 std::vector<TaskDecl> empty_model(SemanticModel& model) {
   std::vector<TaskDecl> tasks = std::move(model.tasks);
-  const auto reset = [&](size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i) tasks[i] = TaskDecl();
-  };
-  if (tasks.size() >= kTwoRunClearTasks) {
-    const size_t half = tasks.size() / 2;
-    run_in_parallel([&] { reset(0, half); }, [&] { reset(half, tasks.size()); });
-  } else {
-    reset(0, tasks.size());
-  }
+  for (TaskDecl& task : tasks) task = TaskDecl();
   model = SemanticModel();
   return tasks;
 }

@@ -206,9 +206,7 @@ struct SemanticModel {
 
 // Empties `model` and hands back its task list with every task reset to a default record and
 // the list's buffer kept: the next model's tasks can be built in it (see `analyze`) without
-// fresh memory, whose first touch costs a page fault per page. The tasks of a large model are
-// reset on two threads: they hold most of its hundreds of thousands of small blocks, and
-// freeing those one by one is a large part of replacing a large document.
+// fresh memory, whose first touch costs a page fault per page.
 std::vector<TaskDecl> empty_model(SemanticModel& model);
 // Empties `model`, task list and all.
 void clear_model(SemanticModel& model);
