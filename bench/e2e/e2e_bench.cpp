@@ -267,59 +267,76 @@ void check_reply(std::string_view measure, const Sample& sample) {
   }
 }
 
-// Every measure of one size, alternating floor and server within each run, so that a change
-// in machine load hits both alike.
-// `measures` is kMeasures or one of them; the document is opened first when didOpen is not
+// One sample of `measure` from `session`, whose document is `docs.text` (the other text after an
+// odd number of changes).
+Sample take_sample(Session& session, std::string_view m, const Documents& docs, int run, int runs) {
+  if (m == "didOpen") {
+    if (run > 0) session.close();
+    return session.open(docs.text);
+  }
+  if (m == "didChange") {
+    Sample sample = session.change(run % 2 == 0 ? docs.other : docs.text);
+    if (run == runs - 1 && run % 2 == 0) session.change(docs.text);
+    return sample;
+  }
+  if (m == "semanticTokens/full") return session.ask("textDocument/semanticTokens/full");
+  if (m == "formatting") {
+    return session.ask(
+        "textDocument/formatting",
+        json::object{{"options", json::object{{"tabSize", 4}, {"insertSpaces", true}}}});
+  }
+  if (m == "documentSymbol") return session.ask("textDocument/documentSymbol");
+  if (m == "foldingRange") return session.ask("textDocument/foldingRange");
+  if (m == "hover") return session.ask("textDocument/hover", {{"position", docs.cursors.hover}});
+  return session.ask("textDocument/completion", {{"position", docs.cursors.completion}});
+}
+
+// Every measure at every size of `size_indices`, with one session per size and server. The runs
+// of one measure alternate the floor and the server, so that a change in machine load hits both
+// alike, and the sizes of one measure follow each other, so that the figures compared across
+// sizes are taken within moments of each other. Within one size the runs follow each other, as
+// an editor's changes and requests on one document do.
+// `measures` is kMeasures or one of them; the documents are opened first when didOpen is not
 // measured.
-void measure_size(std::size_t size_index, const std::vector<const char*>& measures, int runs,
-                  Figures& figures, ReplySizes& replies) {
-  const Documents docs = make_documents(kSizes[size_index]);
-  std::vector<std::unique_ptr<Session>> sessions;
-  for (const Server& server : kServers) {
-    sessions.push_back(std::make_unique<Session>(server.binary));
-    sessions.back()->initialize();
-    if (measures.front() != std::string_view("didOpen")) sessions.back()->open(docs.text);
+void measure_sizes(const std::vector<std::size_t>& size_indices,
+                   const std::vector<const char*>& measures, int runs, Figures& figures,
+                   ReplySizes& replies) {
+  std::vector<Documents> docs;
+  // sessions[i][s]: the session of server s on the document of size_indices[i].
+  std::vector<std::vector<std::unique_ptr<Session>>> sessions(size_indices.size());
+  for (std::size_t i = 0; i < size_indices.size(); ++i) {
+    docs.push_back(make_documents(kSizes[size_indices[i]]));
+    for (const Server& server : kServers) {
+      sessions[i].push_back(std::make_unique<Session>(server.binary));
+      sessions[i].back()->initialize();
+      if (measures.front() != std::string_view("didOpen")) sessions[i].back()->open(docs[i].text);
+    }
   }
   for (const char* measure : measures) {
-    std::array<std::vector<double>, 2> samples;
-    std::string_view m = measure;
-    for (int run = 0; run < runs; ++run) {
-      for (std::size_t s = 0; s < sessions.size(); ++s) {
-        Session& session = *sessions[s];
-        Sample sample;
-        if (m == "didOpen") {
-          if (run > 0) session.close();
-          sample = session.open(docs.text);
-        } else if (m == "didChange") {
-          sample = session.change(run % 2 == 0 ? docs.other : docs.text);
-          if (run == runs - 1 && run % 2 == 0) session.change(docs.text);
-        } else if (m == "semanticTokens/full") {
-          sample = session.ask("textDocument/semanticTokens/full");
-        } else if (m == "formatting") {
-          sample = session.ask(
-              "textDocument/formatting",
-              json::object{{"options", json::object{{"tabSize", 4}, {"insertSpaces", true}}}});
-        } else if (m == "documentSymbol") {
-          sample = session.ask("textDocument/documentSymbol");
-        } else if (m == "foldingRange") {
-          sample = session.ask("textDocument/foldingRange");
-        } else if (m == "hover") {
-          sample = session.ask("textDocument/hover", {{"position", docs.cursors.hover}});
-        } else {
-          sample = session.ask("textDocument/completion", {{"position", docs.cursors.completion}});
-        }
-        samples[s].push_back(sample.seconds);
-        if (kServers[s].name == std::string_view("server") && run == runs - 1) {
-          check_reply(m, sample);
-          replies[measure][size_index] = sample.reply_bytes;
+    // samples[i][s]: the samples of server s at size_indices[i].
+    std::vector<std::array<std::vector<double>, 2>> samples(size_indices.size());
+    for (std::size_t i = 0; i < size_indices.size(); ++i) {
+      for (int run = 0; run < runs; ++run) {
+        for (std::size_t s = 0; s < kServers.size(); ++s) {
+          Sample sample = take_sample(*sessions[i][s], measure, docs[i], run, runs);
+          samples[i][s].push_back(sample.seconds);
+          if (kServers[s].name == std::string_view("server") && run == runs - 1) {
+            check_reply(measure, sample);
+            replies[measure][size_indices[i]] = sample.reply_bytes;
+          }
         }
       }
     }
-    for (std::size_t s = 0; s < sessions.size(); ++s) {
-      figures[kServers[s].name][measure][size_index] = median(samples[s]);
+    for (std::size_t i = 0; i < size_indices.size(); ++i) {
+      for (std::size_t s = 0; s < kServers.size(); ++s) {
+        figures[kServers[s].name][measure][size_indices[i]] = median(samples[i][s]);
+      }
     }
+    if (measures.size() > 1) std::fprintf(stderr, "measured %s\n", measure);
   }
-  for (auto& session : sessions) session->shutdown();
+  for (auto& per_size : sessions) {
+    for (auto& session : per_size) session->shutdown();
+  }
 }
 
 // Spawn to the `initialize` answer, alternating the two binaries.
@@ -420,7 +437,7 @@ void print_table(const Figures& figures, const ReplySizes& replies,
 int run_one(const char* measure, std::size_t size_index, int runs) {
   Figures figures;
   ReplySizes replies;
-  measure_size(size_index, {measure}, runs, figures, replies);
+  measure_sizes({size_index}, {measure}, runs, figures, replies);
   std::printf("%s at %s: server %.2f ms, floor %.2f ms (median of %d)\n", measure,
               kSizeNames[size_index], figures["server"][measure][size_index] * 1e3,
               figures["floor"][measure][size_index] * 1e3, runs);
@@ -435,10 +452,7 @@ int run_all(int runs) {
   ReplySizes replies;
   std::array<double, 2> startup = measure_startup(runs);
   const std::vector<const char*> measures(kMeasures.begin(), kMeasures.end());
-  for (std::size_t i = 0; i < kSizes.size(); ++i) {
-    measure_size(i, measures, runs, figures, replies);
-    std::fprintf(stderr, "measured %s\n", kSizeNames[i]);
-  }
+  measure_sizes({0, 1, 2}, measures, runs, figures, replies);
   std::array<double, 2> peaks = measure_peak_memory();
   print_table(figures, replies, startup, peaks);
   std::printf("load average at end %s\n", load_average().c_str());
