@@ -1,17 +1,36 @@
 #include "lsp/document_store.h"
 
+#include <functional>
 #include <mutex>
 
 namespace quib::lsp {
 
+namespace {
+
+// Emptying a model takes about as long as parsing a sixth of the text it was built from.
+constexpr uint32_t kTextBytesParsedPerModelByteFreed = 6;
+
+// The tree of `text`, parsed while the helper thread empties `retired`'s model into
+// `retired.emptied_tasks`.
+ParseResult parse_retiring(std::shared_ptr<const std::string> text, RetiredModel& retired) {
+  if (retired.model == SemanticModel()) return parse_tree(std::move(text));
+  const std::function<void()> empty_retired = [&retired] {
+    retired.emptied_tasks = empty_model(retired.model);
+  };
+  return parse_tree(std::move(text), empty_retired,
+                    retired.text_bytes / kTextBytesParsedPerModelByteFreed);
+}
+
+}  // namespace
+
 DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text,
-                                   int32_t version, std::vector<TaskDecl> task_storage)
+                                   int32_t version, RetiredModel retired)
     : uri(std::move(uri)),
       text_owner(std::move(text)),
       text(*text_owner),
       version(version),
-      parse_result(parse_tree(text_owner)),
-      model(analyze(parse_result, std::move(task_storage))) {}
+      parse_result(parse_retiring(text_owner, retired)),
+      model(analyze(parse_result, std::move(retired.emptied_tasks))) {}
 
 const LineIndex& DocumentSnapshot::lines() const {
   std::call_once(lines_built_, [&] { lines_.emplace(text); });
@@ -35,21 +54,22 @@ void DocumentStore::put(const std::string& uri, std::string text, int32_t versio
   }
   // Out of the map, the old snapshot gains no new holder: held by the store alone, its model
   // is read by nobody else.
-  std::vector<TaskDecl> task_storage;
+  RetiredModel retired;
   if (previous && previous.use_count() == 1) {
-    task_storage = empty_model(previous->model);
+    retired.model = std::move(previous->model);
+    retired.text_bytes = static_cast<uint32_t>(previous->text.size());
   } else {
     std::lock_guard lock(spare_tasks_mutex_);
-    task_storage = std::move(spare_tasks_);
+    retired.emptied_tasks = std::move(spare_tasks_);
     spare_tasks_.clear();
   }
-  // Freed here unless a request still holds it; either way the store no longer keeps it.
+  // Freed here unless a request still holds it; either way the store no longer keeps it. The
+  // old tree goes first, so that the new tree can take its buffer.
   previous.reset();
   std::shared_ptr<DocumentSnapshot> snapshot;
   try {
     snapshot = std::make_shared<DocumentSnapshot>(
-        uri, std::make_shared<const std::string>(std::move(text)), version,
-        std::move(task_storage));
+        uri, std::make_shared<const std::string>(std::move(text)), version, std::move(retired));
   } catch (...) {
     // Only running out of memory gets here. The document is dropped rather than left
     // half-stored, so that no reader waits for it forever.

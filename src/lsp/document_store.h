@@ -18,14 +18,22 @@
 
 namespace quib::lsp {
 
+// What a new analysis may build on: the model of an analysis nobody uses any more, emptied on
+// the helper thread while the new text is parsed (the two touch different memory), or a task
+// list emptied earlier. Either lends its task list's buffer to the new model's tasks (see
+// `empty_model`).
+struct RetiredModel {
+  SemanticModel model;
+  uint32_t text_bytes = 0;  // the size of the text `model` was built from
+  std::vector<TaskDecl> emptied_tasks;
+};
+
 // One analysis of one stored text: owns everything it refers to and needs no lock.
 // Invariant: every range in `parse_result` and `model` is a byte range of `text`, and `lines()`
 // indexes that same text. `parse_result.tokens` is empty: the tree holds every token.
 struct DocumentSnapshot {
-  // `task_storage`, the emptied task list of a model that is no longer used, lends its buffer to
-  // the new model's tasks (see `empty_model`).
   DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text, int32_t version,
-                   std::vector<TaskDecl> task_storage = {});
+                   RetiredModel retired = {});
   DocumentSnapshot(const DocumentSnapshot&) = delete;
   DocumentSnapshot& operator=(const DocumentSnapshot&) = delete;
   ~DocumentSnapshot();
@@ -62,8 +70,9 @@ struct StoredDocument {
 // so a reader never sees a half-updated entry.
 //
 // Replacing a text first lets go of the old snapshot, so that a large document is never held
-// analysed twice (a snapshot is many times the size of its text); when nobody else holds it,
-// the buffer of its task list is kept for the new model's tasks. A reader that asks for the
+// analysed twice (a snapshot is many times the size of its text): its tree and text at once,
+// its model while the new text is parsed, when nobody else holds it; the buffer of its task
+// list is kept for the new model's tasks. A reader that asks for the
 // document meanwhile waits for the new snapshot: every request then answers from the newest
 // text, and none sees the document as unknown.
 class DocumentStore {

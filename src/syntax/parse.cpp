@@ -709,8 +709,10 @@ constexpr size_t kTwoPartParseBytes = 256 * 1024;
 // The tree of `text` built from the part before `split` and the part after it, parsed on two
 // threads; none when the first part's items do not end exactly at the split in the group state
 // the second part was parsed with (it then read its text out of context).
+// `helper_first`, when given, runs on the helper thread before its part.
 std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::string>& text,
-                                              SplitPoint split, uint32_t window_bytes) {
+                                              SplitPoint split, uint32_t window_bytes,
+                                              const std::function<void()>* helper_first) {
   const auto size = static_cast<uint32_t>(text->size());
   // The first part reads the line at the split too: that is as far as classifying the item
   // before the split may look.
@@ -732,6 +734,7 @@ std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::s
                                  window_bytes);
       },
       [&] {
+        if (helper_first) (*helper_first)();
         build_part(text, split.offset, size, UINT32_MAX, split.inside_group, second, window_bytes);
         second_tree = second.finish();
         second_diagnostics = std::move(second.diagnostics);
@@ -759,11 +762,22 @@ ParseResult parse_in_one_part(std::shared_ptr<const std::string> text, uint32_t 
 }  // namespace
 
 ParseResult parse_tree(std::shared_ptr<const std::string> text) {
+  return parse_tree(std::move(text), nullptr, 0);
+}
+
+ParseResult parse_tree(std::shared_ptr<const std::string> text,
+                       const std::function<void()>& helper_first, size_t helper_first_bytes) {
+  const std::function<void()>* job = helper_first ? &helper_first : nullptr;
   if (text->size() >= kTwoPartParseBytes) {
-    if (const std::optional<SplitPoint> split = find_split_point(*text)) {
-      return parse_tree(std::move(text), *split, kWindowBytes);
+    const size_t middle = (text->size() + std::min(helper_first_bytes, text->size() / 2)) / 2;
+    if (const std::optional<SplitPoint> split = find_split_point(*text, middle)) {
+      if (std::optional<ParseResult> parsed = parse_in_two_parts(text, *split, kWindowBytes, job)) {
+        return std::move(*parsed);
+      }
+      return parse_in_one_part(std::move(text), kWindowBytes);
     }
   }
+  if (job) (*job)();
   return parse_in_one_part(std::move(text), kWindowBytes);
 }
 
@@ -772,7 +786,8 @@ ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split
   QUIB_ASSERT(
       split.offset <= text->size() && (split.offset == 0 || (*text)[split.offset - 1] == '\n'),
       "a text is split at a line start");
-  if (std::optional<ParseResult> parsed = parse_in_two_parts(text, split, window_bytes)) {
+  if (std::optional<ParseResult> parsed =
+          parse_in_two_parts(text, split, window_bytes, /*helper_first=*/nullptr)) {
     return std::move(*parsed);
   }
   return parse_in_one_part(std::move(text), window_bytes);

@@ -47,6 +47,13 @@ ParseResult parse(std::shared_ptr<const std::string> text);
 // keep only the tree. Tokens are held for a window of text at a time, and a large text is
 // parsed in two parts on two threads.
 ParseResult parse_tree(std::shared_ptr<const std::string> text);
+// `parse_tree` that also runs `helper_first` exactly once before it returns: on the helper
+// thread before that thread parses the second part, with the cut moved later by half of
+// `helper_first_bytes` (the job's cost, as the bytes of text parsed in the same time) so that
+// both threads end together; on the calling thread, first, when the text is parsed in one part.
+// `helper_first` must share no unsynchronised state with the parse.
+ParseResult parse_tree(std::shared_ptr<const std::string> text,
+                       const std::function<void()>& helper_first, size_t helper_first_bytes);
 // `parse_tree` cut at `split` (a line start) whatever the text's size, with the same fallback
 // to one part, holding the tokens of `window_bytes` of text at a time: for tests of the
 // two-part and windowed paths.

@@ -1,5 +1,6 @@
 #include "syntax/split_point.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quib {
@@ -42,8 +43,12 @@ bool group_open_before(std::string_view text, size_t offset) {
 }  // namespace
 
 std::optional<SplitPoint> find_split_point(std::string_view text) {
-  const size_t limit = text.size() / 4 * 3;
-  size_t pos = text.size() / 2;
+  return find_split_point(text, text.size() / 2);
+}
+
+std::optional<SplitPoint> find_split_point(std::string_view text, size_t from) {
+  const size_t limit = std::min(text.size(), from + text.size() / 4);
+  size_t pos = from;
   while (pos < limit) {
     const void* found = std::memchr(text.data() + pos, '\n', limit - pos);
     if (!found) break;

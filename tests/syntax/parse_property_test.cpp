@@ -194,3 +194,32 @@ TEST(ParseProperty, TwoPartParseMatchesOnePart) {
 
 }  // namespace
 }  // namespace quib
+
+namespace quib {
+namespace {
+
+// A job handed to the parse runs exactly once, whether the text is parsed in one part or in
+// two, and wherever its cost moves the cut; the tree is the one of a whole parse.
+TEST(ParseProperty, HelperJobRunsOnceAndLeavesTheTreeAlone) {
+  std::string large;
+  for (int i = 0; large.size() < 512 * 1024; ++i) {
+    if (i % 50 == 0) large += "group g" + std::to_string(i) + " {\n";
+    large += "t" + std::to_string(i) + "(a):\n    echo {{ a }}\n\n";
+    if (i % 50 == 49) large += "}\n\n";
+  }
+  for (const std::string& text : {std::string("a:\n    echo 1\n"), large}) {
+    const ParseResult whole = parse(text);
+    const std::string expected = dump_tree(whole.root, whole.diagnostics);
+    for (const size_t cost : {size_t{0}, text.size() / 4, text.size(), SIZE_MAX}) {
+      SCOPED_TRACE(testing::Message() << "size " << text.size() << " cost " << cost);
+      int runs = 0;
+      const ParseResult parsed = parse_tree(
+          std::make_shared<const std::string>(text), [&] { ++runs; }, cost);
+      EXPECT_EQ(runs, 1);
+      EXPECT_EQ(dump_tree(parsed.root, parsed.diagnostics), expected);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quib

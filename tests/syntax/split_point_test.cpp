@@ -51,5 +51,23 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"Empty", "", std::nullopt}),
     [](const testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
 
+// A search from a later offset passes over earlier candidates, and looks no further than a
+// quarter of the text past that offset, nor past the end.
+TEST(FindSplitPointFrom, StartsAtTheGivenOffset) {
+  std::string text;
+  for (int i = 0; i < 8; ++i) text += "t" + std::to_string(i) + ":\n    echo 1\n\n";
+  const size_t task = text.size() / 8;  // each task's lines and the empty line after them
+  const auto cut_at = [&](size_t from) -> std::optional<uint32_t> {
+    const std::optional<SplitPoint> split = find_split_point(text, from);
+    if (!split) return std::nullopt;
+    return split->offset;
+  };
+  EXPECT_EQ(cut_at(0), task);
+  EXPECT_EQ(cut_at(task), 2 * task);
+  EXPECT_EQ(cut_at(5 * task + 1), 6 * task);
+  EXPECT_EQ(cut_at(7 * task), std::nullopt);  // only the end of the text lies past it
+  EXPECT_EQ(find_split_point(text)->offset, 5 * task);
+}
+
 }  // namespace
 }  // namespace quib
