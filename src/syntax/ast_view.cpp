@@ -373,7 +373,11 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// Groups consecutive block lines into one command while the body is split.
+// Groups consecutive block lines into one command while the body is split. Writes over the
+// lines already in `out` before adding any, so that a list reused from body to body keeps the
+// storage of its texts and range lists (a reader that keeps nothing, such as highlighting,
+// then allocates for a body only when it is the longest yet); `finish` drops the lines left
+// over.
 class BodyCollector {
  public:
   explicit BodyCollector(std::vector<BodyLine>& out) : out_(out) {}
@@ -383,44 +387,52 @@ class BodyCollector {
     size_t content = start;
     while (content < end && is_blank(body[content])) ++content;
     if (content == end || body[content] == '#') {
-      flush();
+      in_block_ = false;
       return;
     }
     const auto doc = [&](size_t at) { return base + static_cast<uint32_t>(at); };
     const bool block = body[content] == '|' && (content + 1 == end || is_blank(body[content + 1]));
     if (!block) {
-      flush();
-      out_.push_back({std::string(body.substr(content, end - content)),
-                      TextRange(doc(content), doc(end)),
-                      {},
-                      {}});
+      in_block_ = false;
+      BodyLine& line = next_line();
+      line.text.assign(body.substr(content, end - content));
+      line.range = TextRange(doc(content), doc(end));
       return;
     }
     if (!in_block_) {
-      block_ = BodyLine{{}, TextRange(doc(start), doc(start)), {}, {}};
+      BodyLine& opened = next_line();
+      opened.range = TextRange(doc(start), doc(start));
       // Room for a typical block, so its lines rarely grow the lists.
-      block_.line_ranges.reserve(kTypicalBlockLines);
-      block_.marker_ranges.reserve(kTypicalBlockLines);
+      opened.line_ranges.reserve(kTypicalBlockLines);
+      opened.marker_ranges.reserve(kTypicalBlockLines);
       in_block_ = true;
     }
+    BodyLine& block_line = out_[used_ - 1];
     const size_t after_marker = content + 1 < end ? content + 2 : content + 1;
-    block_.text.append(body.substr(after_marker, end - after_marker));
-    block_.text += '\n';
-    block_.range = TextRange(block_.range.start, doc(terminator_end));
-    block_.line_ranges.emplace_back(doc(start), doc(end));
-    block_.marker_ranges.emplace_back(doc(content), doc(content + 1));
+    block_line.text.append(body.substr(after_marker, end - after_marker));
+    block_line.text += '\n';
+    block_line.range = TextRange(block_line.range.start, doc(terminator_end));
+    block_line.line_ranges.emplace_back(doc(start), doc(end));
+    block_line.marker_ranges.emplace_back(doc(content), doc(content + 1));
   }
 
-  void flush() {
-    if (in_block_) out_.push_back(std::move(block_));
-    in_block_ = false;
-  }
+  void finish() { out_.erase(out_.begin() + static_cast<std::ptrdiff_t>(used_), out_.end()); }
 
  private:
+  // The next line of `out_`, empty but with the storage it had.
+  BodyLine& next_line() {
+    if (used_ == out_.size()) out_.emplace_back();
+    BodyLine& line = out_[used_++];
+    line.text.clear();
+    line.line_ranges.clear();
+    line.marker_ranges.clear();
+    return line;
+  }
+
   static constexpr size_t kTypicalBlockLines = 4;
   std::vector<BodyLine>& out_;
-  // The block being collected, valid while `in_block_`.
-  BodyLine block_;
+  size_t used_ = 0;
+  // The last line of `out_` is a block that the next block line continues.
   bool in_block_ = false;
 };
 
@@ -429,7 +441,6 @@ constexpr size_t kTypicalCommands = 4;
 // Splits `body` (starting at document offset `base`) at LF, CR LF and lone CR.
 // Replaces the contents of `out`.
 void split_body(std::string_view body, uint32_t base, std::vector<BodyLine>& out) {
-  out.clear();
   // Room for the commands of a typical body, so short bodies grow the list at most once.
   if (!body.empty()) out.reserve(kTypicalCommands);
   BodyCollector collector(out);
@@ -450,7 +461,7 @@ void split_body(std::string_view body, uint32_t base, std::vector<BodyLine>& out
     collector.line(body, base, start, end, next);
     start = next;
   }
-  collector.flush();
+  collector.finish();
 }
 
 }  // namespace
