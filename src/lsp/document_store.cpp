@@ -7,8 +7,11 @@ namespace quib::lsp {
 
 namespace {
 
-// Emptying a model takes about as long as parsing a sixth of the text it was built from.
-constexpr uint32_t kTextBytesParsedPerModelByteFreed = 6;
+// The bytes of text whose parse takes about as long as emptying the model of a text of
+// `text_bytes`: a sixth of them.
+size_t parse_bytes_like_emptying(uint32_t text_bytes) {
+  return text_bytes / 6;
+}
 
 // The tree of `text`, parsed while the helper thread empties `retired`'s model into
 // `retired.emptied_tasks`.
@@ -17,8 +20,7 @@ ParseResult parse_retiring(std::shared_ptr<const std::string> text, RetiredModel
   const std::function<void()> empty_retired = [&retired] {
     retired.emptied_tasks = empty_model(retired.model);
   };
-  return parse_tree(std::move(text), empty_retired,
-                    retired.text_bytes / kTextBytesParsedPerModelByteFreed);
+  return parse_tree(std::move(text), empty_retired, parse_bytes_like_emptying(retired.text_bytes));
 }
 
 }  // namespace

@@ -70,11 +70,11 @@ struct StoredDocument {
 // so a reader never sees a half-updated entry.
 //
 // Replacing a text first lets go of the old snapshot, so that a large document is never held
-// analysed twice (a snapshot is many times the size of its text): its tree and text at once,
-// its model while the new text is parsed, when nobody else holds it; the buffer of its task
-// list is kept for the new model's tasks. A reader that asks for the
-// document meanwhile waits for the new snapshot: every request then answers from the newest
-// text, and none sees the document as unknown.
+// analysed twice (a snapshot is many times the size of its text). When nobody else holds it,
+// its tree and text go at once and its model is emptied while the new text is parsed, the
+// buffer of its task list kept for the new model's tasks. A reader that asks for the document
+// meanwhile waits for the new snapshot: every request then answers from the newest text, and
+// none sees the document as unknown.
 class DocumentStore {
  public:
   // Analyses `text` and inserts or replaces the entry.
