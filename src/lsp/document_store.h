@@ -31,6 +31,9 @@ struct RetiredModel {
 // One analysis of one stored text: owns everything it refers to and needs no lock.
 // Invariant: every range in `parse_result` and `model` is a byte range of `text`, and `lines()`
 // indexes that same text. `parse_result.tokens` is empty: the tree holds every token.
+// Requests on one snapshot run on several threads at once, and the counts of syntax handles are
+// not atomic: a reader that makes handles (anything below the root's green node) first takes a
+// root of its own with `parse_result.root.share_root()`.
 struct DocumentSnapshot {
   DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text, int32_t version,
                    RetiredModel retired = {});

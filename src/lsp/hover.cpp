@@ -350,7 +350,9 @@ std::optional<HoverInfo> shell_override_hover(const CursorPath& path, uint32_t o
 
 std::optional<HoverInfo> hover_at(const DocumentSnapshot& snapshot, uint32_t offset) {
   const SemanticModel& model = snapshot.model;
-  const std::optional<CursorPath> path = path_at(snapshot.parse_result.root, offset);
+  // Other requests may walk the same tree at the same time: handles of a root of our own.
+  const SyntaxNode root = snapshot.parse_result.root.share_root();
+  const std::optional<CursorPath> path = path_at(root, offset);
   const SyntaxNode* item = path ? path->item() : nullptr;
 
   if (item) {

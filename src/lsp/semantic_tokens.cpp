@@ -244,7 +244,9 @@ std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot) {
   // Documents hold about a span per 20 bytes; room for one per 16 spares the answer a copy
   // per doubling, and the pages it leaves unused are never touched.
   encoder.data().reserve(snapshot.text.size() / 16 * 5);
-  for_each_item_spans(snapshot.parse_result.root, snapshot.text, [&](const Tokens& spans) {
+  // Other requests may walk the same tree at the same time: handles of a root of our own.
+  const SyntaxNode root = snapshot.parse_result.root.share_root();
+  for_each_item_spans(root, snapshot.text, [&](const Tokens& spans) {
     for (const RawSemanticToken& token : spans) encoder.add(token);
   });
   return std::move(encoder.data());

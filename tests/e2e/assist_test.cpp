@@ -2,6 +2,9 @@
 // on the way in and out, and the empty answers.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "lsp_client.h"
 
 namespace quib::lsp::testing {
@@ -97,6 +100,39 @@ TEST_F(AssistTest, CompletionOfAMetadataKeyAsSnippet) {
 
 TEST_F(AssistTest, NoContextIsAnEmptyList) {
   EXPECT_EQ(result("textDocument/completion", 4, 6), json::array{});
+}
+
+}  // namespace
+}  // namespace quib::lsp::testing
+
+namespace quib::lsp::testing {
+namespace {
+
+// Requests on one document run on several workers at once, and hover and highlighting both walk
+// its syntax tree: each must read it through handles of its own. Under the thread sanitizer a
+// shared handle shows here as a reported race (on stderr) or a bad exit.
+TEST(ConcurrentRequests, HoverAndHighlightingOnOneDocument) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) {
+    text += "t" + std::to_string(i) + "(a):\n    echo {{ a }}\n\n";
+  }
+  LspClient client;
+  client.initialize();
+  client.open_document(kUri, text);
+  std::vector<int64_t> ids;
+  for (int round = 0; round < 20; ++round) {
+    ids.push_back(client.send_request("textDocument/semanticTokens/full",
+                                      json::object{{"textDocument", json::object{{"uri", kUri}}}}));
+    for (int line = 0; line < 30; line += 3) {
+      ids.push_back(
+          client.send_request("textDocument/hover", position_params(kUri, round * 150 + line, 1)));
+    }
+  }
+  for (const int64_t id : ids) EXPECT_TRUE(client.wait_response(id).contains("result"));
+  EXPECT_EQ(client.request("shutdown").at("result"), nullptr);
+  client.notify("exit");
+  EXPECT_EQ(client.wait_exit(), 0);
+  EXPECT_EQ(client.stderr_text(), "");
 }
 
 }  // namespace
