@@ -14,6 +14,7 @@
 #include "lsp/protocol.h"
 #include "semantic/interpolation.h"
 #include "syntax/ast_view.h"
+#include "syntax/parallel.h"
 
 namespace quib::lsp {
 namespace {
@@ -171,27 +172,29 @@ void sort_by_start(Tokens& spans) {
   }
 }
 
-// Calls `on_item` with the spans of each coloured item in document order, each item's sorted
-// by start; the span list is reused from item to item.
+// Calls `on_item` with the spans of each coloured item from `item` on that comes before the
+// root's child at `stop`, in document order, each item's sorted by start; the span list is
+// reused from item to item.
 template <class OnItem>
-void for_each_item_spans(const SyntaxNode& root, std::string_view text, OnItem&& on_item) {
+void for_each_item_spans(std::optional<SyntaxNode> item, uint32_t stop, std::string_view text,
+                         OnItem&& on_item) {
   Tokens spans;
   TaskScratch scratch;
   // Items never nest and are all children of the root, so no deeper walk is needed.
-  for (std::optional<SyntaxNode> node = root.first_child(); node; node = node->next_sibling()) {
+  for (; item && item->index() < stop; item = item->next_sibling()) {
     spans.clear();
-    switch (node->kind()) {
+    switch (item->kind()) {
       case SyntaxKind::Directive:
-        collect_directive(*node, spans);
+        collect_directive(*item, spans);
         break;
       case SyntaxKind::GroupLine:
-        collect_group_line(*node, spans);
+        collect_group_line(*item, spans);
         break;
       case SyntaxKind::Task:
-        collect_task(*node, text, scratch, spans);
+        collect_task(*item, text, scratch, spans);
         break;
       case SyntaxKind::Metadata:
-        collect_metadata(*node, text, spans);
+        collect_metadata(*item, text, spans);
         break;
       default:
         continue;
@@ -204,7 +207,9 @@ void for_each_item_spans(const SyntaxNode& root, std::string_view text, OnItem&&
 // The relative five-integer form, one span at a time in start order.
 class TokenEncoder {
  public:
-  explicit TokenEncoder(const LineIndex& lines) : lines_(lines) {}
+  // `line_hint`: a line that starts at or before the first span.
+  explicit TokenEncoder(const LineIndex& lines, uint32_t line_hint = 0)
+      : lines_(lines), line_hint_(line_hint) {}
 
   void add(const RawSemanticToken& token) {
     uint32_t end_hint = line_hint_;
@@ -216,40 +221,100 @@ class TokenEncoder {
         line_delta == 0 ? range.start.character - previous_.character : range.start.character;
     data_.insert(data_.end(), {line_delta, column, range.end.character - range.start.character,
                                static_cast<uint32_t>(token.token_type), 0});
+    if (data_.size() == kFieldsPerToken) first_ = range.start;
     previous_ = range.start;
+  }
+
+  // Appends the data of `rest`, which encoded the spans that follow this encoder's as if none
+  // came before them: only its first span's line and column then change, to be relative to
+  // this encoder's last span.
+  void append(const TokenEncoder& rest) {
+    if (rest.data_.empty()) return;
+    const size_t first = data_.size();
+    data_.insert(data_.end(), rest.data_.begin(), rest.data_.end());
+    data_[first] = rest.first_.line - previous_.line;
+    data_[first + 1] =
+        data_[first] == 0 ? rest.first_.character - previous_.character : rest.first_.character;
+    if (first == 0) first_ = rest.first_;
+    previous_ = rest.previous_;
   }
 
   std::vector<uint32_t>& data() { return data_; }
 
  private:
+  static constexpr size_t kFieldsPerToken = 5;
   const LineIndex& lines_;
   std::vector<uint32_t> data_;
-  Position previous_;
+  Position first_;     // the start of the first span encoded
+  Position previous_;  // the start of the last span encoded
   uint32_t line_hint_ = 0;
 };
+
+// Below this size a document's spans are collected on the calling thread alone: sharing the
+// work with the helper thread would cost more than it saves.
+constexpr size_t kTwoPartBytes = 256 * 1024;
+
+// Documents hold about a span per 20 bytes; room for one per 16 spares the answer a copy per
+// doubling, and the pages it leaves unused are never touched.
+size_t expected_data(size_t bytes) {
+  return bytes / 16 * 5;
+}
+
+// The index of the root's first child that starts at or after the middle of the text, or the
+// child count when there is none.
+uint32_t middle_child(const GreenNode& root) {
+  const uint32_t half = root.text_len() / 2;
+  uint32_t offset = 0;
+  for (uint32_t i = 0; i < root.child_count(); ++i) {
+    if (offset >= half) return i;
+    offset += root.child(i).text_len();
+  }
+  return root.child_count();
+}
 
 }  // namespace
 
 std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
                                                       std::string_view text) {
   Tokens all;
-  for_each_item_spans(
-      root, text, [&](const Tokens& spans) { all.insert(all.end(), spans.begin(), spans.end()); });
+  for_each_item_spans(root.first_child(), UINT32_MAX, text, [&](const Tokens& spans) {
+    all.insert(all.end(), spans.begin(), spans.end());
+  });
   return all;
 }
 
-// Spans go to the encoder item by item, so no list of the whole document's spans is built.
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot) {
-  TokenEncoder encoder(snapshot.lines());
-  // Documents hold about a span per 20 bytes; room for one per 16 spares the answer a copy
-  // per doubling, and the pages it leaves unused are never touched.
-  encoder.data().reserve(snapshot.text.size() / 16 * 5);
-  // Other requests may walk the same tree at the same time: handles of a root of our own.
-  const SyntaxNode root = snapshot.parse_result.root.share_root();
-  for_each_item_spans(root, snapshot.text, [&](const Tokens& spans) {
-    for (const RawSemanticToken& token : spans) encoder.add(token);
-  });
-  return std::move(encoder.data());
+  const GreenNode& root = snapshot.parse_result.root.green();
+  const bool large = snapshot.text.size() >= kTwoPartBytes;
+  return semantic_tokens(snapshot, large ? middle_child(root) : root.child_count());
+}
+
+// Spans go to the encoders item by item, so no list of the whole document's spans is built.
+// Other requests may walk the same tree at the same time, and the helper thread walks it too:
+// each walks it through handles of a root of its own.
+std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot, uint32_t cut) {
+  const LineIndex& lines = snapshot.lines();
+  const SyntaxNode first_root = snapshot.parse_result.root.share_root();
+  TokenEncoder first(lines);
+  first.data().reserve(expected_data(snapshot.text.size()));
+  const auto encode = [&](TokenEncoder& encoder, std::optional<SyntaxNode> from, uint32_t stop) {
+    for_each_item_spans(std::move(from), stop, snapshot.text, [&](const Tokens& spans) {
+      for (const RawSemanticToken& token : spans) encoder.add(token);
+    });
+  };
+  if (cut >= first_root.child_count()) {
+    encode(first, first_root.first_child(), UINT32_MAX);
+    return std::move(first.data());
+  }
+  const SyntaxNode second_root = snapshot.parse_result.root.share_root();
+  uint32_t cut_offset = 0;
+  for (uint32_t i = 0; i < cut; ++i) cut_offset += first_root.green().child(i).text_len();
+  TokenEncoder second(lines, lines.position_of(cut_offset).line);
+  second.data().reserve(expected_data(snapshot.text.size() - cut_offset));
+  run_in_parallel([&] { encode(first, first_root.first_child(), cut); },
+                  [&] { encode(second, second_root.first_child_from(cut), UINT32_MAX); });
+  first.append(second);
+  return std::move(first.data());
 }
 
 }  // namespace quib::lsp

@@ -47,6 +47,10 @@ std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
 // UTF-16 units, type, modifiers (always 0). Spans that cross a line break are dropped: the
 // protocol's tokens live on one line, and such a span (a reference whose name runs over two
 // block lines) has no meaningful length.
+// A large document's spans are collected in two parts, on the calling and the helper thread.
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot);
+// The same, with the second part starting at the root's child `cut` whatever the document's
+// size (none when `cut` is the child count or more): for tests of the two-part path.
+std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot, uint32_t cut);
 
 }  // namespace quib::lsp

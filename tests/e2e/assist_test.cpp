@@ -109,11 +109,12 @@ namespace quib::lsp::testing {
 namespace {
 
 // Requests on one document run on several workers at once, and hover and highlighting both walk
-// its syntax tree: each must read it through handles of its own. Under the thread sanitizer a
-// shared handle shows here as a reported race (on stderr) or a bad exit.
+// its syntax tree (highlighting a document this large on two threads): each must read it
+// through handles of its own. Under the thread sanitizer a shared handle shows here as a
+// reported race (on stderr) or a bad exit.
 TEST(ConcurrentRequests, HoverAndHighlightingOnOneDocument) {
   std::string text;
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < 10000; ++i) {
     text += "t" + std::to_string(i) + "(a):\n    echo {{ a }}\n\n";
   }
   LspClient client;

@@ -180,5 +180,35 @@ TEST(SemanticTokens, SpansAreSortedAndStartInsideColouredItems) {
   }
 }
 
+// A large document is coloured in two parts; wherever the second part starts, the answer is
+// that of one part, whose first span is encoded relative to the first part's last.
+TEST(SemanticTokens, TwoPartsEncodeAsOne) {
+  using testing_support::Draw;
+  for (uint32_t seed = 0; seed < 60; ++seed) {
+    Draw draw(seed);
+    std::string text = seed % 2 == 0 ? testing_support::valid_document(draw, 12)
+                                     : testing_support::random_document(draw, 24);
+    if (seed % 5 == 0) text += "t:\n    echo {{a}} {{b}}";  // no final line break
+    const DocumentSnapshot snapshot("file:///t", std::make_shared<const std::string>(text), 1);
+    const uint32_t children = snapshot.parse_result.root.child_count();
+    const std::vector<uint32_t> whole = semantic_tokens(snapshot, children);
+    for (uint32_t cut = 0; cut < children; ++cut) {
+      ASSERT_EQ(semantic_tokens(snapshot, cut), whole) << "seed " << seed << " cut " << cut;
+    }
+  }
+}
+
+// The default split of a large document gives the one-part answer too.
+TEST(SemanticTokens, LargeDocumentSplitsAtTheMiddle) {
+  std::string text;
+  for (int i = 0; text.size() < 600 * 1024; ++i) {
+    text += "[help] task {{ v }}\nt" + std::to_string(i) + "(a) ? @os(\"linux\") & b:\n";
+    text += "    echo {{ a }}\n    | one\n    | two {{a}}\n\n";
+  }
+  const DocumentSnapshot snapshot("file:///t", std::make_shared<const std::string>(text), 1);
+  EXPECT_EQ(semantic_tokens(snapshot),
+            semantic_tokens(snapshot, snapshot.parse_result.root.child_count()));
+}
+
 }  // namespace
 }  // namespace quib::lsp
