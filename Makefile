@@ -18,7 +18,7 @@ test: deps
 	@cmake --build --preset tsan --target e2e_tests quib-lsp syntax_tests semantic_tests
 	@ctest --preset tsan
 	@build/tsan/tests/syntax_tests --gtest_brief=1 \
-	  --gtest_filter='*RunInParallel*:ParseProperty.TwoPart*:ParseProperty.HelperJob*:GreenStorage.Adopt*'
+	  --gtest_filter='*RunInParallel*:ParseProperty.TwoPart*:ParseProperty.HelperJob*:FormatterProperty.TwoPart*:GreenStorage.Adopt*'
 	@build/tsan/tests/semantic_tests --gtest_brief=1 \
 	  --gtest_filter='AnalyzeProperty.TwoRun*:ManyTasks.*'
 	@cmake --preset fuzz >/dev/null

@@ -14,6 +14,7 @@
 #include "lsp/protocol.h"
 #include "semantic/interpolation.h"
 #include "syntax/ast_view.h"
+#include "syntax/green_walk.h"
 #include "syntax/parallel.h"
 
 namespace quib::lsp {
@@ -258,18 +259,6 @@ constexpr size_t kTwoPartBytes = 256 * 1024;
 // doubling, and the pages it leaves unused are never touched.
 size_t expected_data(size_t bytes) {
   return bytes / 16 * 5;
-}
-
-// The index of the root's first child that starts at or after the middle of the text, or the
-// child count when there is none.
-uint32_t middle_child(const GreenNode& root) {
-  const uint32_t half = root.text_len() / 2;
-  uint32_t offset = 0;
-  for (uint32_t i = 0; i < root.child_count(); ++i) {
-    if (offset >= half) return i;
-    offset += root.child(i).text_len();
-  }
-  return root.child_count();
 }
 
 }  // namespace

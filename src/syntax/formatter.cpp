@@ -1,10 +1,14 @@
 // Whole-document and single-declaration formatting over the parser's flat item list.
 #include "syntax/formatter.h"
 
+#include <string>
+#include <vector>
+
 #include "syntax/ast_view.h"
 #include "syntax/format_item.h"
 #include "syntax/green_walk.h"
 #include "syntax/layout_writer.h"
+#include "syntax/parallel.h"
 #include "syntax/parse.h"
 
 namespace quib {
@@ -99,34 +103,107 @@ uint32_t edit_end(std::string_view text, TextRange node) {
   return end;
 }
 
-}  // namespace
+// Below this size a document is laid out on the calling thread alone: sharing the work with
+// the helper thread would cost more than it saves.
+constexpr size_t kTwoPartBytes = 256 * 1024;
 
-std::optional<std::string> format_document(std::string_view text) {
-  return format_document(text, parse(text));
-}
+// The calls a run of root children makes on a LayoutWriter, kept to be played onto one later,
+// in order, with copies of their texts.
+class RecordedLayout {
+ public:
+  // Room for the calls of `children` root children (at most two each) whose text is `bytes`
+  // long, so that the recording never regrows (each regrowth holds the old copy and the new one
+  // at once).
+  void reserve(uint32_t children, size_t bytes) {
+    calls_.reserve(2 * size_t{children});
+    texts_.reserve(bytes + bytes / 8);
+  }
+  void write_mark(std::string_view mark) { record(Op::Mark, 0, LayoutItemKind::None, mark); }
+  void line_break() { record(Op::LineBreak, 0, LayoutItemKind::None, {}); }
+  void defer_metadata(uint8_t sort_key, std::string_view text) {
+    record(Op::Metadata, sort_key, LayoutItemKind::Metadata, text);
+    deferred_ = true;
+  }
+  // Only the first flush and those after a deferred line change anything; the first may end a
+  // run that began before the recording.
+  void flush_metadata() {
+    if (flushed_ && !deferred_) return;
+    record(Op::FlushMetadata, 0, LayoutItemKind::None, {});
+    flushed_ = true;
+    deferred_ = false;
+  }
+  void emit_item(LayoutItemKind kind, std::string_view text) { record(Op::Item, 0, kind, text); }
 
-std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed) {
-  if (!parsed.diagnostics.empty()) return std::nullopt;
-  LayoutWriter writer;
-  // Group indentation can make the output a little longer than the input.
-  writer.reserve(text.size() + text.size() / 8);
+  void play(LayoutWriter& writer) const {
+    for (const Call& call : calls_) {
+      const std::string_view text = std::string_view(texts_).substr(call.start, call.size);
+      switch (call.op) {
+        case Op::Mark:
+          writer.write_mark(text);
+          break;
+        case Op::LineBreak:
+          writer.line_break();
+          break;
+        case Op::Metadata:
+          writer.defer_metadata(call.sort_key, text);
+          break;
+        case Op::FlushMetadata:
+          writer.flush_metadata();
+          break;
+        case Op::Item:
+          writer.emit_item(call.kind, text);
+          break;
+      }
+    }
+  }
+
+ private:
+  enum class Op : uint8_t { Mark, LineBreak, Metadata, FlushMetadata, Item };
+  // Twelve bytes: a large document's second half makes tens of thousands of calls, held while
+  // the whole output is being written.
+  struct Call {
+    Op op;
+    uint8_t sort_key;
+    LayoutItemKind kind;
+    uint32_t start;  // the text's place in `texts_`
+    uint32_t size;
+  };
+
+  void record(Op op, uint8_t sort_key, LayoutItemKind kind, std::string_view text) {
+    QUIB_ASSERT(texts_.size() + text.size() < (uint64_t{1} << 32),
+                "a recorded layout is shorter than 4 GiB");
+    calls_.push_back({op, sort_key, kind, static_cast<uint32_t>(texts_.size()),
+                      static_cast<uint32_t>(text.size())});
+    texts_ += text;
+  }
+
+  std::vector<Call> calls_;
+  std::string texts_;
+  bool flushed_ = false;   // a flush is recorded
+  bool deferred_ = false;  // a metadata line is recorded after the last flush
+};
+
+// Lays out the root's children [begin, end), the first of which starts at offset `at`, onto
+// `writer`, a LayoutWriter or a RecordedLayout; false when an item cannot be laid out (the
+// rest are then skipped).
+template <typename Writer>
+bool write_children(const GreenNode& root, uint32_t begin, uint32_t at, uint32_t end,
+                    std::string_view text, Writer& writer) {
   // Each item is laid out here, then copied into the output; the buffer is reused.
   std::string layout;
-  bool laid_out = true;
-  for_each_root_child(parsed, [&](const GreenElement& child, uint32_t at) {
-    if (!laid_out) return;
+  for (uint32_t i = begin; i < end; at += root.child(i).text_len(), ++i) {
+    const GreenElement child = root.child(i);
     if (const GreenNode* node = child.as_node()) {
       layout.clear();
       const auto kind = append_item_layout(*node, at, text, layout);
-      if (std::holds_alternative<ItemError>(kind)) {
-        laid_out = false;
-      } else if (std::get<LayoutItemKind>(kind) == LayoutItemKind::Metadata) {
+      if (std::holds_alternative<ItemError>(kind)) return false;
+      if (std::get<LayoutItemKind>(kind) == LayoutItemKind::Metadata) {
         writer.defer_metadata(metadata_sort_key(layout), layout);
       } else {
         writer.flush_metadata();
         writer.emit_item(std::get<LayoutItemKind>(kind), layout);
       }
-      return;
+      continue;
     }
     const GreenToken& token = *child.as_token();
     switch (token.kind()) {
@@ -146,7 +223,49 @@ std::optional<std::string> format_document(std::string_view text, const ParseRes
       default:
         QUIB_ASSERT(false, "document children must be items and trivia tokens");
     }
-  });
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> format_document(std::string_view text) {
+  return format_document(text, parse(text));
+}
+
+std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed) {
+  const GreenNode& root = parsed.root.green();
+  const bool large = text.size() >= kTwoPartBytes;
+  return format_document(text, parsed, large ? middle_child(root) : root.child_count());
+}
+
+// The second part's items are laid out on the helper thread into a recording while the first
+// part's are written; the recording is then played onto the same writer, so the output is that
+// of one part.
+std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed,
+                                           uint32_t cut) {
+  if (!parsed.diagnostics.empty()) return std::nullopt;
+  const GreenNode& root = parsed.root.green();
+  LayoutWriter writer;
+  // Group indentation can make the output a little longer than the input.
+  writer.reserve(text.size() + text.size() / 8);
+  bool laid_out = true;
+  if (cut >= root.child_count()) {
+    laid_out = write_children(root, 0, 0, root.child_count(), text, writer);
+  } else {
+    RecordedLayout rest;
+    uint32_t cut_offset = 0;
+    for (uint32_t i = 0; i < cut; ++i) cut_offset += root.child(i).text_len();
+    rest.reserve(root.child_count() - cut, text.size() - cut_offset);
+    bool rest_laid_out = true;
+    run_in_parallel([&] { laid_out = write_children(root, 0, 0, cut, text, writer); },
+                    [&] {
+                      rest_laid_out =
+                          write_children(root, cut, cut_offset, root.child_count(), text, rest);
+                    });
+    laid_out = laid_out && rest_laid_out;
+    if (laid_out) rest.play(writer);
+  }
   if (!laid_out) return std::nullopt;
   return std::move(writer).finish();
 }

@@ -3,6 +3,7 @@
 // the parse has any diagnostic and never move anything but metadata lines.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,8 +17,13 @@ namespace quib {
 // parse reports a diagnostic or an item cannot be laid out. A non-empty result ends with
 // exactly one line feed.
 std::optional<std::string> format_document(std::string_view text);
-// The same for a text already parsed: `parsed` must be the parse of exactly `text`.
+// The same for a text already parsed: `parsed` must be the parse of exactly `text`. A large
+// text is laid out in two parts, on the calling and the helper thread.
 std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed);
+// The same, with the second part starting at the root's child `cut` whatever the text's size
+// (none when `cut` is the child count or more): for tests of the two-part path.
+std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed,
+                                           uint32_t cut);
 
 // A replacement for one declaration. `range` is in document bytes; `new_text` ends with a line
 // feed and carries the declaration's group indentation.

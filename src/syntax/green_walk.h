@@ -27,6 +27,19 @@ void for_each_child(const GreenNode& node, uint32_t offset, Visit&& visit) {
   }
 }
 
+// The index of the first child of `node` that starts at or after the middle of its text, or
+// the child count when there is none: where a large document is cut to be worked on in two
+// parts.
+inline uint32_t middle_child(const GreenNode& node) {
+  const uint32_t half = node.text_len() / 2;
+  uint32_t offset = 0;
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    if (offset >= half) return i;
+    offset += node.child(i).text_len();
+  }
+  return node.child_count();
+}
+
 // Calls `visit(token, offset)` for every token of the subtree, in document order. Trees are at
 // most a few levels deep.
 template <typename Visit>

@@ -160,5 +160,26 @@ TEST(FormatterProperty, DeclarationEditsOfCanonicalDocumentsChangeNothing) {
   }
 }
 
+// A large document is laid out in two parts, the second recorded and played after the first:
+// wherever the cut falls (inside a run of metadata lines, a group, between a comment and its
+// item, after a byte order mark), the text is that of one part, and so is a refusal.
+TEST(FormatterProperty, TwoPartLayoutEqualsOnePart) {
+  for (uint32_t seed = 0; seed < 400; ++seed) {
+    Draw draw(seed);
+    std::string input = seed % 2 == 0 ? valid_document(draw, 1 + seed % 8)
+                                      : testing_support::random_document(draw, 1 + seed % 6);
+    if (seed % 7 == 0) input.insert(0, "\xEF\xBB\xBF");
+    const ParseResult parsed = parse(input);
+    if (!parsed.diagnostics.empty()) continue;
+    const uint32_t children = parsed.root.child_count();
+    const std::optional<std::string> whole = format_document(input, parsed, children);
+    for (uint32_t cut = 0; cut < children; ++cut) {
+      ASSERT_EQ(format_document(input, parsed, cut), whole)
+          << "seed " << seed << " cut " << cut << ":\n"
+          << input;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quib
