@@ -1,6 +1,6 @@
 // Two pieces of work at once: the only place where the language path uses a second thread.
-// Large documents are parsed, lowered and highlighted in two parts, one on the calling thread
-// and one on a helper thread that lives as long as the process.
+// Large documents are parsed, lowered, highlighted and formatted in two parts, one on the
+// calling thread and one on a helper thread that lives as long as the process.
 #pragma once
 
 #include <exception>
