@@ -261,6 +261,33 @@ size_t expected_data(size_t bytes) {
   return bytes / 16 * 5;
 }
 
+// The answer with the items after `cut` collected on the helper thread, none when `cut` is at
+// the end. Spans go to the encoders item by item, so no list of the whole document's spans is
+// built. Other requests may walk the same tree at the same time, and the helper thread walks it
+// too: each walks it through handles of a root of its own.
+std::vector<uint32_t> encode_in_parts(const DocumentSnapshot& snapshot, ChildCut cut) {
+  const LineIndex& lines = snapshot.lines();
+  const SyntaxNode first_root = snapshot.parse_result.root.share_root();
+  TokenEncoder first(lines);
+  first.data().reserve(expected_data(snapshot.text.size()));
+  const auto encode = [&](TokenEncoder& encoder, std::optional<SyntaxNode> from, uint32_t stop) {
+    for_each_item_spans(std::move(from), stop, snapshot.text, [&](const Tokens& spans) {
+      for (const RawSemanticToken& token : spans) encoder.add(token);
+    });
+  };
+  if (cut.index >= first_root.child_count()) {
+    encode(first, first_root.first_child(), UINT32_MAX);
+    return std::move(first.data());
+  }
+  const SyntaxNode second_root = snapshot.parse_result.root.share_root();
+  TokenEncoder second(lines, lines.position_of(cut.offset).line);
+  second.data().reserve(expected_data(snapshot.text.size() - cut.offset));
+  run_in_parallel([&] { encode(first, first_root.first_child(), cut.index); },
+                  [&] { encode(second, second_root.first_child_from(cut.index), UINT32_MAX); });
+  first.append(second);
+  return std::move(first.data());
+}
+
 }  // namespace
 
 std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
@@ -275,35 +302,11 @@ std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot) {
   const GreenNode& root = snapshot.parse_result.root.green();
   const bool large = snapshot.text.size() >= kTwoPartBytes;
-  return semantic_tokens(snapshot, large ? middle_child(root) : root.child_count());
+  return encode_in_parts(snapshot, large ? middle_cut(root) : cut_before(root, UINT32_MAX));
 }
 
-// Spans go to the encoders item by item, so no list of the whole document's spans is built.
-// Other requests may walk the same tree at the same time, and the helper thread walks it too:
-// each walks it through handles of a root of its own.
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot, uint32_t cut) {
-  const LineIndex& lines = snapshot.lines();
-  const SyntaxNode first_root = snapshot.parse_result.root.share_root();
-  TokenEncoder first(lines);
-  first.data().reserve(expected_data(snapshot.text.size()));
-  const auto encode = [&](TokenEncoder& encoder, std::optional<SyntaxNode> from, uint32_t stop) {
-    for_each_item_spans(std::move(from), stop, snapshot.text, [&](const Tokens& spans) {
-      for (const RawSemanticToken& token : spans) encoder.add(token);
-    });
-  };
-  if (cut >= first_root.child_count()) {
-    encode(first, first_root.first_child(), UINT32_MAX);
-    return std::move(first.data());
-  }
-  const SyntaxNode second_root = snapshot.parse_result.root.share_root();
-  uint32_t cut_offset = 0;
-  for (uint32_t i = 0; i < cut; ++i) cut_offset += first_root.green().child(i).text_len();
-  TokenEncoder second(lines, lines.position_of(cut_offset).line);
-  second.data().reserve(expected_data(snapshot.text.size() - cut_offset));
-  run_in_parallel([&] { encode(first, first_root.first_child(), cut); },
-                  [&] { encode(second, second_root.first_child_from(cut), UINT32_MAX); });
-  first.append(second);
-  return std::move(first.data());
+  return encode_in_parts(snapshot, cut_before(snapshot.parse_result.root.green(), cut));
 }
 
 }  // namespace quib::lsp

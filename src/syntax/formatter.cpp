@@ -227,6 +227,34 @@ bool write_children(const GreenNode& root, uint32_t begin, uint32_t at, uint32_t
   return true;
 }
 
+// The layout with the items after `cut` laid out on the helper thread into a recording while
+// the first part's are written, none when `cut` is at the end. The recording is then played
+// onto the same writer, so the output is that of one part.
+std::optional<std::string> format_in_parts(std::string_view text, const ParseResult& parsed,
+                                           ChildCut cut) {
+  if (!parsed.diagnostics.empty()) return std::nullopt;
+  const GreenNode& root = parsed.root.green();
+  const uint32_t count = root.child_count();
+  LayoutWriter writer;
+  // Group indentation can make the output a little longer than the input.
+  writer.reserve(text.size() + text.size() / 8);
+  bool laid_out = true;
+  if (cut.index >= count) {
+    laid_out = write_children(root, 0, 0, count, text, writer);
+  } else {
+    RecordedLayout rest;
+    rest.reserve(count - cut.index, text.size() - cut.offset);
+    bool rest_laid_out = true;
+    run_in_parallel(
+        [&] { laid_out = write_children(root, 0, 0, cut.index, text, writer); },
+        [&] { rest_laid_out = write_children(root, cut.index, cut.offset, count, text, rest); });
+    laid_out = laid_out && rest_laid_out;
+    if (laid_out) rest.play(writer);
+  }
+  if (!laid_out) return std::nullopt;
+  return std::move(writer).finish();
+}
+
 }  // namespace
 
 std::optional<std::string> format_document(std::string_view text) {
@@ -236,38 +264,12 @@ std::optional<std::string> format_document(std::string_view text) {
 std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed) {
   const GreenNode& root = parsed.root.green();
   const bool large = text.size() >= kTwoPartBytes;
-  return format_document(text, parsed, large ? middle_child(root) : root.child_count());
+  return format_in_parts(text, parsed, large ? middle_cut(root) : cut_before(root, UINT32_MAX));
 }
 
-// The second part's items are laid out on the helper thread into a recording while the first
-// part's are written; the recording is then played onto the same writer, so the output is that
-// of one part.
 std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed,
                                            uint32_t cut) {
-  if (!parsed.diagnostics.empty()) return std::nullopt;
-  const GreenNode& root = parsed.root.green();
-  LayoutWriter writer;
-  // Group indentation can make the output a little longer than the input.
-  writer.reserve(text.size() + text.size() / 8);
-  bool laid_out = true;
-  if (cut >= root.child_count()) {
-    laid_out = write_children(root, 0, 0, root.child_count(), text, writer);
-  } else {
-    RecordedLayout rest;
-    uint32_t cut_offset = 0;
-    for (uint32_t i = 0; i < cut; ++i) cut_offset += root.child(i).text_len();
-    rest.reserve(root.child_count() - cut, text.size() - cut_offset);
-    bool rest_laid_out = true;
-    run_in_parallel([&] { laid_out = write_children(root, 0, 0, cut, text, writer); },
-                    [&] {
-                      rest_laid_out =
-                          write_children(root, cut, cut_offset, root.child_count(), text, rest);
-                    });
-    laid_out = laid_out && rest_laid_out;
-    if (laid_out) rest.play(writer);
-  }
-  if (!laid_out) return std::nullopt;
-  return std::move(writer).finish();
+  return format_in_parts(text, parsed, cut_before(parsed.root.green(), cut));
 }
 
 std::optional<DeclarationEdit> format_declaration(std::string_view text, TextRange range) {

@@ -27,17 +27,31 @@ void for_each_child(const GreenNode& node, uint32_t offset, Visit&& visit) {
   }
 }
 
-// The index of the first child of `node` that starts at or after the middle of its text, or
-// the child count when there is none: where a large document is cut to be worked on in two
-// parts.
-inline uint32_t middle_child(const GreenNode& node) {
-  const uint32_t half = node.text_len() / 2;
-  uint32_t offset = 0;
-  for (uint32_t i = 0; i < node.child_count(); ++i) {
-    if (offset >= half) return i;
-    offset += node.child(i).text_len();
+// A place between two children of a node: the index of the child after it (the child count
+// at the end) and its offset from the node's start.
+struct ChildCut {
+  uint32_t index;
+  uint32_t offset;
+};
+
+// Before the child at `index`, or at the end when there is no such child.
+inline ChildCut cut_before(const GreenNode& node, uint32_t index) {
+  ChildCut cut{0, 0};
+  for (; cut.index < index && cut.index < node.child_count(); ++cut.index) {
+    cut.offset += node.child(cut.index).text_len();
   }
-  return node.child_count();
+  return cut;
+}
+
+// Before the first child of `node` that starts at or after the middle of its text, or at the
+// end when there is none: where a large document is cut to be worked on in two parts.
+inline ChildCut middle_cut(const GreenNode& node) {
+  const uint32_t half = node.text_len() / 2;
+  ChildCut cut{0, 0};
+  for (; cut.index < node.child_count() && cut.offset < half; ++cut.index) {
+    cut.offset += node.child(cut.index).text_len();
+  }
+  return cut;
 }
 
 // Calls `visit(token, offset)` for every token of the subtree, in document order. Trees are at
