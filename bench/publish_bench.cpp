@@ -40,7 +40,7 @@ void BM_DidChangeToPublish(benchmark::State& state) {
     state.PauseTiming();
     json::value owned = params;
     state.ResumeTiming();
-    did_change(std::move(owned));
+    did_change(std::move(owned), {});
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
   state.counters["diagnostics"] = 10000;

@@ -94,7 +94,7 @@ void BM_DidOpenRoundTripInline(benchmark::State& state) {
     Frame frame = reader.next();
     Incoming message = decode_message(std::get<std::string>(frame));
     Notification& note = std::get<Notification>(message);
-    (*methods.notification(note.method))(std::move(note.params));
+    (*methods.notification(note.method))(std::move(note.params), std::move(note.detached));
     benchmark::DoNotOptimize(server.last_reply.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));

@@ -2,6 +2,7 @@
 // naming the member, which the router turns into an "Invalid params" answer.
 #include "lsp/protocol_types.h"
 
+#include <charconv>
 #include <limits>
 #include <string_view>
 
@@ -193,6 +194,27 @@ DidChangeTextDocumentParams tag_invoke(const json::value_to_tag<DidChangeTextDoc
   return DidChangeTextDocumentParams{
       f.get<VersionedTextDocumentIdentifier>("textDocument"),
       json::value_to<std::vector<TextDocumentContentChangeEvent>>(changes)};
+}
+
+std::string* detached_target(DidOpenTextDocumentParams& params, std::string_view pointer) {
+  return pointer == "/textDocument/text" ? &params.textDocument.text : nullptr;
+}
+
+std::string* detached_target(DidChangeTextDocumentParams& params, std::string_view pointer) {
+  // "/contentChanges/<index>/text", the index written as a pointer writes it: no sign, no
+  // leading zero.
+  constexpr std::string_view kHead = "/contentChanges/";
+  constexpr std::string_view kTail = "/text";
+  if (!pointer.starts_with(kHead) || !pointer.ends_with(kTail)) return nullptr;
+  const std::string_view digits =
+      pointer.substr(kHead.size(), pointer.size() - kHead.size() - kTail.size());
+  size_t index = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+  if (error != std::errc() || end != digits.data() + digits.size() || digits.empty() ||
+      (digits.size() > 1 && digits[0] == '0') || index >= params.contentChanges.size()) {
+    return nullptr;
+  }
+  return &params.contentChanges[index].text;
 }
 
 DidCloseTextDocumentParams tag_invoke(const json::value_to_tag<DidCloseTextDocumentParams>&,

@@ -222,6 +222,10 @@ DidChangeTextDocumentParams tag_invoke(const json::value_to_tag<DidChangeTextDoc
                                        const json::value& in);
 DidCloseTextDocumentParams tag_invoke(const json::value_to_tag<DidCloseTextDocumentParams>&,
                                       const json::value& in);
+// The member where a long string detached from these params belongs, the document text (see
+// attach_detached); null for any other place.
+std::string* detached_target(DidOpenTextDocumentParams& params, std::string_view pointer);
+std::string* detached_target(DidChangeTextDocumentParams& params, std::string_view pointer);
 void write_json(JsonWriter& w, const PublishedDiagnostic& in);
 void write_json(JsonWriter& w, const PublishDiagnosticsParams& in);
 

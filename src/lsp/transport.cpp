@@ -263,7 +263,8 @@ void Transport::handle_notification(const MethodTable& methods, Notification not
   }
   const MethodTable::NotificationHandler* handler = methods.notification(notification.method);
   if (handler == nullptr) return;
-  pool_.run_here([&] { (*handler)(std::move(notification.params)); });
+  pool_.run_here(
+      [&] { (*handler)(std::move(notification.params), std::move(notification.detached)); });
 }
 
 void Transport::answer(const json::value& id, RequestOutcome outcome) {

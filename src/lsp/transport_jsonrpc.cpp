@@ -1,9 +1,6 @@
 // JSON-RPC 2.0 classification and serialisation. Lifecycle rules and routing live elsewhere.
 #include "lsp/transport_jsonrpc.h"
 
-#include <memory>
-
-#include <boost/json/parser.hpp>
 #include <boost/json/serialize.hpp>
 
 namespace quib::lsp {
@@ -21,17 +18,9 @@ InvalidMessage invalid(json::value id) {
 }  // namespace
 
 Incoming decode_message(std::string_view body) {
-  // The parser unescapes each string into a temporary buffer before copying it into the value.
-  // Sized for the whole body up front, that buffer never grows by copying; only the pages a
-  // message's strings use are touched. A large document's text thus costs its size once more
-  // while parsed, not one and a half times.
-  const std::unique_ptr<unsigned char[]> scratch(new unsigned char[body.size() + 1]);
-  json::parser parser(json::storage_ptr(), json::parse_options(), scratch.get(), body.size() + 1);
-  json::error_code ec;
-  parser.write(body.data(), body.size(), ec);
-  if (ec) return InvalidMessage{nullptr, {ErrorCode::ParseError, "Parse error"}, true};
-  json::value doc = parser.release();
-  json::object* message = doc.if_object();
+  std::optional<ParsedBody> parsed = parse_body(body);
+  if (!parsed) return InvalidMessage{nullptr, {ErrorCode::ParseError, "Parse error"}, true};
+  json::object* message = parsed->value.if_object();
   if (message == nullptr) return invalid(nullptr);
 
   const json::value* id = message->if_contains("id");
@@ -57,8 +46,12 @@ Incoming decode_message(std::string_view body) {
     params = std::move(*p);
   }
   std::string name(method->get_string());
-  if (id == nullptr) return Notification{std::move(name), std::move(params)};
+  if (id == nullptr) {
+    return Notification{std::move(name), std::move(params), std::move(parsed->detached)};
+  }
   if (!valid_id(*id)) return invalid(nullptr);
+  // Requests carry no document text; their handlers read the params as JSON only.
+  if (!parsed->detached.empty()) reattach(params, std::move(parsed->detached));
   return Request{std::move(answer_id), std::move(name), std::move(params)};
 }
 

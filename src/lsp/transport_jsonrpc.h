@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "lsp/transport_body.h"
+
 namespace quib::lsp {
 
 namespace json = boost::json;
@@ -36,6 +38,8 @@ struct Request {
 struct Notification {
   std::string method;
   json::value params;  // null when absent
+  // Long strings of the params, taken out of them (see parse_body).
+  DetachedStrings detached;
 };
 
 // A body that is not a usable message. `id` is the request's id when one could be read, else

@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -32,8 +33,9 @@ class MethodTable {
   // Each handler is safe to call from any thread the server allows for its kind.
   using RequestHandler = std::function<RequestOutcome(const json::value& params)>;
   // A notification whose params do not decode is dropped: there is no one to answer. The
-  // handler owns its params, so a large one (a document text) is freed once decoded.
-  using NotificationHandler = std::function<void(json::value params)>;
+  // handler owns its params and their detached strings, so a document text is taken over
+  // rather than copied.
+  using NotificationHandler = std::function<void(json::value params, DetachedStrings detached)>;
 
   void add_request(std::string method, RequestHandler handler);
   void add_notification(std::string method, NotificationHandler handler);
@@ -56,6 +58,49 @@ std::variant<Params, ResponseError> decode_params(const json::value& params) {
   } catch (const std::exception& e) {
     return ResponseError{ErrorCode::InvalidParams, std::string("Invalid params: ") + e.what()};
   }
+}
+
+// Moves detached strings into the decoded params when the params type takes every one of
+// them: it declares `std::string* detached_target(Params&, std::string_view pointer)`, giving
+// the member that a string detached at `pointer` belongs in, or null. False when some string
+// has no place, and then none has been moved.
+template <class Params>
+bool attach_detached(Params& params, DetachedStrings& detached) {
+  if constexpr (requires(std::string_view pointer) { detached_target(params, pointer); }) {
+    std::vector<std::string*> targets;
+    targets.reserve(detached.size());
+    for (const DetachedString& d : detached) {
+      std::string* target = detached_target(params, d.pointer);
+      if (target == nullptr) return false;
+      targets.push_back(target);
+    }
+    for (size_t i = 0; i < detached.size(); ++i) *targets[i] = std::move(detached[i].text);
+    detached.clear();
+    return true;
+  } else {
+    return false;
+  }
+}
+
+// A notification's params, with its detached strings moved into them, or nothing when they
+// do not decode. They are decoded with empty strings in the detached places first; if the params
+// type cannot take every detached string over, the strings go back into the JSON and the params
+// are decoded again. `raw` is left null: the JSON goes before the handler runs, so a text that
+// was not detached is not held twice while it is analysed.
+template <class Params>
+std::optional<Params> decode_notification_params(json::value& raw, DetachedStrings& detached) {
+  auto params = decode_params<Params>(raw);
+  if (!detached.empty()) {
+    auto* decoded = std::get_if<Params>(&params);
+    if (decoded == nullptr || !attach_detached(*decoded, detached)) {
+      reattach(raw, std::move(detached));
+      params = decode_params<Params>(raw);
+    }
+  }
+  raw = nullptr;
+  auto* decoded = std::get_if<Params>(&params);
+  if (decoded == nullptr) return std::nullopt;
+  return std::move(*decoded);
 }
 
 // Binds member functions of one server object into a MethodTable. A request handler has the
@@ -89,13 +134,11 @@ class Router {
   void on_notification(std::string method, void (Server::*handler)(Param)) {
     using Params = std::remove_cvref_t<Param>;
     Server* server = &server_;
-    table_.add_notification(std::move(method), [server, handler](json::value raw) {
-      auto params = decode_params<Params>(raw);
-      // The decoded params hold their own copy of every text; the JSON one goes before the
-      // handler runs, so a document is not held twice while it is analysed.
-      raw = nullptr;
-      if (auto* decoded = std::get_if<Params>(&params)) (server->*handler)(std::move(*decoded));
-    });
+    table_.add_notification(
+        std::move(method), [server, handler](json::value raw, DetachedStrings detached) {
+          std::optional<Params> params = decode_notification_params<Params>(raw, detached);
+          if (params) (server->*handler)(std::move(*params));
+        });
   }
 
  private:

@@ -1,0 +1,219 @@
+#include "lsp/transport_body.h"
+
+#include <boost/json/basic_parser_impl.hpp>
+#include <boost/json/value_stack.hpp>
+
+namespace quib::lsp {
+
+namespace {
+
+// Builds the value as Boost.JSON's own parser does (through a value_stack), and additionally
+// tracks where in the document each value lies, so that a long string inside params can be
+// decoded into its own buffer and named by its pointer.
+class BodyHandler {
+ public:
+  static constexpr std::size_t max_object_size = json::object::max_size();
+  static constexpr std::size_t max_array_size = json::array::max_size();
+  static constexpr std::size_t max_key_size = json::string::max_size();
+  static constexpr std::size_t max_string_size = json::string::max_size();
+
+  BodyHandler(size_t body_size, unsigned char* temp, size_t temp_size)
+      : stack_(json::storage_ptr(), temp, temp_size), body_size_(body_size) {}
+
+  bool on_document_begin(json::error_code&) {
+    stack_.reset();
+    return true;
+  }
+  bool on_document_end(json::error_code&) { return true; }
+  bool on_object_begin(json::error_code&) {
+    frames_.push_back(Frame{false, 0, {}, detached_.size()});
+    return true;
+  }
+  bool on_object_end(std::size_t n, json::error_code&) {
+    stack_.push_object(n);
+    end_container();
+    return true;
+  }
+  bool on_array_begin(json::error_code&) {
+    frames_.push_back(Frame{true, 0, {}, detached_.size()});
+    return true;
+  }
+  bool on_array_end(std::size_t n, json::error_code&) {
+    stack_.push_array(n);
+    end_container();
+    return true;
+  }
+  bool on_key_part(json::string_view part, std::size_t, json::error_code&) {
+    stack_.push_chars(part);
+    key_.append(part.data(), part.size());
+    return true;
+  }
+  bool on_key(json::string_view last, std::size_t, json::error_code&) {
+    stack_.push_key(last);
+    key_.append(last.data(), last.size());
+    // An object keeps the last of several members of one name, so strings detached under an
+    // earlier one are gone with it.
+    if (detached_.size() > frames_.back().first_detached) drop_detached_under(key_);
+    frames_.back().key.swap(key_);
+    key_.clear();
+    return true;
+  }
+  bool on_string_part(json::string_view part, std::size_t total, json::error_code&) {
+    if (!detaching_ && total >= kDetachedStringMin && inside_params()) start_detaching();
+    (detaching_ ? text_ : pending_).append(part.data(), part.size());
+    return true;
+  }
+  bool on_string(json::string_view last, std::size_t total, json::error_code&) {
+    if (!detaching_ && total >= kDetachedStringMin && inside_params()) start_detaching();
+    if (detaching_) {
+      text_.append(last.data(), last.size());
+      detached_.push_back(DetachedString{pointer(), std::move(text_)});
+      text_ = std::string();
+      detaching_ = false;
+      stack_.push_string({});
+    } else if (pending_.empty()) {
+      stack_.push_string(last);
+    } else {
+      pending_.append(last.data(), last.size());
+      stack_.push_string(pending_);
+      pending_.clear();
+    }
+    end_value();
+    return true;
+  }
+  bool on_number_part(json::string_view, json::error_code&) { return true; }
+  bool on_int64(std::int64_t i, json::string_view, json::error_code&) {
+    stack_.push_int64(i);
+    end_value();
+    return true;
+  }
+  bool on_uint64(std::uint64_t u, json::string_view, json::error_code&) {
+    stack_.push_uint64(u);
+    end_value();
+    return true;
+  }
+  bool on_double(double d, json::string_view, json::error_code&) {
+    stack_.push_double(d);
+    end_value();
+    return true;
+  }
+  bool on_bool(bool b, json::error_code&) {
+    stack_.push_bool(b);
+    end_value();
+    return true;
+  }
+  bool on_null(json::error_code&) {
+    stack_.push_null();
+    end_value();
+    return true;
+  }
+  bool on_comment_part(json::string_view, json::error_code&) { return true; }
+  bool on_comment(json::string_view, json::error_code&) { return true; }
+
+  ParsedBody release() { return ParsedBody{stack_.release(), std::move(detached_)}; }
+
+ private:
+  // One open object or array: the member or element being read in it.
+  struct Frame {
+    bool is_array;
+    uint32_t index;         // arrays: elements finished so far
+    std::string key;        // objects: the current member's name
+    size_t first_detached;  // strings detached before this container opened
+  };
+
+  // A string being read lies inside the value of the top-level object's "params" member.
+  bool inside_params() const {
+    return frames_.size() >= 2 && !frames_[0].is_array && frames_[0].key == "params";
+  }
+
+  // Unescaped text never outgrows the body it came from, so the buffer is sized once; only
+  // the pages the text fills are ever touched.
+  void start_detaching() {
+    detaching_ = true;
+    text_.reserve(body_size_);
+    text_.append(pending_);
+    pending_.clear();
+  }
+
+  static void append_component(std::string& out, const Frame& frame) {
+    out.push_back('/');
+    if (frame.is_array) {
+      out.append(std::to_string(frame.index));
+      return;
+    }
+    append_escaped(out, frame.key);
+  }
+  static void append_escaped(std::string& out, std::string_view key) {
+    for (char c : key) {
+      if (c == '~') {
+        out.append("~0");
+      } else if (c == '/') {
+        out.append("~1");
+      } else {
+        out.push_back(c);
+      }
+    }
+  }
+
+  // The pointer, relative to params, of the value being read.
+  std::string pointer() const {
+    std::string out;
+    for (size_t i = 1; i < frames_.size(); ++i) append_component(out, frames_[i]);
+    return out;
+  }
+
+  // Drops the strings detached under the member `key` of the innermost object.
+  void drop_detached_under(std::string_view key) {
+    if (frames_.size() == 1) {
+      if (key == "params") detached_.clear();
+      return;
+    }
+    std::string prefix;
+    for (size_t i = 1; i + 1 < frames_.size(); ++i) append_component(prefix, frames_[i]);
+    prefix.push_back('/');
+    append_escaped(prefix, key);
+    std::erase_if(detached_, [&](const DetachedString& d) {
+      return d.pointer.starts_with(prefix) &&
+             (d.pointer.size() == prefix.size() || d.pointer[prefix.size()] == '/');
+    });
+  }
+
+  void end_container() {
+    frames_.pop_back();
+    end_value();
+  }
+  void end_value() {
+    if (!frames_.empty() && frames_.back().is_array) ++frames_.back().index;
+  }
+
+  json::value_stack stack_;
+  size_t body_size_;
+  std::vector<Frame> frames_;
+  std::string key_;      // the parts of a key read so far
+  std::string pending_;  // the parts of a short string read so far
+  bool detaching_ = false;
+  std::string text_;  // the string being detached
+  DetachedStrings detached_;
+};
+
+}  // namespace
+
+std::optional<ParsedBody> parse_body(std::string_view body) {
+  // The value stack's first buffer; a message's values rarely need more.
+  unsigned char temp[4096];
+  json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), temp, sizeof temp);
+  json::error_code ec;
+  const size_t used = parser.write_some(false, body.data(), body.size(), ec);
+  if (ec || used != body.size()) return std::nullopt;
+  return parser.handler().release();
+}
+
+void reattach(json::value& params, DetachedStrings detached) {
+  for (DetachedString& d : detached) {
+    json::error_code ec;
+    json::value* place = params.find_pointer(d.pointer, ec);
+    if (place != nullptr && place->is_string()) place->get_string().assign(d.text);
+  }
+}
+
+}  // namespace quib::lsp

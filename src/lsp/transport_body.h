@@ -1,0 +1,43 @@
+// Parsing a message body into JSON. A long string value inside a message's params (a document
+// text, in practice) is decoded straight into a std::string of its own and handed over beside
+// the JSON, instead of being unescaped into a scratch buffer, copied into the JSON value and
+// copied again into whatever the handler keeps: three buffers the size of the document.
+#pragma once
+
+#include <boost/json/value.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quib::lsp {
+
+namespace json = boost::json;
+
+// String values inside params at least this long are detached. Shorter ones cost less to copy
+// than to keep apart.
+inline constexpr size_t kDetachedStringMin = 64 * 1024;
+
+// A string value taken out of params. `pointer` is the JSON pointer of its place relative to
+// params (as "/textDocument/text"); the params hold an empty string there.
+struct DetachedString {
+  std::string pointer;
+  std::string text;
+};
+using DetachedStrings = std::vector<DetachedString>;
+
+struct ParsedBody {
+  json::value value;
+  DetachedStrings detached;  // in the order their values appeared
+};
+
+// The body as one JSON value, or nothing when it is not exactly one JSON text. Only string
+// values inside the top-level object's "params" member are ever detached.
+std::optional<ParsedBody> parse_body(std::string_view body);
+
+// Puts detached strings back into `params` as JSON strings (copying them), for a reader that
+// takes none of them over. A pointer whose place no longer holds a string (its member was
+// replaced by a later one of the same name) is skipped.
+void reattach(json::value& params, DetachedStrings detached);
+
+}  // namespace quib::lsp
