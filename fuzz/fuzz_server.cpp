@@ -302,11 +302,11 @@ class Session {
 
   void send_notification(std::string_view method, json::value params) {
     const json::object message{{"jsonrpc", "2.0"}, {"method", method}, {"params", params}};
-    const Incoming incoming = decode_message(json::serialize(message));
-    const auto* notification = std::get_if<Notification>(&incoming);
+    Incoming incoming = decode_message(json::serialize(message));
+    auto* notification = std::get_if<Notification>(&incoming);
     FUZZ_CHECK(notification != nullptr, "a well-formed notification decodes as one");
     if (const auto* handler = table_.notification(notification->method)) {
-      (*handler)(notification->params);
+      (*handler)(std::move(notification->params), std::move(notification->detached));
     }
   }
 

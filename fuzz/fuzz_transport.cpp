@@ -1,8 +1,10 @@
 // Fuzzes the transport's reading side: arbitrary bytes, handed over in uneven reads, go through
 // the message reader and the JSON-RPC decoder as the server's reader thread drives them. Never
 // crashes or loops, and the reader holds no more than the bytes it was given plus one read.
-// Decoded messages are written back and must decode to what they were.
+// Decoded messages are written back and must decode to what they were, and detaching long
+// params strings changes nothing once they are put back.
 #include <algorithm>
+#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "lsp/transport_body.h"
 #include "lsp/transport_framing.h"
 #include "lsp/transport_jsonrpc.h"
 
@@ -67,6 +70,32 @@ void check_round_trip(const Incoming& message) {
   }
 }
 
+// Long params strings are detached at any length: put back, they give the plain parse, and
+// each pointer names an empty string in the params.
+void check_detached(std::string_view body) {
+  json::error_code ec;
+  const json::value plain = json::parse(body, ec);
+  for (const size_t min_detached : {size_t{0}, size_t{3}}) {
+    std::optional<ParsedBody> parsed = parse_body(body, min_detached);
+    FUZZ_CHECK(parsed.has_value() == !ec, "a body parses exactly when plain JSON does");
+    if (!parsed) continue;
+    json::object* message = parsed->value.if_object();
+    FUZZ_CHECK(parsed->detached.empty() || (message && message->contains("params")),
+               "only params strings are detached");
+    if (!parsed->detached.empty()) {
+      json::value& params = (*message)["params"];
+      for (const DetachedString& d : parsed->detached) {
+        FUZZ_CHECK(d.text.size() >= min_detached, "only long strings are detached");
+        const json::value* place = params.find_pointer(d.pointer, ec);
+        FUZZ_CHECK(place && place->is_string() && place->get_string().empty(),
+                   "a detached string leaves an empty string at its pointer");
+      }
+      reattach(params, std::move(parsed->detached));
+    }
+    FUZZ_CHECK(parsed->value == plain, "reattached strings give the plain parse");
+  }
+}
+
 void run(std::string_view bytes) {
   SplitSource source(bytes);
   MessageReader reader(source);
@@ -80,6 +109,7 @@ void run(std::string_view bytes) {
     FUZZ_CHECK(++frames <= bytes.size(), "the reader makes progress");
     if (auto* body = std::get_if<std::string>(&frame)) {
       FUZZ_CHECK(body->size() <= source.delivered(), "a body holds only bytes that arrived");
+      check_detached(*body);
       const Incoming message = decode_message(*body);
       const auto* bad = std::get_if<InvalidMessage>(&message);
       if (bad != nullptr && bad->parse_failed) reader.resync_after_bad_body(*body);

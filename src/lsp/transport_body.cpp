@@ -17,8 +17,10 @@ class BodyHandler {
   static constexpr std::size_t max_key_size = json::string::max_size();
   static constexpr std::size_t max_string_size = json::string::max_size();
 
-  BodyHandler(size_t body_size, unsigned char* temp, size_t temp_size)
-      : stack_(json::storage_ptr(), temp, temp_size), body_size_(body_size) {}
+  BodyHandler(size_t body_size, size_t min_detached, unsigned char* temp, size_t temp_size)
+      : stack_(json::storage_ptr(), temp, temp_size),
+        body_size_(body_size),
+        min_detached_(min_detached) {}
 
   bool on_document_begin(json::error_code&) {
     stack_.reset();
@@ -59,14 +61,16 @@ class BodyHandler {
     return true;
   }
   bool on_string_part(json::string_view part, std::size_t total, json::error_code&) {
-    if (!detaching_ && total >= kDetachedStringMin && inside_params()) start_detaching();
+    if (!detaching_ && total >= min_detached_ && inside_params()) start_detaching();
     (detaching_ ? text_ : pending_).append(part.data(), part.size());
     return true;
   }
   bool on_string(json::string_view last, std::size_t total, json::error_code&) {
-    if (!detaching_ && total >= kDetachedStringMin && inside_params()) start_detaching();
+    if (!detaching_ && total >= min_detached_ && inside_params()) start_detaching();
     if (detaching_) {
       text_.append(last.data(), last.size());
+      // A string much shorter than its body (one of several) does not keep the body's size.
+      if (text_.capacity() - text_.size() > text_.size()) text_.shrink_to_fit();
       detached_.push_back(DetachedString{pointer(), std::move(text_)});
       text_ = std::string();
       detaching_ = false;
@@ -188,6 +192,7 @@ class BodyHandler {
 
   json::value_stack stack_;
   size_t body_size_;
+  size_t min_detached_;
   std::vector<Frame> frames_;
   std::string key_;      // the parts of a key read so far
   std::string pending_;  // the parts of a short string read so far
@@ -198,10 +203,11 @@ class BodyHandler {
 
 }  // namespace
 
-std::optional<ParsedBody> parse_body(std::string_view body) {
+std::optional<ParsedBody> parse_body(std::string_view body, size_t min_detached) {
   // The value stack's first buffer; a message's values rarely need more.
   unsigned char temp[4096];
-  json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), temp, sizeof temp);
+  json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), min_detached, temp,
+                                         sizeof temp);
   json::error_code ec;
   const size_t used = parser.write_some(false, body.data(), body.size(), ec);
   if (ec || used != body.size()) return std::nullopt;

@@ -31,9 +31,11 @@ struct ParsedBody {
   DetachedStrings detached;  // in the order their values appeared
 };
 
-// The body as one JSON value, or nothing when it is not exactly one JSON text. Only string
-// values inside the top-level object's "params" member are ever detached.
-std::optional<ParsedBody> parse_body(std::string_view body);
+// The body as one JSON value, or nothing when it is not exactly one JSON text. String values
+// inside the top-level object's "params" member of at least `min_detached` bytes (once
+// unescaped) are detached; no others.
+std::optional<ParsedBody> parse_body(std::string_view body,
+                                     size_t min_detached = kDetachedStringMin);
 
 // Puts detached strings back into `params` as JSON strings (copying them), for a reader that
 // takes none of them over. A pointer whose place no longer holds a string (its member was
