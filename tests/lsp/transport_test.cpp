@@ -35,8 +35,13 @@ struct Probe {
 
   InitializeResult on_initialize(const InitializeParams&) { return {}; }
   std::nullptr_t on_shutdown(const NoParams&) { return nullptr; }
+  std::vector<std::string> echoed_uris;
   Position on_echo(const TextDocumentPositionParams& p) {
     ++echo_calls;
+    {
+      std::lock_guard lock(mutex);
+      echoed_uris.push_back(p.textDocument.uri);
+    }
     return p.position;
   }
   std::nullptr_t on_slow(const NoParams&) {
@@ -308,8 +313,9 @@ TEST(TransportTest, CancelledRequestThatHasNotStartedIsNotRun) {
 }
 
 // A long document text reaches the handler whole, taken over from the decoder; a long string
-// elsewhere in the params, where the params type has no place for it, is put back before
-// decoding; a long text that is not a string fails decoding as any wrong member does.
+// elsewhere in the params, where the params type has no place for it, or in a request's params,
+// is put back before decoding; a long text that is not a string fails decoding as any wrong
+// member does.
 TEST(TransportTest, LongStringsOfParamsReachTheHandlerIntact) {
   const std::string text(200000, 'q');
   const std::string escaped = R"(a\\b\"c\n)" + text;
@@ -322,7 +328,10 @@ TEST(TransportTest, LongStringsOfParamsReachTheHandlerIntact) {
   run(probe, kInit + open("quib", escaped) + open(text, "short") + open(text, escaped) +
                  notification("test/open", R"({"textDocument":{"uri":"u","languageId":"q",)"
                                            R"("version":1,"text":[")" +
-                                               text + "\"]}})"));
+                                               text + "\"]}})") +
+                 request(7, "test/echo",
+                         R"({"textDocument":{"uri":")" + text +
+                             R"("},"position":{"line":2,"character":5}})"));
   ASSERT_EQ(probe.opened.size(), 3u);
   EXPECT_EQ(probe.opened[0].text, "a\\b\"c\n" + text);
   EXPECT_EQ(probe.opened[0].languageId, "quib");
@@ -330,6 +339,7 @@ TEST(TransportTest, LongStringsOfParamsReachTheHandlerIntact) {
   EXPECT_EQ(probe.opened[1].text, "short");
   EXPECT_EQ(probe.opened[2].languageId, text);
   EXPECT_EQ(probe.opened[2].text, "a\\b\"c\n" + text);
+  EXPECT_EQ(probe.echoed_uris, std::vector<std::string>{text});
 }
 
 // Parses what the protocol type's writer wrote, so a writing fault shows as invalid JSON.
