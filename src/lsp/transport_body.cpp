@@ -1,5 +1,6 @@
 #include "lsp/transport_body.h"
 
+#include <algorithm>
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/value_stack.hpp>
 
@@ -166,20 +167,24 @@ class BodyHandler {
     return out;
   }
 
-  // Drops the strings detached under the member `key` of the innermost object.
+  // Drops the strings detached under the member `key` of the innermost object: those detached
+  // since it opened whose pointer runs through that member.
   void drop_detached_under(std::string_view key) {
+    const auto since_opened =
+        detached_.begin() + static_cast<std::ptrdiff_t>(frames_.back().first_detached);
     if (frames_.size() == 1) {
-      if (key == "params") detached_.clear();
+      if (key == "params") detached_.erase(since_opened, detached_.end());
       return;
     }
     std::string prefix;
     for (size_t i = 1; i + 1 < frames_.size(); ++i) append_component(prefix, frames_[i]);
     prefix.push_back('/');
     append_escaped(prefix, key);
-    std::erase_if(detached_, [&](const DetachedString& d) {
+    const auto under_member = [&](const DetachedString& d) {
       return d.pointer.starts_with(prefix) &&
              (d.pointer.size() == prefix.size() || d.pointer[prefix.size()] == '/');
-    });
+    };
+    detached_.erase(std::remove_if(since_opened, detached_.end(), under_member), detached_.end());
   }
 
   void end_container() {
