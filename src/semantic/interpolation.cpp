@@ -30,23 +30,18 @@ TextRange trimmed_name(std::string_view text, size_t inner_start, size_t inner_e
 
 }  // namespace
 
-void for_each_interpolation(std::string_view text,
-                            const std::function<void(TextRange, TextRange)>& visit) {
-  size_t pos = 0;
-  for (size_t start = text.find(kOpen); start != std::string_view::npos;
-       start = text.find(kOpen, pos)) {
-    pos = start + kOpen.size();
-    if (is_escaped(text, start)) {
-      continue;
-    }
-    const size_t close = text.find(kClose, pos);
-    if (close == std::string_view::npos) {
-      break;
-    }
-    const TextRange name = trimmed_name(text, pos, close);
-    pos = close + kClose.size();
-    visit(TextRange(static_cast<uint32_t>(start), static_cast<uint32_t>(pos)), name);
+std::optional<FoundInterpolation> next_interpolation(std::string_view text, size_t from) {
+  for (size_t start = text.find(kOpen, from); start != std::string_view::npos;
+       start = text.find(kOpen, start + kOpen.size())) {
+    if (is_escaped(text, start)) continue;
+    const size_t inner = start + kOpen.size();
+    const size_t close = text.find(kClose, inner);
+    if (close == std::string_view::npos) return std::nullopt;
+    const size_t end = close + kClose.size();
+    return FoundInterpolation{TextRange(static_cast<uint32_t>(start), static_cast<uint32_t>(end)),
+                              trimmed_name(text, inner, close), end};
   }
+  return std::nullopt;
 }
 
 std::vector<Interpolation> scan_interpolations(std::string_view text) {

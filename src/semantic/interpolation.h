@@ -2,7 +2,6 @@
 // names (the checks do) and does not unescape anything.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,14 +22,28 @@ struct Interpolation {
   bool operator==(const Interpolation&) const = default;
 };
 
+// The first reference that starts at or after `from`, or nothing: `range` as in Interpolation,
+// `name` as `interpolation_name_range` gives it, both in offsets of `text`, and `resume`, the
+// offset where the search for the next reference starts. An opening "{{" preceded by an odd
+// number of backslashes is escaped and skipped; the first "}}" after an opening closes it, so
+// references do not nest ("{{a {{b}}" is one reference named "a {{b"). An opening with no "}}"
+// after it ends the search.
+struct FoundInterpolation {
+  TextRange range;
+  TextRange name;
+  size_t resume = 0;
+};
+std::optional<FoundInterpolation> next_interpolation(std::string_view text, size_t from);
+
 // Calls `visit(range, name_range)` for each reference in order of appearance, without building
-// a list: `range` as in Interpolation, `name_range` as `interpolation_name_range` gives it, both
-// in offsets of `text`. An opening
-// "{{" preceded by an odd number of backslashes is escaped and skipped; the first "}}" after an
-// opening closes it, so references do not nest ("{{a {{b}}" is one reference named "a {{b").
-// An opening with no "}}" after it ends the scan.
-void for_each_interpolation(std::string_view text,
-                            const std::function<void(TextRange, TextRange)>& visit);
+// a list (see `next_interpolation`).
+template <typename Visit>
+void for_each_interpolation(std::string_view text, Visit&& visit) {
+  for (auto found = next_interpolation(text, 0); found;
+       found = next_interpolation(text, found->resume)) {
+    visit(found->range, found->name);
+  }
+}
 
 // The references `for_each_interpolation` visits, as a list.
 std::vector<Interpolation> scan_interpolations(std::string_view text);
