@@ -71,14 +71,33 @@ void check_round_trip(const Incoming& message) {
 }
 
 // Long params strings are detached at any length: put back, they give the plain parse, and
-// each pointer names an empty string in the params.
+// each pointer names an empty string in the params. Parsed in place, a body gives the same
+// JSON and texts, or fails where the plain parse does with its unread bytes untouched.
 void check_detached(std::string_view body) {
   json::error_code ec;
   const json::value plain = json::parse(body, ec);
   for (const size_t min_detached : {size_t{0}, size_t{3}}) {
     std::optional<ParsedBody> parsed = parse_body(body, min_detached);
     FUZZ_CHECK(parsed.has_value() == !ec, "a body parses exactly when plain JSON does");
-    if (!parsed) continue;
+    std::string copy(body);
+    InPlaceParse in_place = parse_body_in_place(copy, min_detached);
+    FUZZ_CHECK(in_place.parsed.has_value() == parsed.has_value(),
+               "a body parses in place exactly when it parses");
+    if (!parsed) {
+      FUZZ_CHECK(
+          in_place.rewritten <= body.size() &&
+              std::string_view(copy).substr(in_place.rewritten) == body.substr(in_place.rewritten),
+          "a body that fails in place keeps the bytes after those rewritten");
+      continue;
+    }
+    FUZZ_CHECK(in_place.parsed->value == parsed->value, "in place gives the same JSON");
+    FUZZ_CHECK(in_place.parsed->detached.size() == parsed->detached.size(),
+               "in place detaches the same strings");
+    for (size_t i = 0; i < parsed->detached.size(); ++i) {
+      FUZZ_CHECK(in_place.parsed->detached[i].pointer == parsed->detached[i].pointer &&
+                     in_place.parsed->detached[i].text == parsed->detached[i].text,
+                 "in place detaches the same strings");
+    }
     json::object* message = parsed->value.if_object();
     FUZZ_CHECK(parsed->detached.empty() || (message && message->contains("params")),
                "only params strings are detached");
@@ -98,7 +117,8 @@ void check_detached(std::string_view body) {
 
 void run(std::string_view bytes) {
   SplitSource source(bytes);
-  MessageReader reader(source);
+  LargeBuffers spares;
+  MessageReader reader(source, spares);
   // Every frame or framing error consumes at least one byte of the input.
   std::size_t frames = 0;
   for (;;) {
@@ -110,9 +130,13 @@ void run(std::string_view bytes) {
     if (auto* body = std::get_if<std::string>(&frame)) {
       FUZZ_CHECK(body->size() <= source.delivered(), "a body holds only bytes that arrived");
       check_detached(*body);
-      const Incoming message = decode_message(*body);
+      // As the transport does: parsed in place, and resynchronised on what was not rewritten.
+      size_t rewritten = 0;
+      const Incoming message = decode_message_in_place(*body, rewritten);
       const auto* bad = std::get_if<InvalidMessage>(&message);
-      if (bad != nullptr && bad->parse_failed) reader.resync_after_bad_body(*body);
+      if (bad != nullptr && bad->parse_failed) {
+        reader.resync_after_bad_body(std::string_view(*body).substr(rewritten));
+      }
       check_round_trip(message);
       // As the transport does: the body's storage serves the next large body.
       reader.give_back(std::move(*body));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lsp/client.h"
+#include "lsp/large_buffers.h"
 #include "lsp/outline.h"
 #include "lsp/protocol_types.h"
 #include "lsp/transport.h"
@@ -57,10 +58,15 @@ class FloorServer {
     publish(params.textDocument.uri, params.textDocument.version);
   }
   void on_did_close(const DidCloseTextDocumentParams& params) {
+    std::string closed;
     {
       std::lock_guard lock(mutex_);
-      texts_.erase(params.textDocument.uri);
+      if (auto found = texts_.find(params.textDocument.uri); found != texts_.end()) {
+        closed = std::move(found->second);
+        texts_.erase(found);
+      }
     }
+    large_buffers().give(std::move(closed));
     publish(params.textDocument.uri, std::nullopt);
   }
 
@@ -75,9 +81,13 @@ class FloorServer {
   }
   SemanticTokens on_semantic_tokens(const SemanticTokensParams&) { return {}; }
 
+  // As the server does, a replaced text's storage serves the next large message.
   void store(const std::string& uri, std::string text) {
-    std::lock_guard lock(mutex_);
-    texts_.insert_or_assign(uri, std::move(text));
+    {
+      std::lock_guard lock(mutex_);
+      texts_[uri].swap(text);
+    }
+    large_buffers().give(std::move(text));
   }
   void publish(const std::string& uri, std::optional<int32_t> version) {
     client_.publish_diagnostics(PublishDiagnosticsParams{uri, {}, version});

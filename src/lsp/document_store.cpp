@@ -3,6 +3,8 @@
 #include <functional>
 #include <mutex>
 
+#include "lsp/large_buffers.h"
+
 namespace quib::lsp {
 
 namespace {
@@ -70,8 +72,8 @@ void DocumentStore::put(const std::string& uri, std::string text, int32_t versio
   previous.reset();
   std::shared_ptr<DocumentSnapshot> snapshot;
   try {
-    snapshot = std::make_shared<DocumentSnapshot>(
-        uri, std::make_shared<const std::string>(std::move(text)), version, std::move(retired));
+    snapshot = std::make_shared<DocumentSnapshot>(uri, shared_text(std::move(text)), version,
+                                                  std::move(retired));
   } catch (...) {
     // Only running out of memory gets here. The document is dropped rather than left
     // half-stored, so that no reader waits for it forever.

@@ -3,6 +3,7 @@
 // otherwise one edit.
 #include <algorithm>
 
+#include "lsp/large_buffers.h"
 #include "lsp/protocol.h"
 #include "syntax/formatter.h"
 
@@ -26,9 +27,14 @@ std::vector<TextEdit> single_edit(Range range, std::string new_text) {
 JsonText LanguageServer::on_formatting(const DocumentFormattingParams& params) {
   const auto snapshot = documents_.analyze_document(params.textDocument.uri);
   if (!snapshot || has_error(snapshot->model.diagnostics)) return JsonText{"null"};
-  std::optional<std::string> formatted = format_document(snapshot->text, snapshot->parse_result);
+  // A large answer is written into kept storage and given back once sent.
+  std::optional<std::string> formatted =
+      format_document_into(snapshot->text, snapshot->parse_result, large_buffers().take());
   if (!formatted) return JsonText{"null"};
-  if (*formatted == snapshot->text) return JsonText{"[]"};
+  if (*formatted == snapshot->text) {
+    large_buffers().give(std::move(*formatted));
+    return JsonText{"[]"};
+  }
   // The one edit, members as a TextEdit writes them.
   const TextRange whole(0, static_cast<uint32_t>(snapshot->text.size()));
   const std::string opening =

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "lsp/large_buffers.h"
 #include "syntax/assert.h"
 
 namespace quib::lsp {
@@ -58,6 +59,8 @@ void Outbox::write_loop() {
     queue_.pop_front();
     lock.unlock();
     if (sink_alive) sink_alive = sink_.write_all(framed.head, framed.rest);
+    // A large answer's storage serves the next large body, text or answer.
+    large_buffers().give(std::move(framed.rest));
     lock.lock();
   }
 }
@@ -157,9 +160,15 @@ void Transport::read_loop() {
     Frame frame = reader.next();
     std::optional<Incoming> message;
     if (auto* body = std::get_if<std::string>(&frame)) {
-      message = decode_message(*body);
+      size_t rewritten = 0;
+      message = decode_message_in_place(*body, rewritten);
       auto* bad = std::get_if<InvalidMessage>(&*message);
-      if (bad != nullptr && bad->parse_failed) reader.resync_after_bad_body(*body);
+      // The next header of a body whose length overshot lies past the end of its JSON, so past
+      // any text unescaped over the body's start.
+      if (bad != nullptr && bad->parse_failed) {
+        reader.resync_after_bad_body(std::string_view(*body).substr(rewritten));
+      }
+      // Empty when a document text took its storage over.
       reader.give_back(std::move(*body));
     } else if (std::holds_alternative<FrameError>(frame)) {
       message = InvalidMessage{nullptr, {ErrorCode::InvalidRequest, "Invalid request"}};

@@ -1,8 +1,8 @@
 #include "lsp/transport_body.h"
 
-#include <algorithm>
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/value_stack.hpp>
+#include <cstring>
 
 namespace quib::lsp {
 
@@ -18,10 +18,14 @@ class BodyHandler {
   static constexpr std::size_t max_key_size = json::string::max_size();
   static constexpr std::size_t max_string_size = json::string::max_size();
 
-  BodyHandler(size_t body_size, size_t min_detached, unsigned char* temp, size_t temp_size)
+  // `in_place`, when given, is the body's own storage (of `body_size` bytes), which the first
+  // detached string is unescaped into.
+  BodyHandler(size_t body_size, size_t min_detached, char* in_place, unsigned char* temp,
+              size_t temp_size)
       : stack_(json::storage_ptr(), temp, temp_size),
         body_size_(body_size),
-        min_detached_(min_detached) {}
+        min_detached_(min_detached),
+        in_place_(in_place) {}
 
   bool on_document_begin(json::error_code&) {
     stack_.reset();
@@ -63,17 +67,28 @@ class BodyHandler {
   }
   bool on_string_part(json::string_view part, std::size_t total, json::error_code&) {
     if (!detaching_ && total >= min_detached_ && inside_params()) start_detaching();
-    (detaching_ ? text_ : pending_).append(part.data(), part.size());
+    if (detaching_) {
+      append_detached(part);
+    } else {
+      pending_.append(part.data(), part.size());
+    }
     return true;
   }
   bool on_string(json::string_view last, std::size_t total, json::error_code&) {
     if (!detaching_ && total >= min_detached_ && inside_params()) start_detaching();
     if (detaching_) {
-      text_.append(last.data(), last.size());
-      // A string much shorter than its body (one of several) does not keep the body's size.
-      if (text_.capacity() - text_.size() > text_.size()) text_.shrink_to_fit();
-      detached_.push_back(DetachedString{pointer(), std::move(text_)});
-      text_ = std::string();
+      append_detached(last);
+      if (in_body_) {
+        // Its text stays in the body until the parse has succeeded.
+        in_place_index_ = detached_.size();
+        detached_.push_back(DetachedString{pointer(), std::string()});
+        in_body_ = false;
+      } else {
+        // A string much shorter than its body (one of several) does not keep the body's size.
+        if (text_.capacity() - text_.size() > text_.size()) text_.shrink_to_fit();
+        detached_.push_back(DetachedString{pointer(), std::move(text_)});
+        text_ = std::string();
+      }
       detaching_ = false;
       stack_.push_string({});
     } else if (pending_.empty()) {
@@ -117,6 +132,11 @@ class BodyHandler {
 
   ParsedBody release() { return ParsedBody{stack_.release(), std::move(detached_)}; }
 
+  // The index, among the detached strings, of the one whose text lies at the start of the body.
+  std::optional<size_t> in_place_index() const { return in_place_index_; }
+  // Bytes at the start of the body overwritten by that string's text.
+  size_t rewritten() const { return rewritten_; }
+
  private:
   // One open object or array: the member or element being read in it.
   struct Frame {
@@ -131,13 +151,30 @@ class BodyHandler {
     return frames_.size() >= 2 && !frames_[0].is_array && frames_[0].key == "params";
   }
 
-  // Unescaped text never outgrows the body it came from, so the buffer is sized once; only
-  // the pages the text fills are ever touched.
+  // The first string detached from a body parsed in place is unescaped into the body itself,
+  // from its first byte on: unescaped text is never longer than its source, which starts after
+  // at least the opening quote, so every byte written has been read and the parser reads no
+  // byte twice. Others get a buffer of their own. Unescaped text never outgrows the body it
+  // came from, so that buffer is sized once; only the pages the text fills are ever touched.
   void start_detaching() {
     detaching_ = true;
-    text_.reserve(body_size_);
-    text_.append(pending_);
+    if (in_place_ != nullptr && rewritten_ == 0 && !in_place_index_) {
+      in_body_ = true;
+    } else {
+      text_.reserve(body_size_);
+    }
+    append_detached(pending_);
     pending_.clear();
+  }
+
+  void append_detached(std::string_view part) {
+    if (!in_body_) {
+      text_.append(part.data(), part.size());
+      return;
+    }
+    // A part may lie in the body itself, further on: the copy may overlap it.
+    std::memmove(in_place_ + rewritten_, part.data(), part.size());
+    rewritten_ += part.size();
   }
 
   static void append_component(std::string& out, const Frame& frame) {
@@ -173,7 +210,7 @@ class BodyHandler {
     const auto since_opened =
         detached_.begin() + static_cast<std::ptrdiff_t>(frames_.back().first_detached);
     if (frames_.size() == 1) {
-      if (key == "params") detached_.erase(since_opened, detached_.end());
+      if (key == "params") erase_detached(since_opened, [](const DetachedString&) { return true; });
       return;
     }
     std::string prefix;
@@ -184,7 +221,25 @@ class BodyHandler {
       return d.pointer.starts_with(prefix) &&
              (d.pointer.size() == prefix.size() || d.pointer[prefix.size()] == '/');
     };
-    detached_.erase(std::remove_if(since_opened, detached_.end(), under_member), detached_.end());
+    erase_detached(since_opened, under_member);
+  }
+
+  // Erases the detached strings from `first` on that `drop` selects, keeping the index of the
+  // one in the body (or forgetting it when it goes).
+  template <typename Drop>
+  void erase_detached(DetachedStrings::iterator first, Drop&& drop) {
+    auto kept = first;
+    for (auto it = first; it != detached_.end(); ++it) {
+      const auto index = static_cast<size_t>(it - detached_.begin());
+      if (drop(*it)) {
+        if (in_place_index_ == index) in_place_index_.reset();
+        continue;
+      }
+      if (in_place_index_ == index) in_place_index_ = static_cast<size_t>(kept - detached_.begin());
+      if (kept != it) *kept = std::move(*it);
+      ++kept;
+    }
+    detached_.erase(kept, detached_.end());
   }
 
   void end_container() {
@@ -202,8 +257,12 @@ class BodyHandler {
   std::string key_;      // the parts of a key read so far
   std::string pending_;  // the parts of a short string read so far
   bool detaching_ = false;
-  std::string text_;  // the string being detached
+  std::string text_;  // the string being detached, unless it goes into the body
   DetachedStrings detached_;
+  char* in_place_;        // the body's storage, when parsed in place
+  bool in_body_ = false;  // the string being detached goes into the body
+  size_t rewritten_ = 0;  // bytes of the body overwritten so far
+  std::optional<size_t> in_place_index_;
 };
 
 }  // namespace
@@ -211,12 +270,36 @@ class BodyHandler {
 std::optional<ParsedBody> parse_body(std::string_view body, size_t min_detached) {
   // The value stack's first buffer; a message's values rarely need more.
   unsigned char temp[4096];
-  json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), min_detached, temp,
-                                         sizeof temp);
+  json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), min_detached, nullptr,
+                                         temp, sizeof temp);
   json::error_code ec;
   const size_t used = parser.write_some(false, body.data(), body.size(), ec);
   if (ec || used != body.size()) return std::nullopt;
   return parser.handler().release();
+}
+
+InPlaceParse parse_body_in_place(std::string& body, size_t min_detached) {
+  unsigned char temp[4096];
+  json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), min_detached,
+                                         body.data(), temp, sizeof temp);
+  json::error_code ec;
+  const size_t used = parser.write_some(false, body.data(), body.size(), ec);
+  if (ec || used != body.size()) return InPlaceParse{std::nullopt, parser.handler().rewritten()};
+  const size_t size = parser.handler().rewritten();
+  const std::optional<size_t> index = parser.handler().in_place_index();
+  InPlaceParse result{parser.handler().release(), 0};
+  if (index) {
+    std::string& text = result.parsed->detached[*index].text;
+    if (size < body.capacity() / 2) {
+      // A string much shorter than its body does not keep the body's size.
+      text.assign(body.data(), size);
+    } else {
+      body.resize(size);
+      text = std::move(body);
+      body = std::string();
+    }
+  }
+  return result;
 }
 
 void reattach(json::value& params, DetachedStrings detached) {

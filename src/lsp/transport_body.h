@@ -37,6 +37,19 @@ struct ParsedBody {
 std::optional<ParsedBody> parse_body(std::string_view body,
                                      size_t min_detached = kDetachedStringMin);
 
+// What parsing a body in place gives: the parse, or nothing and how many bytes at the start of
+// the body were overwritten before the body turned out not to be JSON (the rest is as it came).
+struct InPlaceParse {
+  std::optional<ParsedBody> parsed;
+  size_t rewritten = 0;
+};
+
+// As `parse_body`, but the first detached string is unescaped within `body`'s own storage, so a
+// document text needs no buffer of its own: the string takes that storage over (leaving `body`
+// empty) unless it is much shorter than the body, when it is copied out. A body that fails to
+// parse may have lost its first `rewritten` bytes.
+InPlaceParse parse_body_in_place(std::string& body, size_t min_detached = kDetachedStringMin);
+
 // Puts detached strings back into `params` as JSON strings (copying them), for a reader that
 // takes none of them over. A pointer whose place no longer holds a string (its member was
 // replaced by a later one of the same name) is skipped.

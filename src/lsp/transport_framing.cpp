@@ -159,7 +159,7 @@ std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t 
   // times what it was sent (or one read more), and a large body skips the last doubling (a 4.2 MB
   // body was read through a 4 MiB string that was filled with zeros, copied and thrown away).
   // A body given back earlier lends its storage, already in memory, up to its capacity.
-  std::string body = std::exchange(spare_, std::string());
+  std::string body = spares_.take();
   body.assign(buffer_, at, buffered);
   buffer_.clear();
   start_ = 0;
@@ -187,12 +187,6 @@ std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t 
     have += n;
   }
   return body;
-}
-
-void MessageReader::give_back(std::string body) {
-  if (body.capacity() > spare_.capacity() && body.capacity() <= kKeptBodyBytes) {
-    spare_ = std::move(body);
-  }
 }
 
 void MessageReader::compact() {

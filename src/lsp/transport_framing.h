@@ -9,6 +9,8 @@
 #include <string_view>
 #include <variant>
 
+#include "lsp/large_buffers.h"
+
 namespace quib::lsp {
 
 // Where message bytes come from: standard input in the server, memory in tests and benches.
@@ -86,7 +88,9 @@ class MessageReader {
   static constexpr std::size_t kMaxBodyBytes = std::size_t{1} << 30;
   static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
-  explicit MessageReader(ByteSource& source) : source_(source) {}
+  // Large bodies are read into storage taken from `spares`, and given back there.
+  explicit MessageReader(ByteSource& source, LargeBuffers& spares = large_buffers())
+      : source_(source), spares_(spares) {}
 
   // The next body, a framing error (already recovered from), or the end of input. A stream
   // that ends inside a header block or a body is the end of input.
@@ -97,15 +101,14 @@ class MessageReader {
   // bytes go back to the stream. Either way, reading resumes at the next `Content-Length`.
   void resync_after_bad_body(std::string_view body);
 
-  // The caller is done with `body`, a body `next` returned: its storage serves the next large
-  // body, so a stream of large messages reuses the same pages instead of faulting in fresh ones.
-  // The largest body up to `kKeptBodyBytes` is kept.
-  void give_back(std::string body);
+  // The caller is done with `body`, a body `next` returned: its storage goes to the spares and
+  // serves the next large body, so a stream of large messages reuses the same pages instead of
+  // faulting in fresh ones.
+  void give_back(std::string body) { spares_.give(std::move(body)); }
 
-  // Bytes of memory the reader holds for its buffers; the transport fuzzer bounds it.
-  std::size_t buffer_capacity() const { return buffer_.capacity() + spare_.capacity(); }
-
-  static constexpr std::size_t kKeptBodyBytes = std::size_t{16} << 20;
+  // Bytes of memory the reader holds for its buffer, and the spare storage it may take; the
+  // transport fuzzer bounds them.
+  std::size_t buffer_capacity() const { return buffer_.capacity() + spares_.kept_capacity(); }
 
  private:
   // Reads more bytes into the buffer (at most one chunk); false at end of input.
@@ -121,7 +124,7 @@ class MessageReader {
 
   ByteSource& source_;
   std::string buffer_;
-  std::string spare_;  // storage given back for the next large body
+  LargeBuffers& spares_;
   std::size_t start_ = 0;
   // After a framing error: skip bytes until a `Content-Length` header appears.
   bool resyncing_ = false;

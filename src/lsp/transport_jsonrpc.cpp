@@ -15,10 +15,8 @@ InvalidMessage invalid(json::value id) {
   return InvalidMessage{std::move(id), {ErrorCode::InvalidRequest, "Invalid request"}};
 }
 
-}  // namespace
-
-Incoming decode_message(std::string_view body) {
-  std::optional<ParsedBody> parsed = parse_body(body);
+// The message a parsed body holds, or the error to answer it with.
+Incoming classify(std::optional<ParsedBody> parsed) {
   if (!parsed) return InvalidMessage{nullptr, {ErrorCode::ParseError, "Parse error"}, true};
   json::object* message = parsed->value.if_object();
   if (message == nullptr) return invalid(nullptr);
@@ -53,6 +51,18 @@ Incoming decode_message(std::string_view body) {
   // Requests carry no document text; their handlers read the params as JSON only.
   if (!parsed->detached.empty()) reattach(params, std::move(parsed->detached));
   return Request{std::move(answer_id), std::move(name), std::move(params)};
+}
+
+}  // namespace
+
+Incoming decode_message(std::string_view body) {
+  return classify(parse_body(body));
+}
+
+Incoming decode_message_in_place(std::string& body, size_t& rewritten) {
+  InPlaceParse parse = parse_body_in_place(body);
+  rewritten = parse.rewritten;
+  return classify(std::move(parse.parsed));
 }
 
 std::string result_opening(const json::value& id) {

@@ -57,6 +57,10 @@ using Incoming = std::variant<Request, Notification, InvalidMessage, ClientRespo
 
 // Never throws: every body yields a message or the error to answer it with.
 Incoming decode_message(std::string_view body);
+// The same, parsing `body` in place (see `parse_body_in_place`): a document text takes the body's
+// storage over. When the body is not JSON, `rewritten` tells how many of its first bytes were
+// overwritten; the rest is as it arrived.
+Incoming decode_message_in_place(std::string& body, size_t& rewritten);
 
 // A request's result or a notification's params, already written as JSON text.
 struct JsonText {

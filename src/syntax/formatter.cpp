@@ -231,11 +231,11 @@ bool write_children(const GreenNode& root, uint32_t begin, uint32_t at, uint32_t
 // the first part's are written, none when `cut` is at the end. The recording is then played
 // onto the same writer, so the output is that of one part.
 std::optional<std::string> format_in_parts(std::string_view text, const ParseResult& parsed,
-                                           ChildCut cut) {
+                                           ChildCut cut, std::string storage) {
   if (!parsed.diagnostics.empty()) return std::nullopt;
   const GreenNode& root = parsed.root.green();
   const uint32_t count = root.child_count();
-  LayoutWriter writer;
+  LayoutWriter writer(std::move(storage));
   // Group indentation can make the output a little longer than the input.
   writer.reserve(text.size() + text.size() / 8);
   bool laid_out = true;
@@ -262,14 +262,20 @@ std::optional<std::string> format_document(std::string_view text) {
 }
 
 std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed) {
+  return format_document_into(text, parsed, std::string());
+}
+
+std::optional<std::string> format_document_into(std::string_view text, const ParseResult& parsed,
+                                                std::string storage) {
   const GreenNode& root = parsed.root.green();
   const bool large = text.size() >= kTwoPartBytes;
-  return format_in_parts(text, parsed, large ? middle_cut(root) : cut_before(root, UINT32_MAX));
+  return format_in_parts(text, parsed, large ? middle_cut(root) : cut_before(root, UINT32_MAX),
+                         std::move(storage));
 }
 
 std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed,
                                            uint32_t cut) {
-  return format_in_parts(text, parsed, cut_before(parsed.root.green(), cut));
+  return format_in_parts(text, parsed, cut_before(parsed.root.green(), cut), std::string());
 }
 
 std::optional<DeclarationEdit> format_declaration(std::string_view text, TextRange range) {

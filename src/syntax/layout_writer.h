@@ -21,6 +21,8 @@ inline constexpr uint8_t kOtherFieldSortKey = 4;
 
 class LayoutWriter {
  public:
+  // `storage` is emptied and written into, so its capacity serves the output.
+  explicit LayoutWriter(std::string storage = {}) : out_(std::move(storage)) { out_.clear(); }
   // A byte order mark: written unchanged, and still "nothing written" for the blank-line and
   // final-newline rules, so a file that starts with one does not grow on every run.
   void write_mark(std::string_view mark);

@@ -142,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A header may announce up to 1 GiB; the reader must not allocate for bytes that never come.
 TEST(Framing, AnnouncedLengthAllocatesNothingUntilBytesArrive) {
   ChunkedSource source({"Content-Length: 1000000000\r\n\r\n{\"a\":", "1}"});
-  MessageReader reader(source);
+  LargeBuffers spares;
+  MessageReader reader(source, spares);
   EXPECT_TRUE(std::holds_alternative<EndOfInput>(reader.next()));
   EXPECT_LT(reader.buffer_capacity(), std::size_t{1} << 20);
 }
@@ -216,12 +217,13 @@ std::string framed(std::size_t length, char fill) {
 // not kept, and a lying header gets no more than the storage already held.
 TEST(Framing, BodiesGivenBackServeTheNextLargeBody) {
   constexpr std::size_t kLarge = 3 << 20;
-  constexpr std::size_t kHuge = MessageReader::kKeptBodyBytes + 1;
+  constexpr std::size_t kHuge = LargeBuffers::kMaxBytes + 1;
   RecordingSource source(framed(kLarge, 'a') + framed(kLarge - 100, 'b') + framed(10, 'c') +
                              framed(kLarge + 100, 'd') + framed(kHuge, 'e') +
                              "Content-Length: 1000000000\r\n\r\nxyz",
                          64 * 1024);
-  MessageReader reader(source);
+  LargeBuffers spares;
+  MessageReader reader(source, spares);
   const auto next_body = [&] {
     Frame frame = reader.next();
     EXPECT_TRUE(std::holds_alternative<std::string>(frame));

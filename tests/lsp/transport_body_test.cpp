@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/json.hpp>
 #include <string>
 #include <vector>
@@ -63,6 +64,34 @@ TEST_P(ParseBodyTest, DetachesAtTheirPlacesAndReattachesToThePlainParse) {
   EXPECT_EQ(parsed->value, json::parse(c.body));
 }
 
+// Parsed in place, a body gives the same JSON and texts; the first detached text takes the
+// body's storage over when it fills at least half of it, and is copied out otherwise.
+TEST_P(ParseBodyTest, InPlaceGivesTheSameTextsAndTheFirstTakesTheBodyOver) {
+  const BodyCase& c = GetParam();
+  const std::optional<ParsedBody> plain = parse_body(c.body);
+  ASSERT_TRUE(plain.has_value());
+  std::string body = c.body;
+  const char* const storage = body.data();
+  const size_t capacity = body.capacity();
+  InPlaceParse in_place = parse_body_in_place(body);
+  ASSERT_TRUE(in_place.parsed.has_value());
+  EXPECT_EQ(in_place.parsed->value, plain->value);
+  ASSERT_EQ(in_place.parsed->detached.size(), plain->detached.size());
+  for (size_t i = 0; i < plain->detached.size(); ++i) {
+    EXPECT_EQ(in_place.parsed->detached[i].pointer, plain->detached[i].pointer);
+    EXPECT_EQ(in_place.parsed->detached[i].text, plain->detached[i].text) << i;
+  }
+  const auto in_body =
+      std::find_if(in_place.parsed->detached.begin(), in_place.parsed->detached.end(),
+                   [&](const DetachedString& d) { return d.text.data() == storage; });
+  if (in_body == in_place.parsed->detached.end()) {
+    EXPECT_EQ(body.size(), c.body.size());  // still the body, whatever its first bytes now hold
+  } else {
+    EXPECT_GE(in_body->text.size(), capacity / 2);
+    EXPECT_TRUE(body.empty());
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ParseBodyTest,
     ::testing::Values(
@@ -110,6 +139,24 @@ TEST(ParseBodyTest, RefusesWhatIsNotExactlyOneJsonText) {
     EXPECT_FALSE(parse_body(body).has_value()) << body.substr(0, 80);
   }
   EXPECT_TRUE(parse_body(" {} \n").has_value());
+}
+
+// A body that fails after a text was unescaped into its start keeps every later byte as it came,
+// so a header after its end can still be found.
+TEST(ParseBodyTest, InPlaceFailureKeepsTheBytesAfterTheRewrittenOnes) {
+  const std::string tail = "}x Content-Length: 2";
+  for (const std::string& original : {message(R"({"text":)" + kEscaped + tail),
+                                      message(R"({"text":)" + kBig), std::string("{\"a\"")}) {
+    std::string body = original;
+    const InPlaceParse parse = parse_body_in_place(body);
+    EXPECT_FALSE(parse.parsed.has_value());
+    ASSERT_LE(parse.rewritten, body.size());
+    EXPECT_EQ(body.size(), original.size());
+    EXPECT_EQ(body.substr(parse.rewritten), original.substr(parse.rewritten));
+    if (original.size() > kLong) {
+      EXPECT_GE(parse.rewritten, kDetachedStringMin);
+    }
+  }
 }
 
 TEST(DetachedTargetTest, OnlyTheDocumentTextsHaveAPlace) {

@@ -31,6 +31,19 @@ TEST_P(FormatDocument, LaysOutCanonically) {
   EXPECT_EQ(format_document(c.input), c.expected);
 }
 
+// Into a given buffer, whatever it held: the same layout, in that buffer when it has the room.
+TEST_P(FormatDocument, LaysOutIntoAGivenBuffer) {
+  const LayoutCase& c = GetParam();
+  std::string storage(4096 + 2 * c.input.size(), '#');
+  const char* const buffer = storage.data();
+  const std::optional<std::string> laid_out =
+      format_document_into(c.input, parse(c.input), std::move(storage));
+  EXPECT_EQ(laid_out, c.expected);
+  if (laid_out) {
+    EXPECT_EQ(laid_out->data(), buffer);
+  }
+}
+
 const std::string kCanonical =
     "!version 0.1\n"
     "!var target = \"prod\"\n"
