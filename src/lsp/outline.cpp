@@ -31,6 +31,15 @@ class ForwardRanges {
   uint32_t end_line_ = 0;
 };
 
+// A large text has left the caches by the time a request comes, and region ends lie far apart
+// in it: the byte before each end is fetched this many regions ahead, so the misses overlap
+// instead of each stalling the trimming of its region.
+constexpr size_t kPrefetchAhead = 16;
+
+void prefetch_before(std::string_view text, uint32_t offset) {
+  if (offset != 0 && offset <= text.size()) __builtin_prefetch(text.data() + offset - 1);
+}
+
 }  // namespace
 
 void write_json(JsonWriter& w, const DocumentSymbols& symbols) {
@@ -75,7 +84,11 @@ std::vector<FoldingRange> folding_ranges(const DocumentSnapshot& snapshot) {
   // Regions come family by family (tasks, blocks, groups), each in document order.
   ForwardRanges positions(snapshot.lines());
   std::optional<FoldingFamily> family;
-  for (const FoldingRegion& region : regions) {
+  for (size_t i = 0; i < regions.size(); ++i) {
+    const FoldingRegion& region = regions[i];
+    if (i + kPrefetchAhead < regions.size()) {
+      prefetch_before(snapshot.text, regions[i + kPrefetchAhead].end);
+    }
     if (region.family != family) positions.restart();
     family = region.family;
     const Position start = positions.start(region.start);
