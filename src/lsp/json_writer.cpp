@@ -177,23 +177,27 @@ void JsonWriter::number(uint64_t n) {
 
 void JsonWriter::numbers(std::span<const uint32_t> values) {
   separate();
+  out_.reserve(out_.size() + 2 + values.size() * 4);
+  out_.push_back('[');
+  append_integers(out_, values, false);
+  out_.push_back(']');
+}
+
+void append_integers(std::string& out, std::span<const uint32_t> values, bool after_another) {
   // Digits go through a small buffer, so the string grows once per chunk, not per number.
   constexpr std::size_t kChunk = 4096;
   constexpr std::size_t kMaxNumber = 11;  // ten digits and a comma
-  out_.reserve(out_.size() + 2 + values.size() * 4);
   char chunk[kChunk + kMaxNumber];
   char* at = chunk;
-  *at++ = '[';
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (i != 0) *at++ = ',';
+    if (i != 0 || after_another) *at++ = ',';
     at = std::to_chars(at, chunk + sizeof chunk, values[i]).ptr;
     if (at >= chunk + kChunk) {
-      out_.append(chunk, at);
+      out.append(chunk, at);
       at = chunk;
     }
   }
-  *at++ = ']';
-  out_.append(chunk, at);
+  out.append(chunk, at);
 }
 
 void JsonWriter::boolean(bool b) {

@@ -150,6 +150,10 @@ void write_member(JsonWriter& w, MemberName name, const std::optional<T>& value)
   write_json(w, *value);
 }
 
+// Appends `values` to `out` as decimal integers separated by commas, with a comma first when
+// `after_another` (the list in `out` already holds a number); no brackets.
+void append_integers(std::string& out, std::span<const uint32_t> values, bool after_another);
+
 // The JSON text of one value.
 template <class T>
 std::string to_json_text(const T& value) {

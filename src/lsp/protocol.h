@@ -55,7 +55,7 @@ class LanguageServer {
   JsonText on_formatting(const DocumentFormattingParams& params);
   std::optional<std::vector<TextEdit>> on_range_formatting(
       const DocumentRangeFormattingParams& params);
-  std::optional<SemanticTokens> on_semantic_tokens_full(const SemanticTokensParams& params);
+  JsonText on_semantic_tokens_full(const SemanticTokensParams& params);
 
   ClientHandle client_;
   DocumentStore documents_;

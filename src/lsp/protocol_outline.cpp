@@ -16,11 +16,10 @@ std::vector<FoldingRange> LanguageServer::on_folding_range(const FoldingRangePar
   return folding_ranges(*snapshot);
 }
 
-std::optional<SemanticTokens> LanguageServer::on_semantic_tokens_full(
-    const SemanticTokensParams& params) {
+JsonText LanguageServer::on_semantic_tokens_full(const SemanticTokensParams& params) {
   auto snapshot = documents_.analyze_document(params.textDocument.uri);
-  if (!snapshot) return std::nullopt;
-  return SemanticTokens{.data = semantic_tokens(*snapshot)};
+  if (!snapshot) return JsonText{"null"};
+  return JsonText{semantic_tokens_json(*snapshot)};
 }
 
 }  // namespace quib::lsp

@@ -7,10 +7,13 @@
 #include "lsp/semantic_tokens.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <optional>
 #include <utility>
 
+#include "lsp/json_writer.h"
+#include "lsp/large_buffers.h"
 #include "lsp/protocol.h"
 #include "semantic/interpolation.h"
 #include "syntax/ast_view.h"
@@ -205,12 +208,25 @@ void for_each_item_spans(std::optional<SyntaxNode> item, uint32_t stop, std::str
   }
 }
 
-// The relative five-integer form, one span at a time in start order.
+// The relative five-integer form, one span at a time in start order, into a list, or as JSON
+// text: then the integers go out in chunks, and the list never holds more than a chunk (and the
+// first span, when held back for re-basing).
 class TokenEncoder {
  public:
+  static constexpr size_t kFieldsPerToken = 5;
+
   // `line_hint`: a line that starts at or before the first span.
   explicit TokenEncoder(const LineIndex& lines, uint32_t line_hint = 0)
       : lines_(lines), line_hint_(line_hint) {}
+
+  // Writes the integers into `text`, a JSON list holding a number already when
+  // `after_another`, except the first span's when `hold_first` (see `rebased_first`).
+  void write_text(std::string& text, bool after_another, bool hold_first) {
+    text_ = &text;
+    text_holds_numbers_ = after_another;
+    held_ = hold_first ? kFieldsPerToken : 0;
+    data_.reserve(held_ + kChunkIntegers + kFieldsPerToken);
+  }
 
   void add(const RawSemanticToken& token) {
     uint32_t end_hint = line_hint_;
@@ -222,8 +238,18 @@ class TokenEncoder {
         line_delta == 0 ? range.start.character - previous_.character : range.start.character;
     data_.insert(data_.end(), {line_delta, column, range.end.character - range.start.character,
                                static_cast<uint32_t>(token.token_type), 0});
-    if (data_.size() == kFieldsPerToken) first_ = range.start;
+    if (!encoded_any_) first_ = range.start;
+    encoded_any_ = true;
     previous_ = range.start;
+    if (text_ != nullptr && data_.size() >= held_ + kChunkIntegers) flush_text();
+  }
+
+  // Writes what is still listed after the held span into the text.
+  void flush_text() {
+    if (data_.size() <= held_) return;
+    append_integers(*text_, std::span<const uint32_t>(data_).subspan(held_), text_holds_numbers_);
+    text_holds_numbers_ = true;
+    data_.resize(held_);
   }
 
   // Appends the data of `rest`, which encoded the spans that follow this encoder's as if none
@@ -240,15 +266,32 @@ class TokenEncoder {
     previous_ = rest.previous_;
   }
 
+  // The first span of this encoder, which encoded as if no span came before it, re-based to
+  // follow the last span of `before`; nothing when it encoded no span.
+  std::optional<std::array<uint32_t, kFieldsPerToken>> rebased_first(
+      const TokenEncoder& before) const {
+    if (!encoded_any_) return std::nullopt;
+    std::array<uint32_t, kFieldsPerToken> first;
+    std::copy_n(data_.begin(), kFieldsPerToken, first.begin());
+    first[0] = first_.line - before.previous_.line;
+    first[1] = first[0] == 0 ? first_.character - before.previous_.character : first_.character;
+    return first;
+  }
+
   std::vector<uint32_t>& data() { return data_; }
+  bool text_holds_numbers() const { return text_holds_numbers_; }
 
  private:
-  static constexpr size_t kFieldsPerToken = 5;
+  static constexpr size_t kChunkIntegers = 4096;
   const LineIndex& lines_;
   std::vector<uint32_t> data_;
   Position first_;     // the start of the first span encoded
   Position previous_;  // the start of the last span encoded
   uint32_t line_hint_ = 0;
+  bool encoded_any_ = false;
+  std::string* text_ = nullptr;  // where the integers go, when written as text
+  bool text_holds_numbers_ = false;
+  size_t held_ = 0;  // integers at the list's start kept out of the text
 };
 
 // Below this size a document's spans are collected on the calling thread alone: sharing the
@@ -261,6 +304,14 @@ size_t expected_data(size_t bytes) {
   return bytes / 16 * 5;
 }
 
+// Encodes the items before `stop` from `from` on into `encoder`.
+void encode_items(const DocumentSnapshot& snapshot, TokenEncoder& encoder,
+                  std::optional<SyntaxNode> from, uint32_t stop) {
+  for_each_item_spans(std::move(from), stop, snapshot.text, [&](const Tokens& spans) {
+    for (const RawSemanticToken& token : spans) encoder.add(token);
+  });
+}
+
 // The answer with the items after `cut` collected on the helper thread, none when `cut` is at
 // the end. Spans go to the encoders item by item, so no list of the whole document's spans is
 // built. Other requests may walk the same tree at the same time, and the helper thread walks it
@@ -270,22 +321,61 @@ std::vector<uint32_t> encode_in_parts(const DocumentSnapshot& snapshot, ChildCut
   const SyntaxNode first_root = snapshot.parse_result.root.share_root();
   TokenEncoder first(lines);
   first.data().reserve(expected_data(snapshot.text.size()));
-  const auto encode = [&](TokenEncoder& encoder, std::optional<SyntaxNode> from, uint32_t stop) {
-    for_each_item_spans(std::move(from), stop, snapshot.text, [&](const Tokens& spans) {
-      for (const RawSemanticToken& token : spans) encoder.add(token);
-    });
-  };
   if (cut.index >= first_root.child_count()) {
-    encode(first, first_root.first_child(), UINT32_MAX);
+    encode_items(snapshot, first, first_root.first_child(), UINT32_MAX);
     return std::move(first.data());
   }
   const SyntaxNode second_root = snapshot.parse_result.root.share_root();
   TokenEncoder second(lines, lines.position_of(cut.offset).line);
   second.data().reserve(expected_data(snapshot.text.size() - cut.offset));
-  run_in_parallel([&] { encode(first, first_root.first_child(), cut.index); },
-                  [&] { encode(second, second_root.first_child_from(cut.index), UINT32_MAX); });
+  run_in_parallel(
+      [&] { encode_items(snapshot, first, first_root.first_child(), cut.index); },
+      [&] { encode_items(snapshot, second, second_root.first_child_from(cut.index), UINT32_MAX); });
   first.append(second);
   return std::move(first.data());
+}
+
+// Documents hold about a span per 20 bytes, about 11 characters of JSON each.
+size_t expected_text(size_t bytes) {
+  return bytes / 16 * 12;
+}
+
+// As `encode_in_parts`, written as the answer's JSON text: the first part straight into the
+// answer, which takes kept storage; the second into a text of its own, its first span held back
+// until the first part's last is known.
+std::string encode_json_in_parts(const DocumentSnapshot& snapshot, ChildCut cut) {
+  const LineIndex& lines = snapshot.lines();
+  const SyntaxNode first_root = snapshot.parse_result.root.share_root();
+  std::string answer = large_buffers().take();
+  answer.reserve(expected_text(snapshot.text.size()));
+  answer.append(R"({"data":[)");
+  TokenEncoder first(lines);
+  first.write_text(answer, false, false);
+  if (cut.index >= first_root.child_count()) {
+    encode_items(snapshot, first, first_root.first_child(), UINT32_MAX);
+    first.flush_text();
+  } else {
+    const SyntaxNode second_root = snapshot.parse_result.root.share_root();
+    std::string rest;
+    rest.reserve(expected_text(snapshot.text.size() - cut.offset));
+    TokenEncoder second(lines, lines.position_of(cut.offset).line);
+    second.write_text(rest, true, true);
+    run_in_parallel(
+        [&] {
+          encode_items(snapshot, first, first_root.first_child(), cut.index);
+          first.flush_text();
+        },
+        [&] {
+          encode_items(snapshot, second, second_root.first_child_from(cut.index), UINT32_MAX);
+          second.flush_text();
+        });
+    if (const auto rebased = second.rebased_first(first)) {
+      append_integers(answer, *rebased, first.text_holds_numbers());
+      answer.append(rest);
+    }
+  }
+  answer.append("]}");
+  return answer;
 }
 
 }  // namespace
@@ -307,6 +397,16 @@ std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot) {
 
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot, uint32_t cut) {
   return encode_in_parts(snapshot, cut_before(snapshot.parse_result.root.green(), cut));
+}
+
+std::string semantic_tokens_json(const DocumentSnapshot& snapshot) {
+  const GreenNode& root = snapshot.parse_result.root.green();
+  const bool large = snapshot.text.size() >= kTwoPartBytes;
+  return encode_json_in_parts(snapshot, large ? middle_cut(root) : cut_before(root, UINT32_MAX));
+}
+
+std::string semantic_tokens_json(const DocumentSnapshot& snapshot, uint32_t cut) {
+  return encode_json_in_parts(snapshot, cut_before(snapshot.parse_result.root.green(), cut));
 }
 
 }  // namespace quib::lsp

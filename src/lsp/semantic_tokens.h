@@ -1,8 +1,9 @@
 // Semantic highlighting: coloured spans collected from the syntax tree of one snapshot and
-// encoded in the protocol's relative five-integer form. Knows legend indices, not JSON.
+// encoded in the protocol's relative five-integer form, as a list or as the answer's JSON text.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -52,5 +53,12 @@ std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot);
 // The same, with the second part starting at the root's child `cut` whatever the document's
 // size (none when `cut` is the child count or more): for tests of the two-part path.
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot, uint32_t cut);
+
+// The whole answer, `{"data":[...]}` with the integers of `semantic_tokens`, as JSON text
+// written while the spans are encoded, into kept storage: no list of a large document's
+// integers is built, which would be mapped afresh, page by page, on every request.
+std::string semantic_tokens_json(const DocumentSnapshot& snapshot);
+// The same, cut as `semantic_tokens(snapshot, cut)` is.
+std::string semantic_tokens_json(const DocumentSnapshot& snapshot, uint32_t cut);
 
 }  // namespace quib::lsp

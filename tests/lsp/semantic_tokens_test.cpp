@@ -62,6 +62,8 @@ TEST(SemanticTokens, VarDirectiveEncodesExactly) {
 TEST(SemanticTokens, EmptyDocumentHasNoData) {
   EXPECT_TRUE(data_of("").empty());
   EXPECT_TRUE(data_of("\n\n# only a comment\n").empty());
+  const DocumentSnapshot snapshot("file:///t", std::make_shared<const std::string>(""), 1);
+  EXPECT_EQ(semantic_tokens_json(snapshot), R"({"data":[]})");
 }
 
 struct Case {
@@ -181,7 +183,8 @@ TEST(SemanticTokens, SpansAreSortedAndStartInsideColouredItems) {
 }
 
 // A large document is coloured in two parts; wherever the second part starts, the answer is
-// that of one part, whose first span is encoded relative to the first part's last.
+// that of one part, whose first span is encoded relative to the first part's last, as a list
+// and as the answer's JSON text.
 TEST(SemanticTokens, TwoPartsEncodeAsOne) {
   using testing_support::Draw;
   for (uint32_t seed = 0; seed < 60; ++seed) {
@@ -192,8 +195,11 @@ TEST(SemanticTokens, TwoPartsEncodeAsOne) {
     const DocumentSnapshot snapshot("file:///t", std::make_shared<const std::string>(text), 1);
     const uint32_t children = snapshot.parse_result.root.child_count();
     const std::vector<uint32_t> whole = semantic_tokens(snapshot, children);
-    for (uint32_t cut = 0; cut < children; ++cut) {
+    const std::string whole_json = to_json_text(SemanticTokens{.data = whole});
+    for (uint32_t cut = 0; cut <= children; ++cut) {
       ASSERT_EQ(semantic_tokens(snapshot, cut), whole) << "seed " << seed << " cut " << cut;
+      ASSERT_EQ(semantic_tokens_json(snapshot, cut), whole_json)
+          << "seed " << seed << " cut " << cut;
     }
   }
 }
@@ -206,8 +212,12 @@ TEST(SemanticTokens, LargeDocumentSplitsAtTheMiddle) {
     text += "    echo {{ a }}\n    | one\n    | two {{a}}\n\n";
   }
   const DocumentSnapshot snapshot("file:///t", std::make_shared<const std::string>(text), 1);
-  EXPECT_EQ(semantic_tokens(snapshot),
-            semantic_tokens(snapshot, snapshot.parse_result.root.child_count()));
+  const std::vector<uint32_t> whole =
+      semantic_tokens(snapshot, snapshot.parse_result.root.child_count());
+  EXPECT_EQ(semantic_tokens(snapshot), whole);
+  // Long enough that both parts write their text in several chunks.
+  EXPECT_GT(whole.size(), 40000u);
+  EXPECT_EQ(semantic_tokens_json(snapshot), to_json_text(SemanticTokens{.data = whole}));
 }
 
 }  // namespace
