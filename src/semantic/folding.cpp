@@ -10,12 +10,11 @@ namespace quib {
 std::vector<FoldingRegion> folding_ranges(const SemanticModel& model) {
   std::vector<FoldingRegion> regions;
   regions.reserve(2 * model.tasks.size() + model.groups.size());
-  for (const TaskDecl& task : model.tasks) {
-    regions.push_back({task.range.start, task.range.end, FoldingFamily::Task});
-  }
-  // A large model has left the caches by the time a request comes: each task's command list is
-  // fetched a few tasks ahead, and the task record, which says where that list lies, further
-  // ahead still, so the misses overlap.
+  // One pass over the tasks, their blocks kept apart until the task regions are all listed: a
+  // large model has left the caches by the time a request comes, and each task record is read
+  // from memory once. Each task's command list is fetched a few tasks ahead, and the record,
+  // which says where that list lies, further ahead still, so the misses overlap.
+  std::vector<FoldingRegion> blocks;
   constexpr size_t kListAhead = 8;
   constexpr size_t kRecordAhead = 2 * kListAhead;
   const size_t count = model.tasks.size();
@@ -23,12 +22,14 @@ std::vector<FoldingRegion> folding_ranges(const SemanticModel& model) {
     const TaskDecl& task = model.tasks[i];
     if (i + kRecordAhead < count) __builtin_prefetch(&model.tasks[i + kRecordAhead].commands);
     if (i + kListAhead < count) __builtin_prefetch(model.tasks[i + kListAhead].commands.data());
+    regions.push_back({task.range.start, task.range.end, FoldingFamily::Task});
     for (const CommandLine& command : task.commands) {
       if (command.line_ranges.size() < 2) continue;
-      regions.push_back({command.line_ranges.front().start, command.line_ranges.back().end,
-                         FoldingFamily::Block});
+      blocks.push_back({command.line_ranges.front().start, command.line_ranges.back().end,
+                        FoldingFamily::Block});
     }
   }
+  regions.insert(regions.end(), blocks.begin(), blocks.end());
 
   // An unclosed group folds to the last task of any group of the same name: a name opened
   // again later is the same group continued. Only an unclosed group needs those ends.
