@@ -3,7 +3,7 @@
 // one is faulted in and zeroed on first touch (a thousand faults for a 4 MB document); a kept
 // one is already in memory. One buffer is kept at most, so the process never holds more than
 // one idle large buffer: the body of the next large message, a document text released by the
-// store, or a sent formatting answer all pass through the same place.
+// store, or a sent answer all pass through the same place.
 #pragma once
 
 #include <cstddef>
