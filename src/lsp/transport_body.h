@@ -46,8 +46,8 @@ struct InPlaceParse {
 
 // As `parse_body`, but the first detached string is unescaped within `body`'s own storage, so a
 // document text needs no buffer of its own: the string takes that storage over (leaving `body`
-// empty) unless it is much shorter than the body, when it is copied out. A body that fails to
-// parse may have lost its first `rewritten` bytes.
+// empty) unless it fills less than half of it, when it is copied out. A body that fails to parse
+// may have lost its first `rewritten` bytes.
 InPlaceParse parse_body_in_place(std::string& body, size_t min_detached = kDetachedStringMin);
 
 // Puts detached strings back into `params` as JSON strings (copying them), for a reader that

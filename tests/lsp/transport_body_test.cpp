@@ -141,6 +141,28 @@ TEST(ParseBodyTest, RefusesWhatIsNotExactlyOneJsonText) {
   EXPECT_TRUE(parse_body(" {} \n").has_value());
 }
 
+// A text that fills at least half of its body's storage keeps that storage, read once and never
+// copied; one of two such texts is copied out, not left holding storage twice its size.
+TEST(ParseBodyTest, ADocumentTextTakesItsBodyOver) {
+  std::string body = message(R"({"textDocument":{"uri":"u","text":)" + kEscaped + "}}");
+  body.shrink_to_fit();
+  const char* const storage = body.data();
+  InPlaceParse parse = parse_body_in_place(body);
+  ASSERT_TRUE(parse.parsed.has_value());
+  ASSERT_EQ(parse.parsed->detached.size(), 1u);
+  EXPECT_EQ(parse.parsed->detached[0].text.data(), storage);
+  EXPECT_TRUE(body.empty());
+
+  std::string two = message(R"({"a":)" + kBig + R"(,"b":)" + kBig + "}");
+  two.shrink_to_fit();
+  const char* const shared = two.data();
+  parse = parse_body_in_place(two);
+  ASSERT_TRUE(parse.parsed.has_value());
+  ASSERT_EQ(parse.parsed->detached.size(), 2u);
+  EXPECT_NE(parse.parsed->detached[0].text.data(), shared);
+  EXPECT_EQ(two.data(), shared);
+}
+
 // A body that fails after a text was unescaped into its start keeps every later byte as it came,
 // so a header after its end can still be found.
 TEST(ParseBodyTest, InPlaceFailureKeepsTheBytesAfterTheRewrittenOnes) {
