@@ -291,7 +291,7 @@ InPlaceParse parse_body_in_place(std::string& body, size_t min_detached) {
   if (index) {
     std::string& text = result.parsed->detached[*index].text;
     if (size < body.capacity() / 2) {
-      // A string much shorter than its body does not keep the body's size.
+      // A string filling less than half of the body's storage does not keep it.
       text.assign(body.data(), size);
     } else {
       body.resize(size);

@@ -20,8 +20,8 @@ std::optional<std::string> format_document(std::string_view text);
 // The same for a text already parsed: `parsed` must be the parse of exactly `text`. A large
 // text is laid out in two parts, on the calling and the helper thread.
 std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed);
-// The same, written into `storage` (emptied first): its capacity, already in memory, serves the
-// result, which a caller with a spare large buffer spares fresh pages.
+// The same, written into `storage` (emptied first), whose capacity holds the result: a large
+// spare buffer lent here, already in memory, spares a large result fresh pages.
 std::optional<std::string> format_document_into(std::string_view text, const ParseResult& parsed,
                                                 std::string storage);
 // The same, with the second part starting at the root's child `cut` whatever the text's size
