@@ -34,7 +34,8 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       text(*text_owner),
       version(version),
       parse_result(parse_retiring(text_owner, retired)),
-      model(analyze(parse_result, std::move(retired.emptied_tasks))) {}
+      model(analyze(parse_result, std::move(retired.emptied_tasks))),
+      folding_regions(folding_ranges(model)) {}
 
 const LineIndex& DocumentSnapshot::lines() const {
   std::call_once(lines_built_, [&] { lines_.emplace(text); });
