@@ -11,9 +11,9 @@ std::vector<FoldingRegion> folding_ranges(const SemanticModel& model) {
   std::vector<FoldingRegion> regions;
   regions.reserve(2 * model.tasks.size() + model.groups.size());
   // One pass over the tasks, their blocks kept apart until the task regions are all listed: a
-  // large model has left the caches by the time a request comes, and each task record is read
-  // from memory once. Each task's command list is fetched a few tasks ahead, and the record,
-  // which says where that list lies, further ahead still, so the misses overlap.
+  // large model does not fit the caches, and each task record is then read from memory once.
+  // Each task's command list is fetched a few tasks ahead, and the record, which says where that
+  // list lies, further ahead still, so the misses overlap.
   std::vector<FoldingRegion> blocks;
   constexpr size_t kListAhead = 8;
   constexpr size_t kRecordAhead = 2 * kListAhead;
