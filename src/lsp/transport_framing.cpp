@@ -171,9 +171,13 @@ std::optional<std::string> MessageReader::take_body(std::size_t at, std::size_t 
       if (next <= body.capacity()) {
         body.resize(next);
       } else {
-        // A new string of exactly the next size: growing in place may double the capacity
-        // past the body's length, and a large body would then hold twice its size.
-        std::string grown(next, '\0');
+        // A new string of the next size (growing in place may double the capacity past the
+        // body's length, and a large body would then hold twice its size), with a sixteenth
+        // to spare once it holds the whole body: the next version of the same document, a
+        // little longer, then fits the storage this one gives back.
+        std::string grown;
+        grown.reserve(next == length ? next + next / 16 : next);
+        grown.resize(next);
         std::memcpy(grown.data(), body.data(), have);
         body = std::move(grown);
       }
