@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -45,12 +46,30 @@ class SplitSource final : public ByteSource {
   std::size_t reads_ = 0;
 };
 
+// Whether every number in `value` is finite. A number too large for a double (1E999) reads as
+// infinity, and 0E444 as NaN; JSON has no way to write either, so params holding one cannot
+// be written back, by this server or any other.
+bool finite_numbers(const json::value& value) {
+  if (const double* number = value.if_double()) return std::isfinite(*number);
+  if (const json::array* array = value.if_array()) {
+    return std::all_of(array->begin(), array->end(), finite_numbers);
+  }
+  if (const json::object* object = value.if_object()) {
+    return std::all_of(object->begin(), object->end(), [](const json::key_value_pair& member) {
+      return finite_numbers(member.value());
+    });
+  }
+  return true;
+}
+
 // What the server writes for a decoded message must read back as the same message: a result
-// or an error for a request's id, a notification with its method and params.
+// or an error for a request's id, a notification with its method and params (when they can be
+// written at all).
 void check_round_trip(const Incoming& message) {
   if (const auto* request = std::get_if<Request>(&message)) {
     FUZZ_CHECK(request->id.is_string() || request->id.is_int64() || request->id.is_uint64(),
                "a request id is a string or an integer");
+    if (!finite_numbers(request->params)) return;
     const std::string result =
         result_opening(request->id) + json::serialize(request->params) + std::string(kBodyEnd);
     FUZZ_CHECK(std::holds_alternative<ClientResponse>(decode_message(result)),
@@ -58,7 +77,8 @@ void check_round_trip(const Incoming& message) {
     FUZZ_CHECK(std::holds_alternative<ClientResponse>(decode_message(
                    encode_error(request->id, {ErrorCode::InvalidParams, request->method}))),
                "an encoded error decodes as a response");
-  } else if (const auto* notification = std::get_if<Notification>(&message)) {
+  } else if (const auto* notification = std::get_if<Notification>(&message);
+             notification != nullptr && finite_numbers(notification->params)) {
     const json::value params =
         notification->params.is_null() ? json::value(json::object()) : notification->params;
     const Incoming again = decode_message(notification_opening(notification->method) +
@@ -68,6 +88,11 @@ void check_round_trip(const Incoming& message) {
     FUZZ_CHECK(decoded->method == notification->method && decoded->params == params,
                "an encoded notification keeps its method and params");
   }
+}
+
+// Equal JSON values, NaN included: a number such as 0E444 reads as NaN, which equals nothing.
+bool same_json(const json::value& a, const json::value& b) {
+  return json::serialize(a) == json::serialize(b);
 }
 
 // Long params strings are detached at any length: put back, they give the plain parse, and
@@ -90,7 +115,7 @@ void check_detached(std::string_view body) {
           "a body that fails in place keeps the bytes after those rewritten");
       continue;
     }
-    FUZZ_CHECK(in_place.parsed->value == parsed->value, "in place gives the same JSON");
+    FUZZ_CHECK(same_json(in_place.parsed->value, parsed->value), "in place gives the same JSON");
     FUZZ_CHECK(in_place.parsed->detached.size() == parsed->detached.size(),
                "in place detaches the same strings");
     for (size_t i = 0; i < parsed->detached.size(); ++i) {
@@ -111,7 +136,7 @@ void check_detached(std::string_view body) {
       }
       reattach(params, std::move(parsed->detached));
     }
-    FUZZ_CHECK(parsed->value == plain, "reattached strings give the plain parse");
+    FUZZ_CHECK(same_json(parsed->value, plain), "reattached strings give the plain parse");
   }
 }
 
