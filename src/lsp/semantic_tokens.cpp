@@ -378,6 +378,14 @@ std::string encode_json_in_parts(const DocumentSnapshot& snapshot, ChildCut cut)
   return answer;
 }
 
+// Where a document's items are split between the two threads: at the middle item of a large
+// document, nowhere in a small one.
+ChildCut default_cut(const DocumentSnapshot& snapshot) {
+  const GreenNode& root = snapshot.parse_result.root.green();
+  const bool large = snapshot.text.size() >= kTwoPartBytes;
+  return large ? middle_cut(root) : cut_before(root, UINT32_MAX);
+}
+
 }  // namespace
 
 std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
@@ -390,9 +398,7 @@ std::vector<RawSemanticToken> collect_semantic_tokens(const SyntaxNode& root,
 }
 
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot) {
-  const GreenNode& root = snapshot.parse_result.root.green();
-  const bool large = snapshot.text.size() >= kTwoPartBytes;
-  return encode_in_parts(snapshot, large ? middle_cut(root) : cut_before(root, UINT32_MAX));
+  return encode_in_parts(snapshot, default_cut(snapshot));
 }
 
 std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot, uint32_t cut) {
@@ -400,9 +406,7 @@ std::vector<uint32_t> semantic_tokens(const DocumentSnapshot& snapshot, uint32_t
 }
 
 std::string semantic_tokens_json(const DocumentSnapshot& snapshot) {
-  const GreenNode& root = snapshot.parse_result.root.green();
-  const bool large = snapshot.text.size() >= kTwoPartBytes;
-  return encode_json_in_parts(snapshot, large ? middle_cut(root) : cut_before(root, UINT32_MAX));
+  return encode_json_in_parts(snapshot, default_cut(snapshot));
 }
 
 std::string semantic_tokens_json(const DocumentSnapshot& snapshot, uint32_t cut) {

@@ -267,39 +267,50 @@ class BodyHandler {
 
 }  // namespace
 
-std::optional<ParsedBody> parse_body(std::string_view body, size_t min_detached) {
+namespace {
+
+// A parse of one body, and where its first detached string lies when parsed into `in_place`.
+struct BodyParse {
+  std::optional<ParsedBody> parsed;
+  size_t rewritten = 0;                  // bytes of the body overwritten
+  std::optional<size_t> in_place_index;  // the detached string whose text they are
+};
+
+// Parses `body`, unescaping its first detached string into `in_place` when given (the body's own
+// storage).
+BodyParse parse(std::string_view body, size_t min_detached, char* in_place) {
   // The value stack's first buffer; a message's values rarely need more.
   unsigned char temp[4096];
-  json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), min_detached, nullptr,
+  json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), min_detached, in_place,
                                          temp, sizeof temp);
   json::error_code ec;
   const size_t used = parser.write_some(false, body.data(), body.size(), ec);
-  if (ec || used != body.size()) return std::nullopt;
-  return parser.handler().release();
+  BodyHandler& handler = parser.handler();
+  if (ec || used != body.size()) return BodyParse{std::nullopt, handler.rewritten(), {}};
+  return BodyParse{handler.release(), handler.rewritten(), handler.in_place_index()};
+}
+
+}  // namespace
+
+std::optional<ParsedBody> parse_body(std::string_view body, size_t min_detached) {
+  return parse(body, min_detached, nullptr).parsed;
 }
 
 InPlaceParse parse_body_in_place(std::string& body, size_t min_detached) {
-  unsigned char temp[4096];
-  json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), min_detached,
-                                         body.data(), temp, sizeof temp);
-  json::error_code ec;
-  const size_t used = parser.write_some(false, body.data(), body.size(), ec);
-  if (ec || used != body.size()) return InPlaceParse{std::nullopt, parser.handler().rewritten()};
-  const size_t size = parser.handler().rewritten();
-  const std::optional<size_t> index = parser.handler().in_place_index();
-  InPlaceParse result{parser.handler().release(), 0};
-  if (index) {
-    std::string& text = result.parsed->detached[*index].text;
-    if (size < body.capacity() / 2) {
+  BodyParse result = parse(body, min_detached, body.data());
+  if (!result.parsed) return InPlaceParse{std::nullopt, result.rewritten};
+  if (result.in_place_index) {
+    std::string& text = result.parsed->detached[*result.in_place_index].text;
+    if (result.rewritten < body.capacity() / 2) {
       // A string filling less than half of the body's storage does not keep it.
-      text.assign(body.data(), size);
+      text.assign(body.data(), result.rewritten);
     } else {
-      body.resize(size);
+      body.resize(result.rewritten);
       text = std::move(body);
       body = std::string();
     }
   }
-  return result;
+  return InPlaceParse{std::move(result.parsed), 0};
 }
 
 void reattach(json::value& params, DetachedStrings detached) {
