@@ -1,10 +1,13 @@
 // Fuzzes `analyze`: it never crashes on any text, and on valid UTF-8 every diagnostic range and
 // every range of the model lies inside the text with both ends on character boundaries. Lowering
-// in two runs and into a reused task list give the same model.
+// in two runs and into a reused task list give the same model. The names of the text without
+// one line, read from the model around a short scan, are those of a scan of the shortened text.
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "lsp/declared_names.h"
 #include "semantic/analyze.h"
 #include "semantic/lower.h"
 
@@ -94,6 +97,25 @@ void check_model(std::string_view text, const SemanticModel& model) {
   }
 }
 
+// The line that starts at or before `offset`, left out: the model's names around a scan agree
+// with a scan of the whole shortened text.
+void check_names_without_line(std::string_view text, const SemanticModel& model, size_t offset) {
+  const size_t line_start = offset == 0 ? 0 : text.rfind('\n', offset - 1) + 1;
+  const size_t feed = text.find('\n', line_start);
+  const size_t line_end = feed == std::string_view::npos ? text.size() : feed + 1;
+  const std::string shortened =
+      std::string(text.substr(0, line_start)) + std::string(text.substr(line_end));
+  lsp::DeclaredNamesReader scanned;
+  scan_items(shortened, "", [&](const ScannedItem& item) {
+    scanned.take(item, [&](TextRange range) {
+      return std::string_view(shortened).substr(range.start, range.len());
+    });
+    return true;
+  });
+  FUZZ_CHECK(lsp::declared_names_without(model, text, line_start, line_end) == scanned.finish(),
+             "names without a line match a scan of the shortened text");
+}
+
 }  // namespace
 }  // namespace quib::fuzz
 
@@ -110,5 +132,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   quib::SemanticModel reused = quib::analyze(parsed);
   FUZZ_CHECK(quib::analyze(parsed, quib::empty_model(reused)) == model,
              "a model built in a reused task list equals a fresh one");
+  quib::fuzz::check_names_without_line(text, model, size == 0 ? 0 : data[size - 1] * size / 256);
   return 0;
 }

@@ -128,13 +128,45 @@ void verify(std::string_view text, const ParseResult& result) {
   }
 }
 
+// Two reports of one item agree.
+bool same_item(const ScannedItem& a, const ScannedItem& b) {
+  return a.item_class == b.item_class && a.well_formed == b.well_formed && a.range == b.range &&
+         a.first_word == b.first_word;
+}
+
 // The scan of the text split at `split`, read in windows of `window` bytes, gives the tree's
-// items: same kinds, same ranges, a task's name as its first word.
+// items: same kinds, same ranges, a task's name as its first word; and a scan that starts at
+// the first item beginning a line after `split`, in the group state there, gives the rest.
 void verify_scan(std::string_view text, const ParseResult& result, size_t split, size_t window) {
   std::vector<ScannedItem> scan;
   scan_items(
       text.substr(0, split), text.substr(split),
-      [&](const ScannedItem& item) { scan.push_back(item); }, window);
+      [&](const ScannedItem& item) {
+        scan.push_back(item);
+        return true;
+      },
+      window);
+  bool inside_group = false;
+  for (size_t i = 0; i < scan.size(); ++i) {
+    const uint32_t start = scan[i].range.start;
+    if (start >= split && (start == 0 || text[start - 1] == '\n')) {
+      std::vector<ScannedItem> rest;
+      scan_items(
+          text, "",
+          [&](const ScannedItem& item) {
+            rest.push_back(item);
+            return true;
+          },
+          window, ScanStart{start, inside_group});
+      FUZZ_CHECK(rest.size() == scan.size() - i, "a scan from a line start finds the rest");
+      for (size_t j = 0; j < rest.size(); ++j) {
+        FUZZ_CHECK(same_item(scan[i + j], rest[j]), "a scan from a line start finds the rest");
+      }
+      break;
+    }
+    if (scan[i].well_formed && scan[i].item_class == ItemClass::GroupOpen) inside_group = true;
+    if (scan[i].well_formed && scan[i].item_class == ItemClass::GroupClose) inside_group = false;
+  }
   const std::vector<SyntaxNode> items = result.root.children();
   FUZZ_CHECK(scan.size() == items.size(), "the scan finds every item of the tree");
   for (size_t i = 0; i < items.size(); ++i) {

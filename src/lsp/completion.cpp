@@ -8,6 +8,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "lsp/declared_names.h"
 #include "lsp/descriptions.h"
 #include "lsp/version.h"
 #include "syntax/ast_view.h"
@@ -147,61 +148,10 @@ std::optional<std::string> edited_task_name(std::string_view before_ampersand) {
   return std::string(name);
 }
 
-// A task or group name that a dependency can refer to.
-struct DeclaredTask {
-  std::string name;
-  std::optional<std::string> group;  // the group open when the task appeared
-  TextRange range;                   // the whole task
-};
-struct DeclaredNames {
-  std::vector<DeclaredTask> tasks;  // document order
-  std::vector<std::string> groups;  // order of their opening lines, repeats kept
-};
-
-// The document's tasks and groups as they stand without the cursor's line: that line is the
-// header being edited and would otherwise not parse, or swallow the lines below it. Only names
-// and group membership matter here, so the top-level items are read with lowering's rules for
-// them (a task needs a name; a labelled opening line opens a group, `}` closes it) instead of
-// lowering every task body, and from an item scan of the text around the line rather than a
-// parse of a copy: on a large document either would cost this request several times the
-// document's size in memory.
-DeclaredNames names_without_line(std::string_view text, size_t line_start, size_t cursor) {
-  const size_t line_end = text.find('\n', cursor);
-  const std::string_view before = text.substr(0, line_start);
-  const std::string_view after =
-      line_end == std::string_view::npos ? std::string_view() : text.substr(line_end + 1);
-  // The bytes of `range` in the text without the line.
-  const auto slice = [&](TextRange range) {
-    const size_t split = before.size();
-    if (range.end <= split) return std::string(before.substr(range.start, range.len()));
-    if (range.start >= split) return std::string(after.substr(range.start - split, range.len()));
-    return std::string(before.substr(range.start)).append(after.substr(0, range.end - split));
-  };
-
-  DeclaredNames names;
-  std::optional<std::string> group;
-  scan_items(before, after, [&](const ScannedItem& item) {
-    if (!item.well_formed) return;
-    if (item.item_class == ItemClass::Task) {
-      // A task item starts with its name.
-      names.tasks.push_back({slice(*item.first_word), group, item.range});
-    } else if (item.item_class == ItemClass::GroupOpen ||
-               item.item_class == ItemClass::GroupClose) {
-      if (trim_unicode_whitespace(slice(item.range)) == "}") {
-        group.reset();
-      } else if (item.first_word) {
-        names.groups.push_back(slice(*item.first_word));
-        group = names.groups.back();
-      }
-    }
-  });
-  return names;
-}
-
 // Nothing when the cursor is not in a dependency clause; otherwise the (possibly empty) list of
 // task and group names to offer.
-std::optional<Candidates> dependency_candidates(std::string_view text, size_t line_start,
-                                                size_t cursor) {
+std::optional<Candidates> dependency_candidates(const SemanticModel& model, std::string_view text,
+                                                size_t line_start, size_t cursor) {
   const std::string_view line = text.substr(line_start, cursor - line_start);
   const size_t ampersand = line.find('&');
   if (ampersand == std::string_view::npos) return std::nullopt;
@@ -220,13 +170,17 @@ std::optional<Candidates> dependency_candidates(std::string_view text, size_t li
   // A parallel list `(a, b` or arguments: nothing to complete as one name.
   if (!is_word(group) || !is_word(prefix)) return Candidates{};
 
-  const DeclaredNames names = names_without_line(text, line_start, cursor);
+  const size_t line_feed = text.find('\n', cursor);
+  const DeclaredNames names = declared_names_without(
+      model, text, line_start, line_feed == std::string_view::npos ? text.size() : line_feed + 1);
   // A task never depends on itself, in any of its definitions. When the header is not on this
   // line, it is the task that ends where this line was removed.
   std::optional<std::string> edited = edited_task_name(line.substr(0, ampersand));
   if (!edited && line_start > 0) {
     for (const DeclaredTask& task : names.tasks) {
-      if (task.range.contains(static_cast<uint32_t>(line_start - 1))) edited = task.name;
+      if (task.range.contains(static_cast<uint32_t>(line_start - 1))) {
+        edited = std::string(task.name);
+      }
     }
   }
   const auto offered = [&](const DeclaredTask& task) {
@@ -242,21 +196,22 @@ std::optional<Candidates> dependency_candidates(std::string_view text, size_t li
     const std::string detail = "Task in group " + std::string(group) + ".";
     for (const DeclaredTask& task : names.tasks) {
       if (task.group != group || !offered(task) || !tasks_seen.insert(task.name).second) continue;
-      out.push_back({task.name, detail, task.name, replace, CandidateCategory::TaskDependency});
+      out.push_back({std::string(task.name), detail, std::string(task.name), replace,
+                     CandidateCategory::TaskDependency});
     }
     return out;
   }
   // Tasks inside groups are reached only through the dotted form.
   for (const DeclaredTask& task : names.tasks) {
     if (task.group || !offered(task) || !tasks_seen.insert(task.name).second) continue;
-    out.push_back(
-        {task.name, "Task dependency.", task.name, replace, CandidateCategory::TaskDependency});
+    out.push_back({std::string(task.name), "Task dependency.", std::string(task.name), replace,
+                   CandidateCategory::TaskDependency});
   }
   std::unordered_set<std::string_view> groups_seen;
-  for (const std::string& declared : names.groups) {
+  for (std::string_view declared : names.groups) {
     if (!declared.starts_with(prefix) || !groups_seen.insert(declared).second) continue;
-    out.push_back(
-        {declared, "Group dependency.", declared, replace, CandidateCategory::GroupDependency});
+    out.push_back({std::string(declared), "Group dependency.", std::string(declared), replace,
+                   CandidateCategory::GroupDependency});
   }
   return out;
 }
@@ -313,13 +268,16 @@ Candidates marker_candidates(std::string_view text, size_t line_start, size_t cu
 
 }  // namespace
 
-std::vector<CompletionCandidate> completion_at(std::string_view text, uint32_t cursor) {
+std::vector<CompletionCandidate> completion_at(const SemanticModel& model, std::string_view text,
+                                               uint32_t cursor) {
   const size_t end = std::min<size_t>(cursor, text.size());
   const size_t newline = end == 0 ? std::string_view::npos : text.rfind('\n', end - 1);
   const size_t line_start = newline == std::string_view::npos ? 0 : newline + 1;
   const std::string_view line = text.substr(line_start, end - line_start);
 
-  if (auto found = dependency_candidates(text, line_start, end)) return std::move(*found);
+  if (auto found = dependency_candidates(model, text, line_start, end)) {
+    return std::move(*found);
+  }
   if (auto found = keyword_candidates(line, end)) return std::move(*found);
   return marker_candidates(text, line_start, end);
 }

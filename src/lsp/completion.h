@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "semantic/model.h"
 #include "syntax/text_range.h"
 
 namespace quib::lsp {
@@ -33,9 +34,11 @@ struct CompletionCandidate {
 };
 
 // The candidates at byte offset `cursor` of `text`, in the order they are offered; empty when
-// nothing applies. Dependency names come from a fresh parse of the text without the cursor's
-// line, since that line is usually a header being typed and does not parse.
-std::vector<CompletionCandidate> completion_at(std::string_view text, uint32_t cursor);
+// nothing applies. `model` is the model of `text`. Dependency names are those of the text
+// without the cursor's line, since that line is usually a header being typed and does not
+// parse.
+std::vector<CompletionCandidate> completion_at(const SemanticModel& model, std::string_view text,
+                                               uint32_t cursor);
 
 // The protocol's CompletionItemKind number for a category.
 int completion_item_kind(CandidateCategory category);

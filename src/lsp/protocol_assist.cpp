@@ -21,8 +21,8 @@ std::optional<std::vector<CompletionItem>> LanguageServer::on_completion(
   const auto snapshot = documents_.analyze_document(params.textDocument.uri);
   if (!snapshot) return std::nullopt;
   std::vector<CompletionItem> items;
-  for (CompletionCandidate& candidate :
-       completion_at(snapshot->text, snapshot->lines().offset_of(params.position))) {
+  for (CompletionCandidate& candidate : completion_at(
+           snapshot->model, snapshot->text, snapshot->lines().offset_of(params.position))) {
     items.push_back(CompletionItem{
         .label = std::move(candidate.label),
         .kind = completion_item_kind(candidate.category),

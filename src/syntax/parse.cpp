@@ -802,15 +802,18 @@ ParseResult parse(std::shared_ptr<const std::string> text) {
 }
 
 void scan_items(std::string_view before, std::string_view after,
-                const std::function<void(const ScannedItem&)>& visit, size_t window_bytes) {
+                const std::function<bool(const ScannedItem&)>& visit, size_t window_bytes,
+                ScanStart from) {
   const uint64_t total = uint64_t{before.size()} + after.size();
   QUIB_ASSERT(total < (uint64_t{1} << 32), "documents must be shorter than 4 GiB");
   const auto at = [&](uint64_t offset) {
     return offset < before.size() ? before[offset] : after[offset - before.size()];
   };
+  QUIB_ASSERT(from.offset <= total && (from.offset == 0 || at(from.offset - 1) == '\n'),
+              "a scan starts at a line start");
   std::vector<ScannedItem> items;  // one window's, handed on and dropped
-  uint64_t start = 0;
-  bool inside_group = false;
+  uint64_t start = from.offset;
+  bool inside_group = from.inside_group;
   size_t window = std::max<size_t>(window_bytes, 1);
   while (start < total) {
     uint64_t end = std::min<uint64_t>(total, start + window);
@@ -836,7 +839,9 @@ void scan_items(std::string_view before, std::string_view after,
     const bool last = end == total;
     const WindowScan settled = Parser(std::move(text), inside_group)
                                    .scan_window(static_cast<uint32_t>(start) - lead, last, items);
-    for (const ScannedItem& item : items) visit(item);
+    for (const ScannedItem& item : items) {
+      if (!visit(item)) return;
+    }
     items.clear();
     if (last) break;
     if (settled.bytes <= lead) {

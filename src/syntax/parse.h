@@ -60,13 +60,23 @@ ParseResult parse_tree(std::shared_ptr<const std::string> text,
 ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split,
                        uint32_t window_bytes);
 
+// Where a scan begins: offset 0, or a line start (just after a line feed) at which the parse of
+// the whole text begins an item with the line's first token, with the parser's group state
+// there (inside a group after a well-formed opening line, until a well-formed closing one).
+// The parse of a text from such a point depends on nothing before it but that state.
+struct ScanStart {
+  uint32_t offset = 0;
+  bool inside_group = false;
+};
+
 // Calls `visit` with each item `parse` would build from the text `before` followed by `after`,
-// in order, classified alike, with ranges in that joined text. Builds no tree, reports nothing,
-// never joins the two parts and keeps no list of the items: it reads `window_bytes` at a time
-// (more when an item is longer), so its memory does not grow with the text. For readers that
-// need only the top-level items of a large text, or of a text with a part left out.
+// in order from `start`, classified alike, with ranges in that joined text, until `visit`
+// answers false. Builds no tree, reports nothing, never joins the two parts and keeps no list of
+// the items: it reads `window_bytes` at a time (more when an item is longer), so its memory
+// does not grow with the text. For readers that need only the top-level items of a large text,
+// or of a text with a part left out.
 void scan_items(std::string_view before, std::string_view after,
-                const std::function<void(const ScannedItem&)>& visit,
-                size_t window_bytes = 64 * 1024);
+                const std::function<bool(const ScannedItem&)>& visit,
+                size_t window_bytes = 64 * 1024, ScanStart start = {});
 
 }  // namespace quib

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cursor_fixture.h"
+#include "semantic/analyze.h"
+#include "syntax/parse.h"
 
 namespace quib::lsp {
 namespace {
@@ -91,7 +93,8 @@ void check_completion(std::string_view annotated, const std::vector<Item>& expec
     QUIB_ASSERT(fixture.range.has_value(), "a fixture with candidates marks the replaced text");
     want.push_back({item.label, item.detail, item.insert, *fixture.range, item.category});
   }
-  const std::vector<CompletionCandidate> got = completion_at(fixture.text, fixture.cursor);
+  const SemanticModel model = analyze(parse(fixture.text));
+  const std::vector<CompletionCandidate> got = completion_at(model, fixture.text, fixture.cursor);
   EXPECT_EQ(got, want) << "got:\n" << describe(got) << "want:\n" << describe(want);
 }
 

@@ -35,6 +35,50 @@ SyntaxKind node_kind(const ScannedItem& item) {
   return SyntaxKind::ErrorItem;
 }
 
+// The items of `text` as one scan from its start reports them.
+std::vector<ScannedItem> scan_all(std::string_view text, ScanStart start = {}) {
+  std::vector<ScannedItem> scan;
+  scan_items(
+      text, "",
+      [&](const ScannedItem& item) {
+        scan.push_back(item);
+        return true;
+      },
+      16, start);
+  return scan;
+}
+
+// A scan that starts where an item begins a line, in the group state there, finds the items
+// of the whole scan from that one on; a scan told to stop gets no further item.
+void check_scan_from_line_starts(const std::string& text) {
+  const std::vector<ScannedItem> items = scan_all(text);
+  bool inside_group = false;
+  for (size_t first = 0; first < items.size(); ++first) {
+    const uint32_t start = items[first].range.start;
+    if (start == 0 || text[start - 1] == '\n') {
+      SCOPED_TRACE(testing::Message() << "scan from item " << first);
+      const std::vector<ScannedItem> rest = scan_all(text, ScanStart{start, inside_group});
+      ASSERT_EQ(rest.size(), items.size() - first);
+      for (size_t i = 0; i < rest.size(); ++i) {
+        EXPECT_EQ(rest[i].item_class, items[first + i].item_class);
+        EXPECT_EQ(rest[i].well_formed, items[first + i].well_formed);
+        EXPECT_EQ(rest[i].range, items[first + i].range);
+        EXPECT_EQ(rest[i].first_word, items[first + i].first_word);
+      }
+    }
+    if (items[first].well_formed && items[first].item_class == ItemClass::GroupOpen) {
+      inside_group = true;
+    }
+    if (items[first].well_formed && items[first].item_class == ItemClass::GroupClose) {
+      inside_group = false;
+    }
+  }
+  size_t visited = 0;
+  scan_items(
+      text, "", [&](const ScannedItem&) { return ++visited < 2; }, 1);
+  EXPECT_EQ(visited, std::min<size_t>(items.size(), 2));
+}
+
 // The scan finds exactly the tree's items (same kinds, ranges and order, a task's name as its
 // first word) wherever the text is split in two and however small its windows are.
 void check_scan_matches(const std::string& text, const SyntaxNode& root) {
@@ -46,7 +90,11 @@ void check_scan_matches(const std::string& text, const SyntaxNode& root) {
       std::vector<ScannedItem> scan;
       scan_items(
           std::string_view(text).substr(0, split), std::string_view(text).substr(split),
-          [&](const ScannedItem& item) { scan.push_back(item); }, window);
+          [&](const ScannedItem& item) {
+            scan.push_back(item);
+            return true;
+          },
+          window);
       ASSERT_EQ(scan.size(), items.size());
       for (size_t i = 0; i < items.size(); ++i) {
         ASSERT_EQ(node_kind(scan[i]), items[i].kind()) << "item " << i;
@@ -91,6 +139,7 @@ void check_tree(const std::string& text) {
     ASSERT_LE(d.range.end, std::max<uint32_t>(1, text.size()) + 1);
   }
   check_scan_matches(text, result.root);
+  check_scan_from_line_starts(text);
 }
 
 TEST(ParseProperty, FragmentMixes) {
