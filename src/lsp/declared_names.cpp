@@ -81,7 +81,7 @@ DeclaredNames declared_names_without(const SemanticModel& model, std::string_vie
   // Once the scan begins a line with an item where the whole text begins a task at the same
   // text, in the same group state and the same named group, the rest is the model's, shifted by
   // the line: the parses agree from there on, and so do the groups the tasks fall in.
-  DeclaredNamesReader scanned(std::move(open_group));
+  DeclaredNamesReader scanned(open_group);
   std::optional<uint32_t> rejoined;  // where the rest starts in the whole text
   size_t probe = first_scanned;
   bool inside_group = start.inside_group;
@@ -107,8 +107,9 @@ DeclaredNames declared_names_without(const SemanticModel& model, std::string_vie
   names.tasks.insert(names.tasks.end(), middle.tasks.begin(), middle.tasks.end());
   names.groups.insert(names.groups.end(), middle.groups.begin(), middle.groups.end());
   if (rejoined) {
-    for (size_t i = probe; i < tasks.size(); ++i)
+    for (size_t i = probe; i < tasks.size(); ++i) {
       names.tasks.push_back(declared(tasks[i], removed));
+    }
     for (const GroupDecl& group : model.groups) {
       if (group.range.start >= *rejoined) names.groups.push_back(group.name);
     }

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -38,17 +37,16 @@ class DeclaredNamesReader {
  public:
   // Starts inside `open_group` when items before the first one taken left it open.
   explicit DeclaredNamesReader(std::optional<std::string_view> open_group = std::nullopt)
-      : group_(std::move(open_group)) {}
+      : group_(open_group) {}
 
-  // `slice(range)` gives the bytes of a one-line range of `item` (a view that outlives the
-  // names); `shift` is subtracted from the task range stored.
+  // `slice(range)` gives the bytes of a one-line range of `item`, as a view that outlives the
+  // names.
   template <typename Slice>
-  void take(const ScannedItem& item, const Slice& slice, uint32_t shift = 0) {
+  void take(const ScannedItem& item, const Slice& slice) {
     if (!item.well_formed) return;
     if (item.item_class == ItemClass::Task) {
       // A task item starts with its name.
-      names_.tasks.push_back({slice(*item.first_word), group_,
-                              TextRange(item.range.start - shift, item.range.end - shift)});
+      names_.tasks.push_back({slice(*item.first_word), group_, item.range});
     } else if (item.item_class == ItemClass::GroupOpen ||
                item.item_class == ItemClass::GroupClose) {
       if (trim_unicode_whitespace(slice(item.range)) == "}") {
