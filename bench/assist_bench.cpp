@@ -103,4 +103,25 @@ void BM_CompletionDependencyWithSnapshot(benchmark::State& state) {
 }
 BENCHMARK(BM_CompletionDependencyWithSnapshot)->Unit(benchmark::kMillisecond);
 
+// About 1 MB of tasks inside one group, none at the start of a line: the names around the
+// cursor's line are scanned from the task before it to the task after it, as at the top level.
+void BM_CompletionDependencyInOneGroup(benchmark::State& state) {
+  static const auto text = [] {
+    auto grouped = std::make_shared<std::string>("group ci {\n    t0():\n        echo 0\n");
+    for (int i = 1; grouped->size() < 1'000'000; ++i) {
+      const std::string n = std::to_string(i);
+      *grouped += "    t" + n + "() & t" + std::to_string(i - 1) + ":\n        echo " + n + "\n";
+    }
+    *grouped += "}\n";
+    return std::shared_ptr<const std::string>(std::move(grouped));
+  }();
+  const DocumentSnapshot held("file:///bench/Quibfile", text, 1);
+  const uint32_t cursor = static_cast<uint32_t>(text->find("() & t", text->size() / 2) + 7);
+  for (auto _ : state) {
+    auto candidates = quib::lsp::completion_at(held.model, held.text, cursor);
+    benchmark::DoNotOptimize(candidates);
+  }
+}
+BENCHMARK(BM_CompletionDependencyInOneGroup)->Unit(benchmark::kMillisecond);
+
 }  // namespace

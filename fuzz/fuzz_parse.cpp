@@ -136,7 +136,8 @@ bool same_item(const ScannedItem& a, const ScannedItem& b) {
 
 // The scan of the text split at `split`, read in windows of `window` bytes, gives the tree's
 // items: same kinds, same ranges, a task's name as its first word; and a scan that starts at
-// the first item beginning a line after `split`, in the group state there, gives the rest.
+// the line of the first item after `split` that only blanks precede on its line, in the group
+// state there, gives the rest.
 void verify_scan(std::string_view text, const ParseResult& result, size_t split, size_t window) {
   std::vector<ScannedItem> scan;
   scan_items(
@@ -148,7 +149,8 @@ void verify_scan(std::string_view text, const ParseResult& result, size_t split,
       window);
   bool inside_group = false;
   for (size_t i = 0; i < scan.size(); ++i) {
-    const uint32_t start = scan[i].range.start;
+    uint32_t start = scan[i].range.start;
+    while (start > 0 && (text[start - 1] == ' ' || text[start - 1] == '\t')) --start;
     if (start >= split && (start == 0 || text[start - 1] == '\n')) {
       std::vector<ScannedItem> rest;
       scan_items(

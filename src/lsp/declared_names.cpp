@@ -1,6 +1,7 @@
 #include "lsp/declared_names.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "syntax/assert.h"
 
@@ -41,13 +42,19 @@ DeclaredNames declared_names_without(const SemanticModel& model, std::string_vie
                 "a one-line range does not run across the removed line");
     return text.substr(range.start + shift, range.len());
   };
-  const auto starts_line = [&](uint32_t offset) { return offset == 0 || text[offset - 1] == '\n'; };
+  // The start of the line of `offset` when only blanks come before it there.
+  const auto line_of = [&](uint32_t offset) -> std::optional<uint32_t> {
+    uint32_t start = offset;
+    while (start > 0 && (text[start - 1] == ' ' || text[start - 1] == '\t')) --start;
+    if (start > 0 && text[start - 1] != '\n') return std::nullopt;
+    return start;
+  };
   const std::vector<TaskDecl>& tasks = model.tasks;
 
   // An item of the whole text that ends before the line above the removed one reads no further
   // than that line's end, so it is an item of the shortened text too. The scan starts at the
-  // last task there that begins a line, in the group state before it; the tasks and groups
-  // before it are the model's.
+  // line of the last task there that only blanks precede on its line, in the group state before
+  // it; the tasks and groups before it are the model's.
   size_t previous_line = 0;
   if (line_start >= 2) {
     const size_t feed = text.rfind('\n', line_start - 2);
@@ -59,14 +66,12 @@ DeclaredNames declared_names_without(const SemanticModel& model, std::string_vie
                                              return offset < task.range.start;
                                            }) -
                           tasks.begin());
-  while (first_scanned > 0 && !starts_line(tasks[first_scanned - 1].range.start)) {
-    --first_scanned;
-  }
+  while (first_scanned > 0 && !line_of(tasks[first_scanned - 1].range.start)) --first_scanned;
   ScanStart start;
   std::optional<std::string_view> open_group;
   if (first_scanned > 0) {
     const TaskDecl& task = tasks[--first_scanned];
-    start = ScanStart{task.range.start, task.group.has_value()};
+    start = ScanStart{*line_of(task.range.start), task.group.has_value()};
     if (task.group) open_group = *task.group;
   }
 
@@ -78,9 +83,10 @@ DeclaredNames declared_names_without(const SemanticModel& model, std::string_vie
     names.groups.push_back(group.name);
   }
 
-  // Once the scan begins a line with an item where the whole text begins a task at the same
-  // text, in the same group state and the same named group, the rest is the model's, shifted by
-  // the line: the parses agree from there on, and so do the groups the tasks fall in.
+  // Once the scan begins an item after only blanks on its line where the whole text begins a
+  // task at the same text, in the same group state and the same named group, the rest is the
+  // model's, shifted by the line: the parses agree from that line on, and so do the groups the
+  // tasks fall in.
   DeclaredNamesReader scanned(open_group);
   std::optional<uint32_t> rejoined;  // where the rest starts in the whole text
   size_t probe = first_scanned;
@@ -89,7 +95,7 @@ DeclaredNames declared_names_without(const SemanticModel& model, std::string_vie
       before, after,
       [&](const ScannedItem& item) {
         const uint32_t at = item.range.start + removed;
-        if (item.range.start >= line_start && starts_line(at)) {
+        if (item.range.start >= line_start && line_of(at)) {
           while (probe < tasks.size() && tasks[probe].range.start < at) ++probe;
           if (probe < tasks.size() && tasks[probe].range.start == at &&
               tasks[probe].group.has_value() == inside_group &&

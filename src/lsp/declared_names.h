@@ -70,8 +70,8 @@ class DeclaredNamesReader {
 // past its line feed or at the end of the text. `model` is the model of the whole `text`.
 // The answer is that of scanning the shortened text from its start. Only the items around the
 // line are scanned; the tasks and groups before and after them are read from `model`, whose
-// names, groups and ranges follow the same rules, since a parse resumed where an item begins a
-// line depends on nothing before it but the group state there.
+// names, groups and ranges follow the same rules, since a parse resumed at a line where an item
+// begins after nothing but blanks depends on nothing before it but the group state there.
 DeclaredNames declared_names_without(const SemanticModel& model, std::string_view text,
                                      size_t line_start, size_t line_end);
 

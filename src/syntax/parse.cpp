@@ -328,7 +328,8 @@ class Parser {
   // text. An item's classification reads at most to the end of the line on which it ends, so
   // an item is settled once a line break follows its end inside the window; in the `last`
   // window every item is. Settled items are committed, in order, whenever the next item
-  // starts a line, so that the next window starts where the lexer also starts a line.
+  // begins a line after nothing but blanks, so that the next window starts at that line, where
+  // the lexer also starts a line (as `build_window` resumes).
   WindowScan scan_window(uint32_t base, bool last, std::vector<ScannedItem>& out) {
     WindowScan settled{0, inside_group_};
     std::vector<ScannedItem> pending;
@@ -342,8 +343,8 @@ class Parser {
     for_each_item(
         [](uint32_t) { return true; },
         [&](uint32_t first, const ClassifiedItem& item) {
-          if (first == 0 || tokens_.kind(first - 1) == K::Newline) {
-            commit({tokens_.range(first).start, group_before});
+          if (const std::optional<uint32_t> line = line_start_of(first)) {
+            commit({tokens_.range(*line).start, group_before});
           }
           const uint32_t end = first + item.count;
           if (!last) {

@@ -60,10 +60,11 @@ ParseResult parse_tree(std::shared_ptr<const std::string> text,
 ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split,
                        uint32_t window_bytes);
 
-// Where a scan begins: offset 0, or a line start (just after a line feed) at which the parse of
-// the whole text begins an item with the line's first token, with the parser's group state
-// there (inside a group after a well-formed opening line, until a well-formed closing one).
-// The parse of a text from such a point depends on nothing before it but that state.
+// Where a scan begins: offset 0, or the start of a line (just after a line feed) on which the
+// parse of the whole text begins an item after nothing but blanks, with the parser's group
+// state there (inside a group after a well-formed opening line, until a well-formed closing
+// one). The parse of a text from such a line depends on nothing before it but that state: the
+// windowed parse resumes at such lines too.
 struct ScanStart {
   uint32_t offset = 0;
   bool inside_group = false;

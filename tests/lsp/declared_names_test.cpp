@@ -74,6 +74,10 @@ TEST(DeclaredNames, LinesThatChangeTheirNeighbours) {
       "[help] Build\nrun(x,\n    y):\n    | set -e\n    | make\nnext:\n    go",
       "a:\r\n    x\r\nb:\r\n    y\r\n",
       "# c\n\n   \nt & :\n    x\n\nu:\n    y\n",
+      // Tasks that begin indented lines inside one group, with spaces and with a tab.
+      "group ci {\n    a():\n        x\n    b() & a:\n        y\n\tc() & b:\n        z\n}\nd:\n    "
+      "w\n",
+      "group ci {\n    a():\n        x\n    b:\n        y\n    c():\n        z\n",
   };
   for (std::string_view text : cases) check_every_line(std::string(text));
 }

@@ -48,13 +48,15 @@ std::vector<ScannedItem> scan_all(std::string_view text, ScanStart start = {}) {
   return scan;
 }
 
-// A scan that starts where an item begins a line, in the group state there, finds the items
-// of the whole scan from that one on; a scan told to stop gets no further item.
+// A scan that starts at a line where an item begins after nothing but blanks, in the group
+// state there, finds the items of the whole scan from that one on; a scan told to stop gets no
+// further item.
 void check_scan_from_line_starts(const std::string& text) {
   const std::vector<ScannedItem> items = scan_all(text);
   bool inside_group = false;
   for (size_t first = 0; first < items.size(); ++first) {
-    const uint32_t start = items[first].range.start;
+    uint32_t start = items[first].range.start;
+    while (start > 0 && (text[start - 1] == ' ' || text[start - 1] == '\t')) --start;
     if (start == 0 || text[start - 1] == '\n') {
       SCOPED_TRACE(testing::Message() << "scan from item " << first);
       const std::vector<ScannedItem> rest = scan_all(text, ScanStart{start, inside_group});
