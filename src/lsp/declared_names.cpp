@@ -20,11 +20,14 @@ bool group_after(const ScannedItem& item, bool inside_group) {
   return inside_group;
 }
 
+// The group a task of the model falls in, as a view into the model.
+std::optional<std::string_view> group_of(const TaskDecl& task) {
+  if (!task.group) return std::nullopt;
+  return *task.group;
+}
+
 DeclaredTask declared(const TaskDecl& task, uint32_t shift) {
-  DeclaredTask out{task.name, std::nullopt,
-                   TextRange(task.range.start - shift, task.range.end - shift)};
-  if (task.group) out.group = *task.group;
-  return out;
+  return {task.name, group_of(task), TextRange(task.range.start - shift, task.range.end - shift)};
 }
 
 }  // namespace
@@ -72,7 +75,7 @@ DeclaredNames declared_names_without(const SemanticModel& model, std::string_vie
   if (first_scanned > 0) {
     const TaskDecl& task = tasks[--first_scanned];
     start = ScanStart{*line_of(task.range.start), task.group.has_value()};
-    if (task.group) open_group = *task.group;
+    open_group = group_of(task);
   }
 
   DeclaredNames names;
@@ -99,7 +102,7 @@ DeclaredNames declared_names_without(const SemanticModel& model, std::string_vie
           while (probe < tasks.size() && tasks[probe].range.start < at) ++probe;
           if (probe < tasks.size() && tasks[probe].range.start == at &&
               tasks[probe].group.has_value() == inside_group &&
-              declared(tasks[probe], 0).group == scanned.open_group()) {
+              group_of(tasks[probe]) == scanned.open_group()) {
             rejoined = at;
             return false;
           }

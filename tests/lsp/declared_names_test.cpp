@@ -1,4 +1,4 @@
-// The names of a document without one line, read from its parse around a short scan, against a
+// The names of a document without one line, read from its model around a short scan, against a
 // scan of the whole shortened text.
 #include "lsp/declared_names.h"
 
