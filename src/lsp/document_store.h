@@ -80,9 +80,10 @@ struct StoredDocument {
 // Replacing a text first lets go of the old snapshot, so that a large document is never held
 // analysed twice (a snapshot is many times the size of its text). When nobody else holds it,
 // its tree and text go at once and its model is emptied while the new text is parsed, the
-// buffer of its task list kept for the new model's tasks. A reader that asks for the document
-// meanwhile waits for the new snapshot: every request then answers from the newest text, and
-// none sees the document as unknown.
+// buffer of its task list kept for the new model's tasks. A reader on another thread that asks
+// for the document meanwhile waits for the new snapshot, and never sees the document as unknown.
+// (The server's requests take their snapshot on the thread that stores the texts, in message
+// order, so they never wait.)
 class DocumentStore {
  public:
   // Analyses `text` and inserts or replaces the entry.

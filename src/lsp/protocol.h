@@ -23,10 +23,12 @@ inline constexpr const char* kSemanticTokenTypes[] = {
 // The fixed answer to `initialize`; nothing in it depends on the client.
 InitializeResult server_capabilities();
 
-// One per process. Request handlers may run on several worker threads at once; notification
-// handlers run one at a time, in arrival order. Each handler looks the document up, calls a
-// pure function of the snapshot, and converts the answer; the handlers are grouped by
-// feature in the protocol_*.cpp files.
+// One per process. Notification handlers run one at a time, in arrival order. A document
+// request's handler takes the document's snapshot on the serve loop, in message order, and
+// returns the work that answers from it on a worker: a request answers from the text the
+// messages before it left, even when a later change or close is handled before a worker is
+// free. That work calls a pure function of the snapshot and converts the answer; the handlers
+// are grouped by feature in the protocol_*.cpp files.
 class LanguageServer {
  public:
   explicit LanguageServer(ClientHandle client) : client_(client) {}
@@ -36,6 +38,8 @@ class LanguageServer {
   MethodTable methods();
 
  private:
+  using Snapshot = std::shared_ptr<const DocumentSnapshot>;
+
   InitializeResult on_initialize(const InitializeParams& params);
   void on_initialized(const NoParams& params);
   std::nullptr_t on_shutdown(const NoParams& params);
@@ -47,15 +51,20 @@ class LanguageServer {
   // Analyses the stored text and sends its diagnostics; an empty list when it is not stored.
   void publish_diagnostics(const std::string& uri, std::optional<int32_t> version);
 
-  std::optional<Hover> on_hover(const HoverParams& params);
-  std::optional<std::vector<CompletionItem>> on_completion(const CompletionParams& params);
-  DocumentSymbols on_document_symbol(const DocumentSymbolParams& params);
-  std::vector<FoldingRange> on_folding_range(const FoldingRangeParams& params);
+  // The document's current snapshot; null when it is not open.
+  Snapshot snapshot_of(const TextDocumentIdentifier& document) const {
+    return documents_.analyze_document(document.uri);
+  }
+
+  Deferred<std::optional<Hover>> on_hover(HoverParams params);
+  Deferred<std::optional<std::vector<CompletionItem>>> on_completion(CompletionParams params);
+  Deferred<DocumentSymbols> on_document_symbol(DocumentSymbolParams params);
+  Deferred<std::vector<FoldingRange>> on_folding_range(FoldingRangeParams params);
   // Written here rather than by the router: the formatted document is escaped in its own buffer.
-  JsonText on_formatting(const DocumentFormattingParams& params);
-  std::optional<std::vector<TextEdit>> on_range_formatting(
-      const DocumentRangeFormattingParams& params);
-  JsonText on_semantic_tokens_full(const SemanticTokensParams& params);
+  Deferred<JsonText> on_formatting(DocumentFormattingParams params);
+  Deferred<std::optional<std::vector<TextEdit>>> on_range_formatting(
+      DocumentRangeFormattingParams params);
+  Deferred<JsonText> on_semantic_tokens_full(SemanticTokensParams params);
 
   ClientHandle client_;
   DocumentStore documents_;

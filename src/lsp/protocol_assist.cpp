@@ -6,33 +6,37 @@
 
 namespace quib::lsp {
 
-std::optional<Hover> LanguageServer::on_hover(const HoverParams& params) {
-  const auto snapshot = documents_.analyze_document(params.textDocument.uri);
-  if (!snapshot) return std::nullopt;
-  const std::optional<HoverInfo> info =
-      hover_at(*snapshot, snapshot->lines().offset_of(params.position));
-  if (!info) return std::nullopt;
-  return Hover{MarkupContent{"markdown", hover_markdown(*info)},
-               snapshot->lines().range_of(info->range)};
+Deferred<std::optional<Hover>> LanguageServer::on_hover(HoverParams params) {
+  return [snapshot = snapshot_of(params.textDocument),
+          params = std::move(params)]() -> std::optional<Hover> {
+    if (!snapshot) return std::nullopt;
+    const std::optional<HoverInfo> info =
+        hover_at(*snapshot, snapshot->lines().offset_of(params.position));
+    if (!info) return std::nullopt;
+    return Hover{MarkupContent{"markdown", hover_markdown(*info)},
+                 snapshot->lines().range_of(info->range)};
+  };
 }
 
-std::optional<std::vector<CompletionItem>> LanguageServer::on_completion(
-    const CompletionParams& params) {
-  const auto snapshot = documents_.analyze_document(params.textDocument.uri);
-  if (!snapshot) return std::nullopt;
-  std::vector<CompletionItem> items;
-  for (CompletionCandidate& candidate : completion_at(
-           snapshot->model, snapshot->text, snapshot->lines().offset_of(params.position))) {
-    items.push_back(CompletionItem{
-        .label = std::move(candidate.label),
-        .kind = completion_item_kind(candidate.category),
-        .detail = std::move(candidate.detail),
-        .insertTextFormat = 2,  // snippet
-        .textEdit =
-            TextEdit{snapshot->lines().range_of(candidate.replace), std::move(candidate.insert)},
-    });
-  }
-  return items;
+Deferred<std::optional<std::vector<CompletionItem>>> LanguageServer::on_completion(
+    CompletionParams params) {
+  return [snapshot = snapshot_of(params.textDocument),
+          params = std::move(params)]() -> std::optional<std::vector<CompletionItem>> {
+    if (!snapshot) return std::nullopt;
+    std::vector<CompletionItem> items;
+    for (CompletionCandidate& candidate : completion_at(
+             snapshot->model, snapshot->text, snapshot->lines().offset_of(params.position))) {
+      items.push_back(CompletionItem{
+          .label = std::move(candidate.label),
+          .kind = completion_item_kind(candidate.category),
+          .detail = std::move(candidate.detail),
+          .insertTextFormat = 2,  // snippet
+          .textEdit =
+              TextEdit{snapshot->lines().range_of(candidate.replace), std::move(candidate.insert)},
+      });
+    }
+    return items;
+  };
 }
 
 }  // namespace quib::lsp

@@ -24,39 +24,42 @@ std::vector<TextEdit> single_edit(Range range, std::string new_text) {
 
 }  // namespace
 
-JsonText LanguageServer::on_formatting(const DocumentFormattingParams& params) {
-  const auto snapshot = documents_.analyze_document(params.textDocument.uri);
-  if (!snapshot || has_error(snapshot->model.diagnostics)) return JsonText{"null"};
-  // A large answer is written into kept storage and given back once sent.
-  std::optional<std::string> formatted =
-      format_document_into(snapshot->text, snapshot->parse_result, large_buffers().take());
-  if (!formatted) return JsonText{"null"};
-  if (*formatted == snapshot->text) {
-    large_buffers().give(std::move(*formatted));
-    return JsonText{"[]"};
-  }
-  // The one edit, members as a TextEdit writes them.
-  const TextRange whole(0, static_cast<uint32_t>(snapshot->text.size()));
-  const std::string opening =
-      R"([{"range":)" + to_json_text(snapshot->lines().range_of(whole)) + R"(,"newText":)";
-  return JsonText{json_string_in_place(std::move(*formatted), opening, "}]")};
+Deferred<JsonText> LanguageServer::on_formatting(DocumentFormattingParams params) {
+  return [snapshot = snapshot_of(params.textDocument)] {
+    if (!snapshot || has_error(snapshot->model.diagnostics)) return JsonText{"null"};
+    // A large answer is written into kept storage and given back once sent.
+    std::optional<std::string> formatted =
+        format_document_into(snapshot->text, snapshot->parse_result, large_buffers().take());
+    if (!formatted) return JsonText{"null"};
+    if (*formatted == snapshot->text) {
+      large_buffers().give(std::move(*formatted));
+      return JsonText{"[]"};
+    }
+    // The one edit, members as a TextEdit writes them.
+    const TextRange whole(0, static_cast<uint32_t>(snapshot->text.size()));
+    const std::string opening =
+        R"([{"range":)" + to_json_text(snapshot->lines().range_of(whole)) + R"(,"newText":)";
+    return JsonText{json_string_in_place(std::move(*formatted), opening, "}]")};
+  };
 }
 
 // A range whose start lies after its end touches nothing and is refused like any other range
 // that selects no single declaration.
-std::optional<std::vector<TextEdit>> LanguageServer::on_range_formatting(
-    const DocumentRangeFormattingParams& params) {
-  const auto snapshot = documents_.analyze_document(params.textDocument.uri);
-  if (!snapshot || has_error(snapshot->model.diagnostics)) return std::nullopt;
-  const uint32_t start = snapshot->lines().offset_of(params.range.start);
-  const uint32_t end = snapshot->lines().offset_of(params.range.end);
-  if (start > end) return std::nullopt;
-  std::optional<DeclarationEdit> edit =
-      format_declaration(snapshot->text, snapshot->parse_result, TextRange(start, end));
-  if (!edit) return std::nullopt;
-  const std::string_view replaced = snapshot->text.substr(edit->range.start, edit->range.len());
-  if (edit->new_text == replaced) return std::vector<TextEdit>{};
-  return single_edit(snapshot->lines().range_of(edit->range), std::move(edit->new_text));
+Deferred<std::optional<std::vector<TextEdit>>> LanguageServer::on_range_formatting(
+    DocumentRangeFormattingParams params) {
+  return [snapshot = snapshot_of(params.textDocument),
+          params = std::move(params)]() -> std::optional<std::vector<TextEdit>> {
+    if (!snapshot || has_error(snapshot->model.diagnostics)) return std::nullopt;
+    const uint32_t start = snapshot->lines().offset_of(params.range.start);
+    const uint32_t end = snapshot->lines().offset_of(params.range.end);
+    if (start > end) return std::nullopt;
+    std::optional<DeclarationEdit> edit =
+        format_declaration(snapshot->text, snapshot->parse_result, TextRange(start, end));
+    if (!edit) return std::nullopt;
+    const std::string_view replaced = snapshot->text.substr(edit->range.start, edit->range.len());
+    if (edit->new_text == replaced) return std::vector<TextEdit>{};
+    return single_edit(snapshot->lines().range_of(edit->range), std::move(edit->new_text));
+  };
 }
 
 }  // namespace quib::lsp

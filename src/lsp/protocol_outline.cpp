@@ -6,20 +6,22 @@
 
 namespace quib::lsp {
 
-DocumentSymbols LanguageServer::on_document_symbol(const DocumentSymbolParams& params) {
-  return DocumentSymbols{documents_.analyze_document(params.textDocument.uri)};
+Deferred<DocumentSymbols> LanguageServer::on_document_symbol(DocumentSymbolParams params) {
+  return [snapshot = snapshot_of(params.textDocument)] { return DocumentSymbols{snapshot}; };
 }
 
-std::vector<FoldingRange> LanguageServer::on_folding_range(const FoldingRangeParams& params) {
-  auto snapshot = documents_.analyze_document(params.textDocument.uri);
-  if (!snapshot) return {};
-  return folding_ranges(*snapshot);
+Deferred<std::vector<FoldingRange>> LanguageServer::on_folding_range(FoldingRangeParams params) {
+  return [snapshot = snapshot_of(params.textDocument)]() -> std::vector<FoldingRange> {
+    if (!snapshot) return {};
+    return folding_ranges(*snapshot);
+  };
 }
 
-JsonText LanguageServer::on_semantic_tokens_full(const SemanticTokensParams& params) {
-  auto snapshot = documents_.analyze_document(params.textDocument.uri);
-  if (!snapshot) return JsonText{"null"};
-  return JsonText{semantic_tokens_json(*snapshot)};
+Deferred<JsonText> LanguageServer::on_semantic_tokens_full(SemanticTokensParams params) {
+  return [snapshot = snapshot_of(params.textDocument)] {
+    if (!snapshot) return JsonText{"null"};
+    return JsonText{semantic_tokens_json(*snapshot)};
+  };
 }
 
 }  // namespace quib::lsp

@@ -241,11 +241,13 @@ void Transport::handle_request(const MethodTable& methods, Request request) {
     return answer(request.id, ResponseError{ErrorCode::MethodNotFound, "Method not found"});
   }
 
+  // Made here, in message order: the job sees the server as the messages before it left it.
+  MethodTable::RequestJob job = (*handler)(request.params);
   // The two lifecycle requests change what the next message may do, so they run here, in
   // order, and the state changes before the next message is looked at.
   if (initialize || request.method == kShutdown) {
     RequestOutcome outcome;
-    pool_.run_here([&] { outcome = (*handler)(request.params); });
+    pool_.run_here([&] { outcome = job(); });
     bool succeeded = std::holds_alternative<JsonText>(outcome);
     answer(request.id, std::move(outcome));
     if (succeeded) state_ = initialize ? State::Running : State::ShutDown;
@@ -253,9 +255,7 @@ void Transport::handle_request(const MethodTable& methods, Request request) {
   }
 
   json::value id = request.id;
-  pool_.submit(std::move(id), [this, handler, request = std::move(request)] {
-    answer(request.id, (*handler)(request.params));
-  });
+  pool_.submit(std::move(id), [this, id = request.id, job = std::move(job)] { answer(id, job()); });
 }
 
 void Transport::handle_notification(const MethodTable& methods, Notification notification) {

@@ -93,7 +93,9 @@ struct TransportOptions {
 // One connection over a byte source and sink. `serve` runs the loop on the calling thread:
 // - a reader thread frames and decodes input into a queue, so the loop never blocks on a pipe;
 // - notifications run on the loop's thread in arrival order (document sync relies on this);
-// - requests run on the pool and may be answered in any order.
+// - a request's handler runs on the loop's thread too, in arrival order, and makes the job that
+//   answers it (see MethodTable::RequestHandler); the jobs run on the pool and may be answered
+//   in any order.
 // Lifecycle: until `initialize` has been answered, other requests get -32002 and notifications
 // other than `exit` are dropped; after `shutdown`, requests get -32600 and notifications are
 // still handled; `exit` or end of input ends the loop.

@@ -30,8 +30,12 @@ using RequestOutcome = std::variant<JsonText, ResponseError>;
 
 class MethodTable {
  public:
-  // Each handler is safe to call from any thread the server allows for its kind.
-  using RequestHandler = std::function<RequestOutcome(const json::value& params)>;
+  // The work that answers one request, run on a worker thread.
+  using RequestJob = std::function<RequestOutcome()>;
+  // Runs on the serve loop, in message order, and returns the request's job: whatever the
+  // answer must see of the server's state (a document's text) it takes here, as the messages
+  // before the request left it, not as later ones leave it by the time a worker is free.
+  using RequestHandler = std::function<RequestJob(const json::value& params)>;
   // A notification whose params do not decode is dropped: there is no one to answer. The
   // handler owns its params and their detached strings, so a document text is taken over
   // rather than copied.
@@ -103,12 +107,18 @@ std::optional<Params> decode_notification_params(json::value& raw, DetachedStrin
   return std::move(*decoded);
 }
 
+// The answer of a request, computed later on a worker from what the handler took on the serve
+// loop (see MethodTable::RequestHandler).
+template <class Result>
+using Deferred = std::function<Result()>;
+
 // Binds member functions of one server object into a MethodTable. A request handler has the
 // shape `Result Server::on_x(Params)` with `write_json(JsonWriter&, const Result&)` defined, or
-// returns its result already written (`JsonText`, sent as it is); a
-// notification handler `void Server::on_y(Params)`. `Params` may be taken by const reference,
-// or by rvalue reference to take over what was decoded (a document text) without a copy. The
-// server must outlive the table.
+// returns its result already written (`JsonText`, sent as it is); it runs on a worker. A handler
+// `Deferred<Result> Server::on_x(Params)` runs on the serve loop instead and returns the work
+// that computes its result on a worker. A notification handler is `void Server::on_y(Params)`.
+// `Params` may be taken by const reference, or by rvalue reference to take over what was
+// decoded (a document text) without a copy. The server must outlive the table.
 template <class Server>
 class Router {
  public:
@@ -119,14 +129,22 @@ class Router {
     using Params = std::remove_cvref_t<Param>;
     Server* server = &server_;
     table_.add_request(std::move(method), [server, handler](const json::value& raw) {
-      auto params = decode_params<Params>(raw);
-      if (auto* error = std::get_if<ResponseError>(&params)) return RequestOutcome(*error);
-      Result result = (server->*handler)(std::move(std::get<Params>(params)));
-      if constexpr (std::is_same_v<Result, JsonText>) {
-        return RequestOutcome(std::move(result));
-      } else {
-        return RequestOutcome(JsonText{to_json_text(result)});
-      }
+      return with_params<Params>(raw, [server, handler](Params params) -> MethodTable::RequestJob {
+        return [server, handler, params = std::move(params)]() mutable {
+          return outcome((server->*handler)(std::move(params)));
+        };
+      });
+    });
+  }
+
+  template <class Result, class Param>
+  void on_request(std::string method, Deferred<Result> (Server::*handler)(Param)) {
+    using Params = std::remove_cvref_t<Param>;
+    Server* server = &server_;
+    table_.add_request(std::move(method), [server, handler](const json::value& raw) {
+      return with_params<Params>(raw, [server, handler](Params params) -> MethodTable::RequestJob {
+        return [answer = (server->*handler)(std::move(params))] { return outcome(answer()); };
+      });
     });
   }
 
@@ -142,6 +160,26 @@ class Router {
   }
 
  private:
+  // The job of a request: `bind(params)` when the params decode, else one that answers their
+  // error.
+  template <class Params, class Bind>
+  static MethodTable::RequestJob with_params(const json::value& raw, Bind bind) {
+    auto params = decode_params<Params>(raw);
+    if (auto* error = std::get_if<ResponseError>(&params)) {
+      return [error = std::move(*error)] { return RequestOutcome(error); };
+    }
+    return bind(std::move(std::get<Params>(params)));
+  }
+
+  template <class Result>
+  static RequestOutcome outcome(Result result) {
+    if constexpr (std::is_same_v<Result, JsonText>) {
+      return RequestOutcome(std::move(result));
+    } else {
+      return RequestOutcome(JsonText{to_json_text(result)});
+    }
+  }
+
   Server& server_;
   MethodTable& table_;
 };

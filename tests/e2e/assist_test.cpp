@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lsp_client.h"
@@ -134,6 +135,46 @@ TEST(ConcurrentRequests, HoverAndHighlightingOnOneDocument) {
   client.notify("exit");
   EXPECT_EQ(client.wait_exit(), 0);
   EXPECT_EQ(client.stderr_text(), "");
+}
+
+// A request answers from the text the messages before it left, even when a later change or
+// close of its document is handled before a worker is free for it. Highlighting a large
+// document keeps the workers busy, so the hover waits behind the notification that follows it.
+TEST(ConcurrentRequests, ARequestAnswersFromTheTextBeforeTheMessagesAfterIt) {
+  constexpr const char* kLargeUri = "file:///w/large/Quibfile";
+  std::string large;
+  for (int i = 0; i < 20000; ++i) large += "t" + std::to_string(i) + "(a):\n    echo {{ a }}\n\n";
+  const json::value make_hover = json::parse(R"({
+    "contents": {
+      "kind": "markdown",
+      "value": "```quibfile\nblock (bash)\n```\n\nRuns this block once with `bash`.\n\nContainer: `build`"
+    },
+    "range": {"start": {"line": 4, "character": 4}, "end": {"line": 4, "character": 8}}
+  })");
+  const json::object document{{"uri", kUri}, {"version", 2}};
+  const std::vector<std::pair<std::string, json::object>> followers = {
+      {"textDocument/didChange",
+       {{"textDocument", document},
+        {"contentChanges", json::array{json::object{{"text", "build:\n"}}}}}},
+      {"textDocument/didClose", {{"textDocument", json::object{{"uri", kUri}}}}},
+  };
+  LspClient client;
+  client.initialize();
+  client.open_document(kLargeUri, large);
+  for (const auto& [method, params] : followers) {
+    SCOPED_TRACE(method);
+    client.open_document(kUri, kDocument);
+    std::vector<int64_t> busy;
+    for (int i = 0; i < 8; ++i) {
+      busy.push_back(
+          client.send_request("textDocument/semanticTokens/full",
+                              json::object{{"textDocument", json::object{{"uri", kLargeUri}}}}));
+    }
+    const int64_t hover = client.send_request("textDocument/hover", position_params(kUri, 4, 5));
+    client.notify(method, params);
+    EXPECT_EQ(client.wait_response(hover).at("result"), make_hover);
+    for (const int64_t id : busy) EXPECT_TRUE(client.wait_response(id).contains("result"));
+  }
 }
 
 }  // namespace

@@ -59,6 +59,12 @@ struct Probe {
     released.wait();
     return nullptr;
   }
+  // How many notes had been handled when the request came: taken in message order, answered
+  // on a worker.
+  Deferred<Position> on_notes_before(const NoParams&) {
+    std::lock_guard lock(mutex);
+    return [seen = static_cast<uint32_t>(notified.size())] { return Position{seen, 0}; };
+  }
   void on_note(const DidCloseTextDocumentParams& p) {
     std::lock_guard lock(mutex);
     notified.push_back(p.textDocument.uri);
@@ -77,6 +83,7 @@ struct Probe {
     router.on_request("test/echo", &Probe::on_echo);
     router.on_request("test/slow", &Probe::on_slow);
     router.on_request("test/block", &Probe::on_block);
+    router.on_request("test/notes-before", &Probe::on_notes_before);
     router.on_notification("test/note", &Probe::on_note);
     router.on_notification("test/open", &Probe::on_open);
     return table;
@@ -276,6 +283,38 @@ TEST(TransportTest, NotificationsAreHandledInArrivalOrder) {
   }
   run(probe, input, {4, 4});
   EXPECT_EQ(probe.notified, expected);
+}
+
+// A deferred request takes what it answers from as the messages before it left it, though it
+// runs only after the notifications that follow it: the one worker is held by a blocked request.
+TEST(TransportTest, DeferredRequestsSeeTheMessagesBeforeThem) {
+  Probe probe;
+  FeedSource source;
+  MemorySink sink;
+  Transport transport(source, sink, {1, 2});
+  std::thread server([&] { transport.serve(probe.methods()); });
+  const auto wait_until = [](const auto& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    return done();
+  };
+  source.feed(kInit + request(1, "test/block"));
+  ASSERT_TRUE(wait_until([&] { return probe.blocking.load(); }));
+  source.feed(note("a") + request(2, "test/notes-before") + note("b") + note("c") +
+              request(3, "test/notes-before") + note("d"));
+  // Every note is handled while both requests still wait for the worker.
+  EXPECT_TRUE(wait_until([&] {
+    std::lock_guard lock(probe.mutex);
+    return probe.notified.size() == 4;
+  }));
+  probe.release.set_value();
+  source.end();
+  server.join();
+  const auto messages = sink.messages();
+  EXPECT_EQ(response(messages, 2).at("result").at("line"), 1);
+  EXPECT_EQ(response(messages, 3).at("result").at("line"), 3);
 }
 
 TEST(TransportTest, AtMostFourRequestsInProgress) {
