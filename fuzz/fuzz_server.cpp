@@ -8,6 +8,8 @@
 // Script: lines starting with "%%" are operations, "%%[doc] op [integers]", for example
 // "%% open", "%%1 hover 2 7", "%% range 0 0 3 1"; the lines up to the next operation are the
 // text of an open or change. doc is 0 to 2 and picks the URI. Unknown operations are skipped.
+// Every other request is answered only at the next "%% wait" or at the end, after the messages
+// that follow it, as a request that waits for a free worker is.
 #include <boost/json.hpp>
 #include <cstdint>
 #include <cstdlib>
@@ -197,6 +199,7 @@ class Session {
     send_request("initialize", json::object{{"capabilities", json::object()}});
     send_notification("initialized", json::object());
     for (const Operation& operation : operations) perform(operation);
+    answer_waiting();
     outbox_.close();
     check_output();
   }
@@ -250,6 +253,8 @@ class Session {
                     {"range", {{"start", position(operation, 0)}, {"end", position(operation, 2)}}},
                     {"options", {{"tabSize", 4}, {"insertSpaces", true}}}},
                    uri);
+    } else if (name == "wait") {
+      answer_waiting();
     } else if (name == "shutdown") {
       send_request("shutdown", nullptr);
     } else if (name == "unknown") {
@@ -291,13 +296,39 @@ class Session {
       outbox_.send(encode_error(request->id, {ErrorCode::MethodNotFound, "Method not found"}), {});
       return;
     }
-    RequestOutcome outcome = (*handler)(request->params);
+    MethodTable::RequestJob job = (*handler)(request->params);
+    // A worker may take a request up only after later messages have been handled: every
+    // other request waits for the next "wait" operation or the end of the script, and its
+    // answer must be the one it would have had at once.
+    if (id % 2 == 1 && method != "initialize" && method != "shutdown") {
+      waiting_.push_back({request->id, std::move(job), text_of((*handler)(request->params)())});
+      return;
+    }
+    answer(request->id, job());
+  }
+
+  static std::string text_of(const RequestOutcome& outcome) {
+    if (const auto* result = std::get_if<JsonText>(&outcome)) return result->text;
+    return encode_error(nullptr, std::get<ResponseError>(outcome));
+  }
+
+  void answer(const json::value& id, RequestOutcome outcome) {
     if (auto* result = std::get_if<JsonText>(&outcome)) {
       result->text.append(kBodyEnd);
-      outbox_.send(result_opening(request->id), std::move(result->text));
+      outbox_.send(result_opening(id), std::move(result->text));
     } else {
-      outbox_.send(encode_error(request->id, std::get<ResponseError>(outcome)), {});
+      outbox_.send(encode_error(id, std::get<ResponseError>(outcome)), {});
     }
+  }
+
+  void answer_waiting() {
+    for (WaitingRequest& request : waiting_) {
+      RequestOutcome outcome = request.job();
+      FUZZ_CHECK(text_of(outcome) == request.answer_at_once,
+                 "a request answers as when it came, whatever came after it");
+      answer(request.id, std::move(outcome));
+    }
+    waiting_.clear();
   }
 
   void send_notification(std::string_view method, json::value params) {
@@ -359,6 +390,14 @@ class Session {
   int32_t version_ = 0;
   // The text of each open document as the script has made it.
   std::map<std::string, std::string, std::less<>> texts_;
+  // A request made but not yet answered, and the answer it had when it came.
+  struct WaitingRequest {
+    json::value id;
+    MethodTable::RequestJob job;
+    std::string answer_at_once;
+  };
+  // In the order they came.
+  std::vector<WaitingRequest> waiting_;
   // Per request id, the text its answer refers to (none when the document is not open).
   std::map<int64_t, std::optional<std::string>> request_texts_;
   // Per document notification, in order, the text its diagnostics refer to.
