@@ -4,6 +4,7 @@
 #include "semantic/checks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <span>
@@ -114,9 +115,11 @@ struct FileTables {
       : task_names(model.task_symbols.size()), top_level_task_names(model.tasks.size()) {
     QUIB_ASSERT(model.task_symbols.size() == model.tasks.size(),
                 "lowering must give every task one symbol");
+    name_hashes.reserve(model.task_symbols.size());
     for (uint32_t i = 0; i < model.task_symbols.size(); ++i) {
       const std::string& name = model.task_symbols[i].name;
-      task_names.insert(hash_text(name), i,
+      name_hashes.push_back(hash_text(name));
+      task_names.insert(name_hashes.back(), i,
                         [&](uint32_t other) { return model.task_symbols[other].name == name; });
     }
     for (uint32_t i = 0; i < model.tasks.size(); ++i) {
@@ -133,11 +136,14 @@ struct FileTables {
 
   IndexTable task_names;                           // every task, by qualified name
   IndexTable top_level_task_names;                 // the tasks outside groups, by name
+  std::vector<size_t> name_hashes;                 // of every task's qualified name, in order
   std::unordered_set<std::string_view> variables;  // global variable names
 };
 
 // Below this many tasks the per-task checks run on the calling thread alone.
 constexpr size_t kTwoRunTaskChecks = 2048;
+// Tasks checked in one go by either thread when the checks run on two.
+constexpr size_t kTaskChunk = 256;
 
 class Checker {
  public:
@@ -163,21 +169,34 @@ class Checker {
       check_repeated_tasks();
       return std::move(found_);
     }
-    // Many tasks: the calling thread checks the first tasks on their own while the helper
-    // checks the others and then the repeated tasks, the one check that must see every task.
-    // Each keeps its findings apart, and they are joined in check order.
-    const size_t split = count * 3 / 5;
-    Checker rest(model_, tables_);
+    // Many tasks: the helper checks the repeated tasks, the one check that must see every
+    // task, while the calling thread checks the tasks a chunk at a time; the helper then takes
+    // chunks too, so both end together however the two kinds of check weigh against each other
+    // (the repeated tasks' tables outgrow the caches sooner). Each chunk keeps its findings
+    // apart, and they are joined in check order.
+    const size_t chunks = (count + kTaskChunk - 1) / kTaskChunk;
+    std::vector<std::vector<Diagnostic>> chunk_findings(chunks);
+    std::atomic<size_t> next_chunk = 0;
+    const auto check_chunks = [&](Checker& checker) {
+      for (size_t chunk; (chunk = next_chunk.fetch_add(1, std::memory_order_relaxed)) < chunks;) {
+        const size_t end = std::min(count, (chunk + 1) * kTaskChunk);
+        for (size_t i = chunk * kTaskChunk; i < end; ++i) checker.check_task(model_.tasks[i], i);
+        chunk_findings[chunk] = std::move(checker.found_);
+        checker.found_.clear();
+      }
+    };
+    Checker first(model_, tables_);
+    Checker second(model_, tables_);
     Checker repeated(model_, tables_);
-    run_in_parallel(
-        [&] {
-          for (size_t i = 0; i < split; ++i) check_task(model_.tasks[i], i);
-        },
-        [&] {
-          for (size_t i = split; i < count; ++i) rest.check_task(model_.tasks[i], i);
-          repeated.check_repeated_tasks();
-        });
-    take_findings(rest);
+    run_in_parallel([&] { check_chunks(first); },
+                    [&] {
+                      repeated.check_repeated_tasks();
+                      check_chunks(second);
+                    });
+    for (std::vector<Diagnostic>& findings : chunk_findings) {
+      found_.insert(found_.end(), std::make_move_iterator(findings.begin()),
+                    std::make_move_iterator(findings.end()));
+    }
     check_repeated_shell_directives();
     check_repeated_variables();
     take_findings(repeated);
@@ -354,7 +373,7 @@ class Checker {
   // task indices and compare the tasks' fields in place.
   void check_repeated_tasks() {
     const auto hash_guards = [this](size_t i) {
-      size_t seed = hash_text(task_name(i));
+      size_t seed = tables_.name_hashes[i];
       for (const GuardDecl& guard : model_.tasks[i].guards) {
         seed = hash_combine(seed, GuardKeyHash{}(guard_key(guard)));
       }
@@ -363,8 +382,8 @@ class Checker {
     const auto same_name_and_guards = [this](size_t a, size_t b) {
       return task_name(a) == task_name(b) && same_guards(model_.tasks[a], model_.tasks[b]);
     };
-    const auto hash_signature = [&](size_t i) {
-      size_t seed = hash_guards(i);
+    // Extends the hash of the name and guards with the parameters.
+    const auto hash_signature = [&](size_t i, size_t seed) {
       for (const ParamDecl& parameter : model_.tasks[i].parameters) {
         seed = hash_combine(seed, hash_text(parameter.name));
         seed = hash_combine(seed, parameter.variadic ? 1 : 2);
@@ -384,13 +403,14 @@ class Checker {
       const auto same_guards_as_this = [&](uint32_t other) {
         return same_name_and_guards(i, other);
       };
+      const size_t guards_hash = hash_guards(i);
       if (!task.guards.empty() &&
-          guard_signatures.insert(hash_guards(i), i, same_guards_as_this) != i) {
+          guard_signatures.insert(guards_hash, i, same_guards_as_this) != i) {
         raise("semantic.ambiguous-guard", "task '" + name + "' has the same guard more than once",
               task.range);
       }
       const auto same_as_this = [&](uint32_t other) { return same_signature(i, other); };
-      if (full_signatures.insert(hash_signature(i), i, same_as_this) != i) {
+      if (full_signatures.insert(hash_signature(i, guards_hash), i, same_as_this) != i) {
         raise("semantic.duplicate-task", "task '" + name + "' is defined more than once",
               task.range);
       }

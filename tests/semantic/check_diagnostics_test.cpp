@@ -252,26 +252,29 @@ INSTANTIATE_TEST_SUITE_P(
                        {}}),
     case_name);
 
-// A file with thousands of tasks has its tasks checked in two runs; the findings still come in
-// task order, each task's in check order, and the file-wide checks still see every task.
+// A file with thousands of tasks has its tasks checked on two threads, a chunk at a time; the
+// findings still come in check order (directives, tasks in task order, each task's in check
+// order, then the file-wide checks), and the file-wide checks still see every task.
 TEST(ManyTasks, FindingsFollowTaskOrder) {
   constexpr int kTasks = 5000;
-  std::string text;
+  std::string text = "!shell zsh\n!var a = \"1\"\n!var a = \"2\"\n";
   for (int i = 0; i < kTasks; ++i) {
     const std::string n = std::to_string(i);
     text += "t" + n + " & missing" + n + " & t0:\n    echo {{ v" + n + " }}\n";
   }
   text += "t0:\n    echo\n";
   const SemanticModel model = analyze(parse(text));
-  ASSERT_EQ(model.diagnostics.size(), 2u * kTasks + 1);
+  ASSERT_EQ(model.diagnostics.size(), 2u * kTasks + 3);
+  EXPECT_EQ(model.diagnostics.front().code, "semantic.unknown-shell");
   for (int i = 0; i < kTasks; ++i) {
     const std::string n = std::to_string(i);
-    const Diagnostic& dependency = model.diagnostics[2 * i];
-    const Diagnostic& variable = model.diagnostics[2 * i + 1];
+    const Diagnostic& dependency = model.diagnostics[2 * i + 1];
+    const Diagnostic& variable = model.diagnostics[2 * i + 2];
     ASSERT_EQ(dependency.message, "task 't" + n + "' depends on missing task 'missing" + n + "'");
     ASSERT_EQ(variable.message, "variable 'v" + n + "' is not defined");
     ASSERT_LT(dependency.range.start, variable.range.start);
   }
+  EXPECT_EQ(model.diagnostics[2 * kTasks + 1].code, "variable.duplicate");
   EXPECT_EQ(model.diagnostics.back().code, "semantic.duplicate-task");
 }
 
