@@ -41,6 +41,27 @@ static_assert(kKindOfRaw[0][static_cast<size_t>(RawClass::Comma)] == SyntaxKind:
 // regrowth rare: moving half a list of tokens costs more than the unused tail.
 constexpr size_t kBytesPerTokenEstimate = 2;
 
+// The kind of the one-byte token that a byte always is, whatever stands around it: a
+// punctuation mark, a line feed, or an ASCII byte no rule accepts (digits, `$`, `.`, `/`...);
+// Eof for every other byte. Command lines are mostly such tokens, so the cursor takes them here
+// without asking the recogniser.
+constexpr std::array<SyntaxKind, 256> kOneByteKind = [] {
+  std::array<SyntaxKind, 256> table{};
+  table.fill(SyntaxKind::Eof);
+  constexpr std::string_view punctuation = "!:?&=@()[]{},";
+  for (size_t i = 0; i < punctuation.size(); ++i) {
+    table[static_cast<uint8_t>(punctuation[i])] = kKindOfRaw[0][i];
+  }
+  table['\n'] = SyntaxKind::Newline;
+  for (int c = 0; c < 0x80; ++c) {
+    const bool word_start =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
+    const bool other_rule = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '#' || c == '"';
+    if (!word_start && !other_rule && table[c] == SyntaxKind::Eof) table[c] = SyntaxKind::Unknown;
+  }
+  return table;
+}();
+
 // Drives `lex` over the text from `begin`, a line start, and reports each token as
 // (kind, start, slice), Eof excluded.
 template <typename Emit>
@@ -51,6 +72,13 @@ void for_each_token(std::string_view text, uint32_t begin, Emit&& emit) {
   bool at_line_start = true;
   uint32_t offset = begin;
   while (offset < size) {
+    const SyntaxKind one_byte = kOneByteKind[static_cast<uint8_t>(text[offset])];
+    if (one_byte != SyntaxKind::Eof) {
+      emit(one_byte, offset, text.substr(offset, 1));
+      at_line_start = one_byte == SyntaxKind::Newline;
+      ++offset;
+      continue;
+    }
     const RawToken raw = lex(text, offset);
     const std::string_view slice(text.data() + offset, raw.end - offset);
     SyntaxKind kind = kKindOfRaw[at_line_start][static_cast<size_t>(raw.raw)];

@@ -11,12 +11,14 @@
 
 #include "support/fragments.h"
 #include "syntax/cursor.h"
+#include "syntax/lex.h"
 
 namespace quib {
 namespace {
 
 using testing_support::append_random_char;
 using testing_support::Draw;
+using K = SyntaxKind;
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
@@ -189,6 +191,37 @@ TEST(LexProperty, ArbitraryBytesTile) {
     for (char& c : input) c = static_cast<char>(draw.below(256));
     SCOPED_TRACE("round " + std::to_string(round));
     ASSERT_NO_FATAL_FAILURE(check_tiling(input, tokenize(input)));
+  }
+}
+
+// The cursor names bytes that always make a one-byte token by a table of its own instead of
+// asking the recogniser; for every ASCII byte, at a line start and before a letter, a digit, a
+// blank, a line feed, a quote or itself, both must split the text alike, and a one-byte token
+// must have the kind of its raw class.
+TEST(LexProperty, OneByteShortcutAgreesWithTheRecogniser) {
+  const auto one_byte_kind = [](RawClass raw) {
+    if (raw == RawClass::LineBreak) return K::Newline;
+    if (raw == RawClass::Error) return K::Unknown;
+    constexpr std::array<K, 13> kPunctuation = {
+        K::Bang,   K::Colon,    K::Question, K::Ampersand, K::Equals, K::At,    K::LParen,
+        K::RParen, K::LBracket, K::RBracket, K::LBrace,    K::RBrace, K::Comma,
+    };
+    const auto index = static_cast<size_t>(raw);
+    return index < kPunctuation.size() ? kPunctuation[index] : K::Eof;
+  };
+  for (int byte = 0; byte < 0x80; ++byte) {
+    for (const char next : {'a', '1', ' ', '\n', '"', static_cast<char>(byte)}) {
+      const std::string text = {'\n', static_cast<char>(byte), next};
+      SCOPED_TRACE(testing::Message() << "byte " << byte << " before " << int{next});
+      const RawToken raw = lex(text, 1);
+      const std::vector<Token> tokens = tokenize(text);
+      ASSERT_GE(tokens.size(), 3u);
+      EXPECT_EQ(tokens[1].range(), TextRange(1, raw.end));
+      const K kind = one_byte_kind(raw.raw);
+      if (raw.end == 2 && kind != K::Eof) {
+        EXPECT_EQ(tokens[1].kind, kind);
+      }
+    }
   }
 }
 
