@@ -133,6 +133,16 @@ int64_t error_code(const json::value& response) {
   return response.at("error").at("code").as_int64();
 }
 
+// Polls `done` until it holds or ten seconds pass; its last answer.
+template <class Done>
+bool wait_until(const Done& done) {
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  return done();
+}
+
 struct RequestCase {
   const char* name;
   std::string message;
@@ -293,13 +303,6 @@ TEST(TransportTest, DeferredRequestsSeeTheMessagesBeforeThem) {
   MemorySink sink;
   Transport transport(source, sink, {1, 2});
   std::thread server([&] { transport.serve(probe.methods()); });
-  const auto wait_until = [](const auto& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(1ms);
-    }
-    return done();
-  };
   source.feed(kInit + request(1, "test/block"));
   ASSERT_TRUE(wait_until([&] { return probe.blocking.load(); }));
   source.feed(note("a") + request(2, "test/notes-before") + note("b") + note("c") +
@@ -335,11 +338,7 @@ TEST(TransportTest, CancelledRequestThatHasNotStartedIsNotRun) {
   std::thread server([&] { transport.serve(probe.methods()); });
 
   source.feed(kInit + request(1, "test/block"));
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!probe.blocking && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(1ms);
-  }
-  ASSERT_TRUE(probe.blocking);
+  ASSERT_TRUE(wait_until([&] { return probe.blocking.load(); }));
   // The only slot is held by request 1, so request 2 waits in the queue; request 1 has
   // started, so its cancellation changes nothing.
   source.feed(request(2, "test/echo", kEcho) + notification("$/cancelRequest", R"({"id":2})") +
