@@ -46,10 +46,14 @@ std::optional<FoundInterpolation> next_interpolation(std::string_view text, size
 
 std::vector<Interpolation> scan_interpolations(std::string_view text) {
   std::vector<Interpolation> found;
-  for_each_interpolation(text, [&](TextRange range, TextRange name) {
-    found.push_back(Interpolation{std::string(text.substr(name.start, name.len())), range});
-  });
+  append_interpolations(text, found);
   return found;
+}
+
+void append_interpolations(std::string_view text, std::vector<Interpolation>& into) {
+  for_each_interpolation(text, [&](TextRange range, TextRange name) {
+    into.push_back(Interpolation{std::string(text.substr(name.start, name.len())), range});
+  });
 }
 
 std::optional<TextRange> interpolation_name_range(std::string_view text,

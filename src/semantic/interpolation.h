@@ -47,6 +47,8 @@ void for_each_interpolation(std::string_view text, Visit&& visit) {
 
 // The references `for_each_interpolation` visits, as a list.
 std::vector<Interpolation> scan_interpolations(std::string_view text);
+// The same references, added at the end of `into`.
+void append_interpolations(std::string_view text, std::vector<Interpolation>& into);
 
 // Byte range of the trimmed name inside `interpolation`, in offsets of `text`. Empty names give
 // an empty range just inside the opening braces. Nothing when the record's range does not fit

@@ -64,12 +64,15 @@ class Lowering {
   Lowering(std::string_view text, std::vector<Diagnostic> diagnostics, LoweringState before,
            std::span<TaskDecl> task_slots)
       : text_(text),
+        pools_(std::make_shared<RecordPools>()),
         task_slots_(task_slots),
         inherited_group_open_(before.group_open),
         seen_version_(before.seen_version),
         seen_task_or_group_(before.seen_task_or_group),
         seen_item_(before.seen_item) {
     model_.diagnostics = std::move(diagnostics);
+    model_.record_pools.pools.push_back(pools_);
+    reserve_pools(task_slots.size());
   }
 
   // Lowers the item nodes from `item` on that come before the root's child at `stop`.
@@ -274,7 +277,11 @@ class Lowering {
     MetadataBlock block;
     if (!pending_.empty() &&
         !separated_by_blank_line(gap_text(pending_.back().range().end, item_start))) {
+      const size_t first_range = pools_->ranges.size();
+      const size_t first_field = pools_->field_names.size();
       for (const Metadata& line : pending_) add_metadata_line(block, line);
+      block.help_ranges = listed_from(pools_->ranges, first_range);
+      block.unknown_fields = listed_from(pools_->field_names, first_field);
     }
     pending_.clear();
     return block;
@@ -317,13 +324,13 @@ class Lowering {
     }
   }
 
-  static void add_metadata_line(MetadataBlock& block, const Metadata& line) {
+  void add_metadata_line(MetadataBlock& block, const Metadata& line) {
     std::optional<MetadataView> view = line.view();
     if (!view) return;
     switch (view->field.tag()) {
       case MetadataField::Help:
         append_text(block.help, std::move(view->value));
-        block.help_ranges.push_back(view->value_range);
+        pools_->ranges.push_back(view->value_range);
         break;
       case MetadataField::Desc:
         append_text(block.desc, std::move(view->value));
@@ -335,7 +342,7 @@ class Lowering {
         append_text(block.fail, std::move(view->value));
         break;
       default:
-        block.unknown_fields.push_back(std::move(view->key));
+        pools_->field_names.push_back(std::move(view->key));
         break;
     }
   }
@@ -363,31 +370,46 @@ class Lowering {
     if (inherited_group_open_) ++inherited_group_tasks_;
     if (view.shell)
       decl.shell = ShellSetting{view.shell->shell, view.shell->mode, view.shell->range};
-    decl.parameters.reserve(view.parameters.size());
+    RecordPools& pools = *pools_;
+    const size_t first_parameter = pools.parameters.size();
     for (ParameterView& parameter : view.parameters) {
-      decl.parameters.push_back({std::move(parameter.name), std::move(parameter.default_value),
-                                 parameter.is_slice, parameter.name_range});
+      pools.parameters.push_back({std::move(parameter.name), std::move(parameter.default_value),
+                                  parameter.is_slice, parameter.name_range});
     }
-    decl.guards.reserve(view.guards.size());
+    decl.parameters = listed_from(pools.parameters, first_parameter);
+    const size_t first_guard = pools.guards.size();
     for (GuardView& guard : view.guards) {
-      decl.guards.push_back({guard.kind, std::move(guard.argument), guard.range});
+      pools.guards.push_back({guard.kind, std::move(guard.argument), guard.range});
     }
-    decl.dependencies.reserve(view.dependencies.size());
+    decl.guards = listed_from(pools.guards, first_guard);
+    const size_t first_dependency = pools.dependencies.size();
     for (DependencyView& dependency : view.dependencies) {
-      decl.dependencies.push_back({std::move(dependency.name), dependency.name_range,
-                                   dependency.range, std::move(dependency.arguments),
-                                   dependency.clause_index});
+      const size_t first_argument = pools.arguments.size();
+      for (DependencyArgument& argument : dependency.arguments) {
+        pools.arguments.push_back(std::move(argument));
+      }
+      pools.dependencies.push_back({std::move(dependency.name), dependency.name_range,
+                                    dependency.range, listed_from(pools.arguments, first_argument),
+                                    dependency.clause_index});
     }
+    decl.dependencies = listed_from(pools.dependencies, first_dependency);
     task.body_lines_into(body_lines_);
-    decl.commands.reserve(body_lines_.size());
+    const size_t first_command = pools.commands.size();
     for (BodyLine& line : body_lines_) {
-      CommandLine& command = decl.commands.emplace_back();
-      command.interpolations = scan_interpolations(line.text);
+      CommandLine& command = pools.commands.emplace_back();
+      const size_t first_interpolation = pools.interpolations.size();
+      append_interpolations(line.text, pools.interpolations);
+      command.interpolations = listed_from(pools.interpolations, first_interpolation);
       command.text = std::move(line.text);
       command.range = line.range;
-      command.line_ranges = std::move(line.line_ranges);
-      command.marker_ranges = std::move(line.marker_ranges);
+      const size_t first_line = pools.ranges.size();
+      pools.ranges.insert(pools.ranges.end(), line.line_ranges.begin(), line.line_ranges.end());
+      command.line_ranges = listed_from(pools.ranges, first_line);
+      const size_t first_marker = pools.ranges.size();
+      pools.ranges.insert(pools.ranges.end(), line.marker_ranges.begin(), line.marker_ranges.end());
+      command.marker_ranges = listed_from(pools.ranges, first_marker);
     }
+    decl.commands = listed_from(pools.commands, first_command);
     // A guarded header may stand without commands; otherwise a `:` promises a body.
     if (view.body_marker_range && !has_guard_clause(task) && decl.commands.empty()) {
       raise(Diagnostic::check("semantic.empty-task-body",
@@ -412,8 +434,28 @@ class Lowering {
     return nullptr;
   }
 
+  // The records added to `pool` since it held `first`, as a list.
+  template <typename T>
+  static RecordList<T> listed_from(const std::vector<T>& pool, size_t first) {
+    return RecordList<T>(pool, first, pool.size() - first);
+  }
+
+  // Room for the lists of about `tasks` tasks, so that the pools rarely grow: growing moves
+  // every record made so far.
+  void reserve_pools(size_t tasks) {
+    pools_->parameters.reserve(tasks);
+    pools_->guards.reserve(tasks / 2);
+    pools_->dependencies.reserve(tasks / 2);
+    pools_->arguments.reserve(tasks / 8);
+    pools_->commands.reserve(tasks * 2);
+    pools_->interpolations.reserve(tasks * 3);
+    pools_->ranges.reserve(tasks * 2);
+  }
+
   // The whole document text.
   std::string_view text_;
+  // Where the lists of this run's tasks and groups keep their records.
+  std::shared_ptr<RecordPools> pools_;
   SemanticModel model_;
   std::span<TaskDecl> task_slots_;
   size_t tasks_lowered_ = 0;
@@ -457,6 +499,15 @@ void inherit_metadata(SemanticModel& model) {
   }
 }
 
+// The records of `list`, one of `model`'s dependency lists, writable.
+std::span<DependencyDecl> writable(SemanticModel& model, const RecordList<DependencyDecl>& list) {
+  for (const std::shared_ptr<RecordPools>& pools : model.record_pools.pools) {
+    if (list.is_in(pools->dependencies)) return list.in(pools->dependencies);
+  }
+  QUIB_ASSERT(false, "a model's lists are in the model's pools");
+  return {};
+}
+
 // Inside a group, an unqualified dependency on a sibling task names that sibling.
 void qualify_dependencies(SemanticModel& model) {
   const auto grouped = [](const TaskDecl& task) { return task.group.has_value(); };
@@ -478,7 +529,7 @@ void qualify_dependencies(SemanticModel& model) {
   for (TaskDecl& task : model.tasks) {
     if (!task.group) continue;
     const std::string_view group = *task.group;
-    for (DependencyDecl& dependency : task.dependencies) {
+    for (DependencyDecl& dependency : writable(model, task.dependencies)) {
       if (dependency.name.find('.') != std::string::npos) continue;
       const auto sibling = members.find(member_hash(group, dependency.name), [&](uint32_t other) {
         return *model.tasks[other].group == group && model.tasks[other].name == dependency.name;
@@ -610,6 +661,7 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse, std::st
   append(model.directives, rest.directives);
   append(model.groups, rest.groups);
   append(model.diagnostics, rest.diagnostics);
+  append(model.record_pools.pools, rest.record_pools.pools);
   const size_t slot_counts[] = {first_slots, tasks.size() - first_slots};
   const size_t used[] = {first->tasks_lowered(), second->tasks_lowered()};
   keep_lowered_tasks(tasks, slot_counts, used);

@@ -2,13 +2,17 @@
 // resolved names. Built by `analyze`; holds no tree handles, so it outlives the tree it came from.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "semantic/interpolation.h"
+#include "syntax/assert.h"
 #include "syntax/ast_view.h"
 #include "syntax/diagnostic.h"
 #include "syntax/text_range.h"
@@ -17,6 +21,48 @@ namespace quib {
 
 // Every range below is a TextRange in byte offsets of the whole document unless its comment
 // says otherwise.
+
+// A read-only list of records kept in a pool that many lists share (see `RecordPools`): a slice
+// of a vector, named by the vector and an offset, so the list stays valid while the pool grows.
+// Invariant: the pool outlives the list; a model keeps the pools of all its lists.
+template <typename T>
+class RecordList {
+ public:
+  using value_type = T;
+  using iterator = const T*;
+  using const_iterator = const T*;
+
+  RecordList() = default;
+  // The `size` records of `pool` from `offset` on.
+  RecordList(const std::vector<T>& pool, size_t offset, size_t size)
+      : pool_(&pool), offset_(static_cast<uint32_t>(offset)), size_(static_cast<uint32_t>(size)) {}
+
+  const T* begin() const { return size_ == 0 ? nullptr : pool_->data() + offset_; }
+  const T* end() const { return begin() + size_; }
+  const T* data() const { return begin(); }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const T& operator[](size_t index) const { return begin()[index]; }
+  const T& front() const { return *begin(); }
+  const T& back() const { return end()[-1]; }
+
+  // Whether the list's records are in `pool`; an empty list is in every pool.
+  bool is_in(const std::vector<T>& pool) const { return size_ == 0 || pool_ == &pool; }
+  // The same records, writable, for the owner of `pool`, the pool they are in.
+  std::span<T> in(std::vector<T>& pool) const {
+    QUIB_ASSERT(is_in(pool), "a list's records are written through their own pool");
+    return size_ == 0 ? std::span<T>() : std::span<T>(pool).subspan(offset_, size_);
+  }
+
+  bool operator==(const RecordList& other) const {
+    return std::equal(begin(), end(), other.begin(), other.end());
+  }
+
+ private:
+  const std::vector<T>* pool_ = nullptr;
+  uint32_t offset_ = 0;
+  uint32_t size_ = 0;
+};
 
 // `!version major.minor`.
 struct LanguageVersion {
@@ -64,9 +110,9 @@ struct MetadataBlock {
   std::optional<std::string> fail;  // shown when a task fails
   // The value of every `[help]` line of this block, in order (the whole line when its value
   // has no range). Never inherited, unlike the texts.
-  std::vector<TextRange> help_ranges;
+  RecordList<TextRange> help_ranges;
   // Keys other than help/desc/pass/fail as written, in order, duplicates kept.
-  std::vector<std::string> unknown_fields;
+  RecordList<std::string> unknown_fields;
 
   size_t help_count() const { return help_ranges.size(); }
 
@@ -104,7 +150,7 @@ struct DependencyDecl {
   std::string name;
   TextRange name_range;  // the name as written
   TextRange range;       // the whole entry, arguments included
-  std::vector<DependencyArgument> arguments;
+  RecordList<DependencyArgument> arguments;
   // Entries of one parenthesised parallel clause share the index.
   uint32_t clause_index = 0;
 
@@ -119,11 +165,11 @@ struct CommandLine {
   TextRange range;
   // Block only: each source line (indentation included, terminator excluded) and the one-byte
   // range of its `|`. Empty for a single line.
-  std::vector<TextRange> line_ranges;
-  std::vector<TextRange> marker_ranges;
+  RecordList<TextRange> line_ranges;
+  RecordList<TextRange> marker_ranges;
   // References found in `text`. Their ranges are offsets into `text`, not the document;
   // `to_document_range` maps them.
-  std::vector<Interpolation> interpolations;
+  RecordList<Interpolation> interpolations;
 
   bool is_block() const { return !marker_ranges.empty(); }
 
@@ -164,10 +210,10 @@ struct GroupDecl {
 
 struct TaskDecl {
   MetadataBlock metadata;  // after inheritance from the first definition of the same name
-  std::vector<ParamDecl> parameters;
-  std::vector<GuardDecl> guards;
-  std::vector<DependencyDecl> dependencies;
-  std::vector<CommandLine> commands;
+  RecordList<ParamDecl> parameters;
+  RecordList<GuardDecl> guards;
+  RecordList<DependencyDecl> dependencies;
+  RecordList<CommandLine> commands;
   std::optional<ShellSetting> shell;
   std::string name;                    // the name token's text
   TextRange name_range;                // the name token
@@ -191,6 +237,28 @@ struct SymbolEntry {
   bool operator==(const SymbolEntry&) const = default;
 };
 
+// The records of the lists of a model's tasks and groups, one vector per record type, so that a
+// task's lists cost no allocation each. Filled by one lowering run; read-only afterwards, apart
+// from the passes of that lowering.
+struct RecordPools {
+  std::vector<ParamDecl> parameters;
+  std::vector<GuardDecl> guards;
+  std::vector<DependencyDecl> dependencies;
+  std::vector<DependencyArgument> arguments;
+  std::vector<CommandLine> commands;
+  std::vector<Interpolation> interpolations;
+  std::vector<TextRange> ranges;         // help, block line and block marker ranges
+  std::vector<std::string> field_names;  // unknown metadata keys
+};
+
+// The pools a model's lists point into, kept alive by the model and every copy of it. Which
+// pools hold the records is not part of the model's value, so any two compare equal.
+struct RecordPoolOwner {
+  std::vector<std::shared_ptr<RecordPools>> pools;
+
+  bool operator==(const RecordPoolOwner&) const { return true; }
+};
+
 struct SemanticModel {
   std::vector<DirectiveDecl> directives;   // document order
   std::vector<GroupDecl> groups;           // order of their opening lines
@@ -200,6 +268,7 @@ struct SemanticModel {
   // Parse diagnostics, then lowering diagnostics in raise order, then check diagnostics in
   // check order. Never sorted.
   std::vector<Diagnostic> diagnostics;
+  RecordPoolOwner record_pools;
 
   bool operator==(const SemanticModel&) const = default;
 };

@@ -50,7 +50,8 @@ TEST(Model, MetadataAttachesOnlyWithoutBlankLineBeforeTheItem) {
   const MetadataBlock& block = model.tasks[1].metadata;
   EXPECT_EQ(block.help, "one\ntwo");
   EXPECT_EQ(block.help_count(), 2u);
-  EXPECT_EQ(block.help_ranges, (std::vector<TextRange>{f.ranges[0], f.ranges[1]}));
+  EXPECT_EQ(std::vector<TextRange>(block.help_ranges.begin(), block.help_ranges.end()),
+            (std::vector<TextRange>{f.ranges[0], f.ranges[1]}));
   EXPECT_EQ(block.desc, "d");
   EXPECT_FALSE(block.pass.has_value());
   EXPECT_EQ(model.tasks[1].summary, "one\ntwo");
@@ -162,7 +163,7 @@ TEST(CommandOffsetMap, BlockOffsetsLandOnTheirSourceLine) {
       "t:\n    | a {{ x }}\n    |\n  |\t\xE2\x86\x93 {{y}}\r\n    echo {{ z }}\n";
   const SemanticModel model = analyze_text(text);
   ASSERT_EQ(model.tasks.size(), 1u);
-  const std::vector<CommandLine>& commands = model.tasks[0].commands;
+  const RecordList<CommandLine>& commands = model.tasks[0].commands;
   ASSERT_EQ(commands.size(), 2u);
   const CommandLine& block = commands[0];
   ASSERT_TRUE(block.is_block());
