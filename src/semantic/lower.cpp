@@ -59,11 +59,12 @@ struct LoweringState {
 // A run may start in the middle of the document, in the state the items before it left.
 class Lowering {
  public:
-  // `text` is the whole document's text; `diagnostics` the list the lowering diagnostics follow;
-  // `task_slots` one default record per Task item of the run, which its tasks fill in order.
-  Lowering(std::string_view text, std::vector<Diagnostic> diagnostics, LoweringState before,
-           std::span<TaskDecl> task_slots)
-      : text_(text),
+  // `source` is the whole document's text; `diagnostics` the list the lowering diagnostics
+  // follow; `task_slots` one default record per Task item of the run, which its tasks fill in
+  // order.
+  Lowering(const std::shared_ptr<const std::string>& source, std::vector<Diagnostic> diagnostics,
+           LoweringState before, std::span<TaskDecl> task_slots)
+      : text_(*source),
         pools_(std::make_shared<RecordPools>()),
         task_slots_(task_slots),
         inherited_group_open_(before.group_open),
@@ -71,6 +72,7 @@ class Lowering {
         seen_task_or_group_(before.seen_task_or_group),
         seen_item_(before.seen_item) {
     model_.diagnostics = std::move(diagnostics);
+    pools_->source = source;
     model_.record_pools.pools.push_back(pools_);
     reserve_pools(task_slots.size());
   }
@@ -400,7 +402,8 @@ class Lowering {
       const size_t first_interpolation = pools.interpolations.size();
       append_interpolations(line.text, pools.interpolations);
       command.interpolations = listed_from(pools.interpolations, first_interpolation);
-      command.text = std::move(line.text);
+      command.text = line.is_block() ? pools.block_texts.store(line.text)
+                                     : text_.substr(line.range.start, line.range.len());
       command.range = line.range;
       const size_t first_line = pools.ranges.size();
       pools.ranges.insert(pools.ranges.end(), line.line_ranges.begin(), line.line_ranges.end());
@@ -626,7 +629,8 @@ void keep_lowered_tasks(std::vector<TaskDecl>& tasks, std::span<const size_t> sl
 
 // The runs before and after `cut`, lowered on two threads into the slots of `tasks` and joined;
 // none when the second run started from a wrongly guessed state (the slots are then spent).
-std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse, std::string_view text,
+std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
+                                               const std::shared_ptr<const std::string>& source,
                                                uint32_t cut, std::vector<TaskDecl>& tasks) {
   const size_t first_slots = task_items(parse.root.green(), 0, cut);
   const std::span<TaskDecl> slots(tasks);
@@ -636,12 +640,12 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse, std::st
   SyntaxNode second_root = parse.root.share_root();
   run_in_parallel(
       [&] {
-        first.emplace(text, parse.diagnostics, LoweringState{}, slots.first(first_slots));
+        first.emplace(source, parse.diagnostics, LoweringState{}, slots.first(first_slots));
         first->lower_items(parse.root.first_child(), cut);
       },
       [&] {
         guessed = guess_state_at(second_root, cut);
-        second.emplace(text, std::vector<Diagnostic>{}, guessed, slots.subspan(first_slots));
+        second.emplace(source, std::vector<Diagnostic>{}, guessed, slots.subspan(first_slots));
         second->lower_items(second_root.first_child_from(cut), UINT32_MAX);
       });
   if (first->metadata_pending() || first->state() != guessed) return std::nullopt;
@@ -672,7 +676,8 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse, std::st
 // The model of `parse`, its items lowered in two runs split at `cut` when given. The tasks are
 // written straight into one list with a slot per Task item, so that joining two runs moves no
 // task and never holds a run's tasks twice.
-SemanticModel lower_model(const ParseResult& parse, std::string_view text,
+SemanticModel lower_model(const ParseResult& parse,
+                          const std::shared_ptr<const std::string>& source,
                           std::optional<uint32_t> cut, std::vector<TaskDecl> task_storage) {
   const size_t slots = task_items(parse.root.green(), 0, UINT32_MAX);
   std::vector<TaskDecl> tasks = std::move(task_storage);
@@ -681,10 +686,10 @@ SemanticModel lower_model(const ParseResult& parse, std::string_view text,
   if (tasks.capacity() < slots) tasks = std::vector<TaskDecl>();
   tasks.resize(slots);
   std::optional<SemanticModel> model;
-  if (cut) model = lower_in_two_runs(parse, text, *cut, tasks);
+  if (cut) model = lower_in_two_runs(parse, source, *cut, tasks);
   if (!model) {
     if (cut) tasks = std::vector<TaskDecl>(slots);
-    Lowering whole(text, parse.diagnostics, LoweringState{}, tasks);
+    Lowering whole(source, parse.diagnostics, LoweringState{}, tasks);
     whole.lower_items(parse.root.first_child(), UINT32_MAX);
     const size_t slot_counts[] = {slots};
     const size_t used[] = {whole.tasks_lowered()};
@@ -704,22 +709,23 @@ SemanticModel lower_model(const ParseResult& parse, std::string_view text,
   return std::move(*model);
 }
 
+// The text `parse` was made from, which the model's views keep alive: the tree's own source, or
+// for a tree without one (small, built by hand) a copy of its text.
+std::shared_ptr<const std::string> source_of(const ParseResult& parse) {
+  if (std::shared_ptr<const std::string> source = parse.root.source()) return source;
+  return std::make_shared<const std::string>(parse.root.text());
+}
+
 }  // namespace
 
 SemanticModel lower(const ParseResult& parse, std::vector<TaskDecl> task_storage) {
-  if (std::optional<std::string_view> text = parse.root.text_view()) {
-    std::optional<uint32_t> cut;
-    if (text->size() >= kTwoRunLoweringBytes) cut = find_cut(parse.root.green());
-    return lower_model(parse, *text, cut, std::move(task_storage));
-  }
-  // A tree without a source is small (built by hand); it is read from a copy of its text.
-  const std::string text = parse.root.text();
-  return lower_model(parse, text, std::nullopt, std::move(task_storage));
+  std::optional<uint32_t> cut;
+  if (parse.root.text_range().len() >= kTwoRunLoweringBytes) cut = find_cut(parse.root.green());
+  return lower_model(parse, source_of(parse), cut, std::move(task_storage));
 }
 
 SemanticModel lower(const ParseResult& parse, uint32_t cut) {
-  const std::string text = parse.root.text();
-  return lower_model(parse, text, cut, {});
+  return lower_model(parse, source_of(parse), cut, {});
 }
 
 }  // namespace quib

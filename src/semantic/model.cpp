@@ -3,6 +3,7 @@
 #include "semantic/model.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "syntax/assert.h"
 
@@ -67,6 +68,21 @@ uint32_t CommandOffsetMap::to_document(uint32_t text_offset) const {
 TextRange CommandOffsetMap::to_document(TextRange text_range) const {
   const uint32_t start = to_document(text_range.start);
   return {start, std::max(start, to_document(text_range.end))};
+}
+
+std::string_view TextArena::store(std::string_view text) {
+  if (text.empty()) return {};
+  if (text.size() > free_bytes_) {
+    const size_t bytes = std::max(text.size(), kChunkBytes);
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(bytes));
+    free_ = chunks_.back().get();
+    free_bytes_ = bytes;
+  }
+  char* stored = free_;
+  std::memcpy(stored, text.data(), text.size());
+  free_ += text.size();
+  free_bytes_ -= text.size();
+  return {stored, text.size()};
 }
 
 // One thread frees the whole model. Split across two threads, each freed blocks the other had

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -160,8 +161,9 @@ struct DependencyDecl {
 // One command of a task body: a single line or a block of consecutive `| ` lines.
 struct CommandLine {
   // Single line: exactly the document bytes at `range`. Block: each line's content after its
-  // `|` and one blank, each followed by "\n".
-  std::string text;
+  // `|` and one blank, each followed by "\n". A view of the document text or of the joined
+  // text the model keeps; valid while the model lives.
+  std::string_view text;
   TextRange range;
   // Block only: each source line (indentation included, terminator excluded) and the one-byte
   // range of its `|`. Empty for a single line.
@@ -237,10 +239,28 @@ struct SymbolEntry {
   bool operator==(const SymbolEntry&) const = default;
 };
 
+// Bytes stored for views that must stay valid while more is stored: kept in chunks that never
+// move. Texts longer than a chunk get a chunk of their own.
+class TextArena {
+ public:
+  // A view of a copy of `text`, valid while the arena lives.
+  std::string_view store(std::string_view text);
+
+ private:
+  static constexpr size_t kChunkBytes = 64 * 1024;
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  char* free_ = nullptr;
+  size_t free_bytes_ = 0;
+};
+
 // The records of the lists of a model's tasks and groups, one vector per record type, so that a
 // task's lists cost no allocation each. Filled by one lowering run; read-only afterwards, apart
 // from the passes of that lowering.
 struct RecordPools {
+  // The document text, which single-line commands view.
+  std::shared_ptr<const std::string> source;
+  // The joined texts of block commands.
+  TextArena block_texts;
   std::vector<ParamDecl> parameters;
   std::vector<GuardDecl> guards;
   std::vector<DependencyDecl> dependencies;

@@ -109,6 +109,12 @@ std::optional<std::string_view> SyntaxNode::text_view() const {
   return std::string_view(*data_->source).substr(data_->offset, data_->green->text_len());
 }
 
+std::shared_ptr<const std::string> SyntaxNode::source() const {
+  const detail::RedNode* node = data_;
+  while (node->parent) node = node->parent;
+  return node->root_source;
+}
+
 std::string SyntaxNode::text() const {
   if (data_->source) return std::string(*text_view());
   std::string out;

@@ -63,6 +63,8 @@ class SyntaxNode {
   // The subtree's text as a view into the tree's source, valid while the tree lives; absent for
   // a tree made without a source.
   std::optional<std::string_view> text_view() const;
+  // The text the whole tree was parsed from, shared; null for a tree made without a source.
+  std::shared_ptr<const std::string> source() const;
   const GreenNode& green() const { return *data_->green; }
   uint32_t index() const { return data_->index; }
 
