@@ -275,7 +275,7 @@ HoverInfo task_hover(const TaskDecl& task, TextRange range) {
     if (!defaults.empty()) defaults += ", ";
     defaults += in_backticks(*parameter.default_value);
   }
-  std::string documentation = task.summary.value_or("");
+  std::string documentation(task.summary.value_or(""));
   if (!defaults.empty()) {
     if (!documentation.empty()) documentation += "\n\n";
     documentation += "Default to " + defaults + ".";

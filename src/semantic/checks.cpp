@@ -234,7 +234,7 @@ class Checker {
       raise("semantic.group-result-metadata", "`[pass]` and `[fail]` are only valid on tasks",
             owner);
     }
-    const std::pair<std::string_view, const std::optional<std::string>*> texts[] = {
+    const std::pair<std::string_view, const std::optional<std::string_view>*> texts[] = {
         {"help", &block.help}, {"desc", &block.desc}, {"pass", &block.pass}, {"fail", &block.fail}};
     for (const auto& [key, value] : texts) {
       if (!*value) continue;

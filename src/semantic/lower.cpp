@@ -317,13 +317,18 @@ class Lowering {
     return false;
   }
 
-  static void append_text(std::optional<std::string>& text, std::string&& value) {
-    if (text) {
-      *text += '\n';
-      *text += value;
-    } else {
-      text = std::move(value);
+  // Adds the value at `range` to `text`: the first line's value is a view of the document, and
+  // each later one makes a joined text the model keeps.
+  void append_text(std::optional<std::string_view>& text, TextRange range) {
+    const std::string_view value = text_.substr(range.start, range.len());
+    if (!text) {
+      text = value;
+      return;
     }
+    joined_.assign(*text);
+    joined_ += '\n';
+    joined_ += value;
+    text = pools_->joined_texts.store(joined_);
   }
 
   void add_metadata_line(MetadataBlock& block, const Metadata& line) {
@@ -331,17 +336,17 @@ class Lowering {
     if (!view) return;
     switch (view->field.tag()) {
       case MetadataField::Help:
-        append_text(block.help, std::move(view->value));
+        append_text(block.help, view->value_range);
         pools_->ranges.push_back(view->value_range);
         break;
       case MetadataField::Desc:
-        append_text(block.desc, std::move(view->value));
+        append_text(block.desc, view->value_range);
         break;
       case MetadataField::Pass:
-        append_text(block.pass, std::move(view->value));
+        append_text(block.pass, view->value_range);
         break;
       case MetadataField::Fail:
-        append_text(block.fail, std::move(view->value));
+        append_text(block.fail, view->value_range);
         break;
       default:
         pools_->field_names.push_back(std::move(view->key));
@@ -402,7 +407,7 @@ class Lowering {
       const size_t first_interpolation = pools.interpolations.size();
       append_interpolations(line.text, pools.interpolations);
       command.interpolations = listed_from(pools.interpolations, first_interpolation);
-      command.text = line.is_block() ? pools.block_texts.store(line.text)
+      command.text = line.is_block() ? pools.joined_texts.store(line.text)
                                      : text_.substr(line.range.start, line.range.len());
       command.range = line.range;
       const size_t first_line = pools.ranges.size();
@@ -459,6 +464,8 @@ class Lowering {
   std::string_view text_;
   // Where the lists of this run's tasks and groups keep their records.
   std::shared_ptr<RecordPools> pools_;
+  // Where a joined metadata text is built before the pool keeps it.
+  std::string joined_;
   SemanticModel model_;
   std::span<TaskDecl> task_slots_;
   size_t tasks_lowered_ = 0;

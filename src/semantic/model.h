@@ -103,12 +103,13 @@ struct DirectiveDecl {
 };
 
 // The metadata lines attached to one task or group. Each text is the values of all lines of
-// that key joined with "\n", absent when there was no such line.
+// that key joined with "\n", absent when there was no such line: a view of the document for one
+// line, of a joined text the model keeps for more; valid while the model lives.
 struct MetadataBlock {
-  std::optional<std::string> help;  // short summary
-  std::optional<std::string> desc;  // extra help details
-  std::optional<std::string> pass;  // shown when a task succeeds
-  std::optional<std::string> fail;  // shown when a task fails
+  std::optional<std::string_view> help;  // short summary
+  std::optional<std::string_view> desc;  // extra help details
+  std::optional<std::string_view> pass;  // shown when a task succeeds
+  std::optional<std::string_view> fail;  // shown when a task fails
   // The value of every `[help]` line of this block, in order (the whole line when its value
   // has no range). Never inherited, unlike the texts.
   RecordList<TextRange> help_ranges;
@@ -203,9 +204,9 @@ class CommandOffsetMap {
 struct GroupDecl {
   MetadataBlock metadata;
   std::string name;
-  std::optional<std::string> summary;    // a copy of metadata.help
-  TextRange range;                       // the opening `group name {` line
-  std::optional<TextRange> close_range;  // the `}` line that closed it
+  std::optional<std::string_view> summary;  // metadata.help
+  TextRange range;                          // the opening `group name {` line
+  std::optional<TextRange> close_range;     // the `}` line that closed it
 
   bool operator==(const GroupDecl&) const = default;
 };
@@ -217,11 +218,11 @@ struct TaskDecl {
   RecordList<DependencyDecl> dependencies;
   RecordList<CommandLine> commands;
   std::optional<ShellSetting> shell;
-  std::string name;                    // the name token's text
-  TextRange name_range;                // the name token
-  std::optional<std::string> group;    // the group open when the task appeared
-  TextRange range;                     // the whole task node, header and body
-  std::optional<std::string> summary;  // a copy of metadata.help after inheritance
+  std::string name;                         // the name token's text
+  TextRange name_range;                     // the name token
+  std::optional<std::string> group;         // the group open when the task appeared
+  TextRange range;                          // the whole task node, header and body
+  std::optional<std::string_view> summary;  // metadata.help after inheritance
 
   // "{group}.{name}" inside a group, else the name.
   std::string qualified_name() const;
@@ -259,8 +260,8 @@ class TextArena {
 struct RecordPools {
   // The document text, which single-line commands view.
   std::shared_ptr<const std::string> source;
-  // The joined texts of block commands.
-  TextArena block_texts;
+  // The joined texts of block commands and of metadata keys given on several lines.
+  TextArena joined_texts;
   std::vector<ParamDecl> parameters;
   std::vector<GuardDecl> guards;
   std::vector<DependencyDecl> dependencies;
