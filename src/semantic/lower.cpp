@@ -451,7 +451,7 @@ class Lowering {
   // Room for the lists of about `tasks` tasks, so that the pools rarely grow: growing moves
   // every record made so far.
   void reserve_pools(size_t tasks) {
-    pools_->parameters.reserve(tasks);
+    pools_->parameters.reserve(tasks + tasks / 2);
     pools_->guards.reserve(tasks / 2);
     pools_->dependencies.reserve(tasks / 2);
     pools_->arguments.reserve(tasks / 8);
