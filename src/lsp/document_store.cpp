@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <mutex>
+#include <utility>
 
 #include "lsp/large_buffers.h"
 
@@ -16,11 +17,11 @@ size_t parse_bytes_like_emptying(uint32_t text_bytes) {
 }
 
 // The tree of `text`, parsed while the helper thread empties `retired`'s model into
-// `retired.emptied_tasks`.
+// `retired.emptied`.
 ParseResult parse_retiring(std::shared_ptr<const std::string> text, RetiredModel& retired) {
   if (retired.model == SemanticModel()) return parse_tree(std::move(text));
   const std::function<void()> empty_retired = [&retired] {
-    retired.emptied_tasks = empty_model(retired.model);
+    retired.emptied = empty_model(retired.model);
   };
   return parse_tree(std::move(text), empty_retired, parse_bytes_like_emptying(retired.text_bytes));
 }
@@ -34,7 +35,7 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       text(*text_owner),
       version(version),
       parse_result(parse_retiring(text_owner, retired)),
-      model(analyze(parse_result, std::move(retired.emptied_tasks))),
+      model(analyze(parse_result, std::move(retired.emptied))),
       folding_regions(folding_ranges(model)) {}
 
 const LineIndex& DocumentSnapshot::lines() const {
@@ -64,9 +65,8 @@ void DocumentStore::put(const std::string& uri, std::string text, int32_t versio
     retired.model = std::move(previous->model);
     retired.text_bytes = static_cast<uint32_t>(previous->text.size());
   } else {
-    std::lock_guard lock(spare_tasks_mutex_);
-    retired.emptied_tasks = std::move(spare_tasks_);
-    spare_tasks_.clear();
+    std::lock_guard lock(spare_storage_mutex_);
+    retired.emptied = std::exchange(spare_storage_, {});
   }
   // Freed here unless a request still holds it; either way the store no longer keeps it. The
   // old tree goes first, so that the new tree can take its buffer.
@@ -99,9 +99,9 @@ void DocumentStore::remove(const std::string& uri) {
   }
   snapshot_ready_.notify_all();
   if (removed && removed.use_count() == 1) {
-    std::vector<TaskDecl> tasks = empty_model(removed->model);
-    std::lock_guard lock(spare_tasks_mutex_);
-    spare_tasks_ = std::move(tasks);
+    ModelStorage storage = empty_model(removed->model);
+    std::lock_guard lock(spare_storage_mutex_);
+    spare_storage_ = std::move(storage);
   }
 }
 

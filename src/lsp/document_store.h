@@ -20,13 +20,13 @@
 namespace quib::lsp {
 
 // What a new analysis may build on: the model of an analysis nobody uses any more, emptied on
-// the helper thread while the new text is parsed (the two touch different memory), or a task
-// list emptied earlier. Either lends its task list's buffer to the new model's tasks (see
-// `empty_model`).
+// the helper thread while the new text is parsed (the two touch different memory), or the
+// storage of a model emptied earlier. Either lends its task list's buffer and its record pools
+// to the new model (see `empty_model`).
 struct RetiredModel {
   SemanticModel model;
   uint32_t text_bytes = 0;  // the size of the text `model` was built from
-  std::vector<TaskDecl> emptied_tasks;
+  ModelStorage emptied;
 };
 
 // One analysis of one stored text: owns everything it refers to and needs no lock.
@@ -94,10 +94,10 @@ class DocumentStore {
   std::shared_ptr<const DocumentSnapshot> analyze_document(const std::string& uri) const;
 
  private:
-  // The emptied task list of the last snapshot dropped without a successor (a closed document),
-  // lent to the next new document: its buffer is already paged in.
-  std::mutex spare_tasks_mutex_;
-  std::vector<TaskDecl> spare_tasks_;
+  // The emptied model storage of the last snapshot dropped without a successor (a closed
+  // document), lent to the next new document: its buffers are already paged in.
+  std::mutex spare_storage_mutex_;
+  ModelStorage spare_storage_;
   mutable std::shared_mutex mutex_;
   // Signalled, under `mutex_`, whenever an entry gets its new snapshot or goes away.
   mutable std::condition_variable_any snapshot_ready_;

@@ -6,8 +6,8 @@
 
 namespace quib {
 
-SemanticModel analyze(const ParseResult& parse, std::vector<TaskDecl> task_storage) {
-  SemanticModel model = lower(parse, std::move(task_storage));
+SemanticModel analyze(const ParseResult& parse, ModelStorage storage) {
+  SemanticModel model = lower(parse, std::move(storage));
   std::vector<Diagnostic> checked = run_checks(model);
   model.diagnostics.insert(model.diagnostics.end(), std::make_move_iterator(checked.begin()),
                            std::make_move_iterator(checked.end()));

@@ -8,8 +8,7 @@ namespace quib {
 
 // The model of one parsed file. Its diagnostics are the parse diagnostics, then the lowering
 // diagnostics in raise order, then the check diagnostics in check order; the list is not sorted.
-// `task_storage`, a list of default task records (from `empty_model`), lends its buffer to the
-// model's task list.
-SemanticModel analyze(const ParseResult& parse, std::vector<TaskDecl> task_storage = {});
+// `storage`, from `empty_model`, lends its task list's buffer and its record pools to the model.
+SemanticModel analyze(const ParseResult& parse, ModelStorage storage = {});
 
 }  // namespace quib

@@ -61,11 +61,11 @@ class Lowering {
  public:
   // `source` is the whole document's text; `diagnostics` the list the lowering diagnostics
   // follow; `task_slots` one default record per Task item of the run, which its tasks fill in
-  // order.
+  // order; `pools`, empty pools to fill, or null for new ones.
   Lowering(const std::shared_ptr<const std::string>& source, std::vector<Diagnostic> diagnostics,
-           LoweringState before, std::span<TaskDecl> task_slots)
+           LoweringState before, std::span<TaskDecl> task_slots, std::shared_ptr<RecordPools> pools)
       : text_(*source),
-        pools_(std::make_shared<RecordPools>()),
+        pools_(pools ? std::move(pools) : std::make_shared<RecordPools>()),
         task_slots_(task_slots),
         inherited_group_open_(before.group_open),
         seen_version_(before.seen_version),
@@ -634,25 +634,38 @@ void keep_lowered_tasks(std::vector<TaskDecl>& tasks, std::span<const size_t> sl
   tasks.erase(tasks.begin() + static_cast<std::ptrdiff_t>(kept), tasks.end());
 }
 
+// One of the emptied pools that `storage` lends, or null when it has none left.
+std::shared_ptr<RecordPools> take_pools(ModelStorage& storage) {
+  if (storage.pools.empty()) return nullptr;
+  std::shared_ptr<RecordPools> pools = std::move(storage.pools.back());
+  storage.pools.pop_back();
+  return pools;
+}
+
 // The runs before and after `cut`, lowered on two threads into the slots of `tasks` and joined;
 // none when the second run started from a wrongly guessed state (the slots are then spent).
 std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
                                                const std::shared_ptr<const std::string>& source,
-                                               uint32_t cut, std::vector<TaskDecl>& tasks) {
+                                               uint32_t cut, std::vector<TaskDecl>& tasks,
+                                               ModelStorage& storage) {
   const size_t first_slots = task_items(parse.root.green(), 0, cut);
   const std::span<TaskDecl> slots(tasks);
   std::optional<Lowering> first;
   std::optional<Lowering> second;
   LoweringState guessed;
   SyntaxNode second_root = parse.root.share_root();
+  std::shared_ptr<RecordPools> first_pools = take_pools(storage);
+  std::shared_ptr<RecordPools> second_pools = take_pools(storage);
   run_in_parallel(
       [&] {
-        first.emplace(source, parse.diagnostics, LoweringState{}, slots.first(first_slots));
+        first.emplace(source, parse.diagnostics, LoweringState{}, slots.first(first_slots),
+                      std::move(first_pools));
         first->lower_items(parse.root.first_child(), cut);
       },
       [&] {
         guessed = guess_state_at(second_root, cut);
-        second.emplace(source, std::vector<Diagnostic>{}, guessed, slots.subspan(first_slots));
+        second.emplace(source, std::vector<Diagnostic>{}, guessed, slots.subspan(first_slots),
+                       std::move(second_pools));
         second->lower_items(second_root.first_child_from(cut), UINT32_MAX);
       });
   if (first->metadata_pending() || first->state() != guessed) return std::nullopt;
@@ -685,18 +698,18 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
 // task and never holds a run's tasks twice.
 SemanticModel lower_model(const ParseResult& parse,
                           const std::shared_ptr<const std::string>& source,
-                          std::optional<uint32_t> cut, std::vector<TaskDecl> task_storage) {
+                          std::optional<uint32_t> cut, ModelStorage storage) {
   const size_t slots = task_items(parse.root.green(), 0, UINT32_MAX);
-  std::vector<TaskDecl> tasks = std::move(task_storage);
+  std::vector<TaskDecl> tasks = std::move(storage.tasks);
   // Growing by resize would double the list and move the stored default records into it;
   // a list of exactly the slots needed holds no task twice and no room for a second document.
   if (tasks.capacity() < slots) tasks = std::vector<TaskDecl>();
   tasks.resize(slots);
   std::optional<SemanticModel> model;
-  if (cut) model = lower_in_two_runs(parse, source, *cut, tasks);
+  if (cut) model = lower_in_two_runs(parse, source, *cut, tasks, storage);
   if (!model) {
     if (cut) tasks = std::vector<TaskDecl>(slots);
-    Lowering whole(source, parse.diagnostics, LoweringState{}, tasks);
+    Lowering whole(source, parse.diagnostics, LoweringState{}, tasks, take_pools(storage));
     whole.lower_items(parse.root.first_child(), UINT32_MAX);
     const size_t slot_counts[] = {slots};
     const size_t used[] = {whole.tasks_lowered()};
@@ -725,10 +738,10 @@ std::shared_ptr<const std::string> source_of(const ParseResult& parse) {
 
 }  // namespace
 
-SemanticModel lower(const ParseResult& parse, std::vector<TaskDecl> task_storage) {
+SemanticModel lower(const ParseResult& parse, ModelStorage storage) {
   std::optional<uint32_t> cut;
   if (parse.root.text_range().len() >= kTwoRunLoweringBytes) cut = find_cut(parse.root.green());
-  return lower_model(parse, source_of(parse), cut, std::move(task_storage));
+  return lower_model(parse, source_of(parse), cut, std::move(storage));
 }
 
 SemanticModel lower(const ParseResult& parse, uint32_t cut) {

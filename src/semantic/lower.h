@@ -10,9 +10,9 @@ namespace quib {
 // The model of `parse`, complete with metadata inheritance, qualified dependencies and symbols.
 // Its diagnostics are the parse diagnostics followed by the lowering diagnostics in the order
 // they were raised. Never fails.
-// A large document's items are lowered in two runs on two threads. `task_storage`, a list of
-// default task records (from `empty_model`), lends its buffer to the model's task list.
-SemanticModel lower(const ParseResult& parse, std::vector<TaskDecl> task_storage = {});
+// A large document's items are lowered in two runs on two threads. `storage`, from
+// `empty_model`, lends its task list's buffer and its record pools to the model.
+SemanticModel lower(const ParseResult& parse, ModelStorage storage = {});
 // `lower` with the items lowered in two runs, split before the root's child at index `cut`,
 // whatever the document's size: for tests of the two-run path. The model is the same.
 SemanticModel lower(const ParseResult& parse, uint32_t cut);

@@ -72,11 +72,17 @@ TextRange CommandOffsetMap::to_document(TextRange text_range) const {
 
 std::string_view TextArena::store(std::string_view text) {
   if (text.empty()) return {};
+  if (text.size() > kChunkBytes) {
+    long_texts_.push_back(std::make_unique_for_overwrite<char[]>(text.size()));
+    std::memcpy(long_texts_.back().get(), text.data(), text.size());
+    return {long_texts_.back().get(), text.size()};
+  }
   if (text.size() > free_bytes_) {
-    const size_t bytes = std::max(text.size(), kChunkBytes);
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(bytes));
-    free_ = chunks_.back().get();
-    free_bytes_ = bytes;
+    if (next_chunk_ == chunks_.size()) {
+      chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkBytes));
+    }
+    free_ = chunks_[next_chunk_++].get();
+    free_bytes_ = kChunkBytes;
   }
   char* stored = free_;
   std::memcpy(stored, text.data(), text.size());
@@ -85,14 +91,39 @@ std::string_view TextArena::store(std::string_view text) {
   return {stored, text.size()};
 }
 
+void TextArena::clear() {
+  long_texts_.clear();
+  next_chunk_ = 0;
+  free_ = nullptr;
+  free_bytes_ = 0;
+}
+
+void RecordPools::clear() {
+  source.reset();
+  joined_texts.clear();
+  parameters.clear();
+  guards.clear();
+  dependencies.clear();
+  arguments.clear();
+  commands.clear();
+  interpolations.clear();
+  ranges.clear();
+  field_names.clear();
+}
+
 // One thread frees the whole model. Split across two threads, each freed blocks the other had
 // allocated and the two waited on each other's allocator locks: slower than one thread alone at
 // every size measured.
-std::vector<TaskDecl> empty_model(SemanticModel& model) {
-  std::vector<TaskDecl> tasks = std::move(model.tasks);
-  for (TaskDecl& task : tasks) task = TaskDecl();
+ModelStorage empty_model(SemanticModel& model) {
+  ModelStorage storage{std::move(model.tasks), {}};
+  for (TaskDecl& task : storage.tasks) task = TaskDecl();
+  for (std::shared_ptr<RecordPools>& pools : model.record_pools.pools) {
+    if (pools.use_count() != 1) continue;
+    pools->clear();
+    storage.pools.push_back(std::move(pools));
+  }
   model = SemanticModel();
-  return tasks;
+  return storage;
 }
 
 void clear_model(SemanticModel& model) {

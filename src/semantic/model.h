@@ -241,15 +241,21 @@ struct SymbolEntry {
 };
 
 // Bytes stored for views that must stay valid while more is stored: kept in chunks that never
-// move. Texts longer than a chunk get a chunk of their own.
+// move. A text longer than a chunk gets one of its own.
 class TextArena {
  public:
-  // A view of a copy of `text`, valid while the arena lives.
+  // A view of a copy of `text`, valid while the arena lives and until `clear`.
   std::string_view store(std::string_view text);
+  // Forgets every stored text, keeping the chunks of ordinary size for the texts to come.
+  void clear();
 
  private:
   static constexpr size_t kChunkBytes = 64 * 1024;
+  // Chunks of kChunkBytes; those from `next_chunk_` on are unused (kept from before a clear).
   std::vector<std::unique_ptr<char[]>> chunks_;
+  size_t next_chunk_ = 0;
+  // One chunk per text longer than kChunkBytes.
+  std::vector<std::unique_ptr<char[]>> long_texts_;
   char* free_ = nullptr;
   size_t free_bytes_ = 0;
 };
@@ -270,6 +276,9 @@ struct RecordPools {
   std::vector<Interpolation> interpolations;
   std::vector<TextRange> ranges;         // help, block line and block marker ranges
   std::vector<std::string> field_names;  // unknown metadata keys
+
+  // Empties every pool, keeping its storage.
+  void clear();
 };
 
 // The pools a model's lists point into, kept alive by the model and every copy of it. Which
@@ -294,10 +303,18 @@ struct SemanticModel {
   bool operator==(const SemanticModel&) const = default;
 };
 
-// Empties `model` and hands back its task list with every task reset to a default record and
-// the list's buffer kept: the next model's tasks can be built in it (see `analyze`) without
-// fresh memory, whose first touch costs a page fault per page.
-std::vector<TaskDecl> empty_model(SemanticModel& model);
+// The storage of an emptied model, lent to the next lowering (see `analyze`): its task list with
+// every task reset to a default record and the list's buffer kept, and its record pools emptied
+// with their storage kept. The next model is then built without fresh memory, whose first touch
+// costs a page fault per page.
+struct ModelStorage {
+  std::vector<TaskDecl> tasks;
+  std::vector<std::shared_ptr<RecordPools>> pools;  // each held by nothing else
+};
+
+// Empties `model` and hands back its storage; pools that a copy of the model still uses stay
+// with that copy.
+ModelStorage empty_model(SemanticModel& model);
 // Empties `model`, task list and all.
 void clear_model(SemanticModel& model);
 

@@ -195,10 +195,62 @@ TEST(Model, LentTaskListsAreReusedOrReplacedExactly) {
     size_t capacity;
   };
   for (const Case c : {Case{0, 5}, Case{3, 5}, Case{5, 5}, Case{8, 8}}) {
-    std::vector<TaskDecl> lent(c.lent);
-    const SemanticModel model = analyze(parse(text), std::move(lent));
+    const SemanticModel model =
+        analyze(parse(text), ModelStorage{std::vector<TaskDecl>(c.lent), {}});
     EXPECT_EQ(model, fresh) << c.lent;
     EXPECT_EQ(model.tasks.capacity(), c.capacity) << c.lent;
+  }
+}
+
+// The pools of an emptied model hold the next model's records whatever either document holds:
+// the model built in them equals a fresh one, and uses exactly the pools lent.
+TEST(Model, LentPoolsHoldTheNextModelsRecords) {
+  const std::string long_help(70 * 1024, 'h');
+  const std::string documents[] = {
+      "a(x, y=\"1\"):\n    echo {{ x }}\n    | one\n    | two {{ y }}\n",
+      "[help] first\n[help] second\n[desc] d\n[odd] o\nb ? @os(\"linux\") & a(\"v\"):\n    run\n",
+      "group g {\n[help] " + long_help + "\n[help] more\n    t:\n        | x\n        | y\n}\n",
+      "plain:\n    echo\n",
+  };
+  for (const std::string& first : documents) {
+    for (const std::string& second : documents) {
+      SemanticModel retired = analyze_text(first);
+      ModelStorage storage = empty_model(retired);
+      ASSERT_FALSE(storage.pools.empty());
+      const std::vector<std::shared_ptr<RecordPools>> lent = storage.pools;
+      const SemanticModel model = analyze(parse(second), std::move(storage));
+      EXPECT_EQ(model, analyze_text(second)) << first << " then " << second;
+      EXPECT_EQ(model.record_pools.pools, lent);
+    }
+  }
+}
+
+// Emptying a model whose copy is alive leaves that copy its pools, so its lists and texts stay
+// valid.
+TEST(Model, EmptyingKeepsThePoolsACopyStillUses) {
+  const std::string text = "[help] a\n[help] b\nt:\n    | x\n    | y\n    echo {{ z }}\n";
+  SemanticModel model = analyze_text(text);
+  const SemanticModel copy = model;
+  const ModelStorage storage = empty_model(model);
+  EXPECT_TRUE(storage.pools.empty());
+  EXPECT_EQ(copy, analyze_text(text));
+  ASSERT_EQ(copy.tasks.size(), 1u);
+  EXPECT_EQ(copy.tasks[0].commands[0].text, "x\ny\n");
+  EXPECT_EQ(copy.tasks[0].summary, "a\nb");
+}
+
+// Stored texts keep their bytes while more is stored, across chunk ends, for texts longer than
+// a chunk, and after a clear that reuses the chunks.
+TEST(TextArena, StoredTextsStayIntact) {
+  TextArena arena;
+  for (int round = 0; round < 2; ++round) {
+    std::vector<std::pair<std::string, std::string_view>> stored;
+    for (size_t size : {0u, 1u, 100u, 40000u, 40000u, 70000u, 65536u, 3u, 65535u}) {
+      std::string text(size, static_cast<char>('a' + stored.size()));
+      stored.emplace_back(text, arena.store(text));
+    }
+    for (const auto& [text, view] : stored) EXPECT_EQ(view, text) << round;
+    arena.clear();
   }
 }
 
