@@ -675,14 +675,14 @@ namespace {
 // The view of the header `header` at `offset`, whose texts come from `source`.
 // `view` emptied like a new one, keeping the storage of its lists.
 void clear_keeping_storage(TaskHeaderView& view) {
-  TaskHeaderView fresh;
-  fresh.parameters = std::move(view.parameters);
-  fresh.guards = std::move(view.guards);
-  fresh.dependencies = std::move(view.dependencies);
-  fresh.parameters.clear();
-  fresh.guards.clear();
-  fresh.dependencies.clear();
-  view = std::move(fresh);
+  view.name.reset();
+  view.name_range.reset();
+  view.parameters.clear();
+  view.guards.clear();
+  view.dependencies.clear();
+  view.dependency_summary.reset();
+  view.shell.reset();
+  view.body_marker_range.reset();
 }
 
 // Fills `view`, emptied first, with the header `header` at `offset`, whose texts come from
