@@ -404,11 +404,12 @@ class Lowering {
     const size_t first_command = pools.commands.size();
     for (BodyLine& line : body_lines_) {
       CommandLine& command = pools.commands.emplace_back();
-      const size_t first_interpolation = pools.interpolations.size();
-      append_interpolations(line.text, pools.interpolations);
-      command.interpolations = listed_from(pools.interpolations, first_interpolation);
+      // A single line's text is the document's bytes at its range (the view does not copy it).
       command.text = line.is_block() ? pools.joined_texts.store(line.text)
                                      : text_.substr(line.range.start, line.range.len());
+      const size_t first_interpolation = pools.interpolations.size();
+      append_interpolations(command.text, pools.interpolations);
+      command.interpolations = listed_from(pools.interpolations, first_interpolation);
       command.range = line.range;
       const size_t first_line = pools.ranges.size();
       pools.ranges.insert(pools.ranges.end(), line.line_ranges.begin(), line.line_ranges.end());

@@ -380,7 +380,8 @@ bool is_blank(char c) {
 // over.
 class BodyCollector {
  public:
-  explicit BodyCollector(std::vector<BodyLine>& out) : out_(out) {}
+  BodyCollector(std::vector<BodyLine>& out, bool copy_single_lines)
+      : out_(out), copy_single_lines_(copy_single_lines) {}
 
   // `line` is [start, end) of `body` without its terminator, which ends at `terminator_end`.
   void line(std::string_view body, uint32_t base, size_t start, size_t end, size_t terminator_end) {
@@ -395,7 +396,7 @@ class BodyCollector {
     if (!block) {
       in_block_ = false;
       BodyLine& line = next_line();
-      line.text.assign(body.substr(content, end - content));
+      if (copy_single_lines_) line.text.assign(body.substr(content, end - content));
       line.range = TextRange(doc(content), doc(end));
       return;
     }
@@ -431,6 +432,7 @@ class BodyCollector {
 
   static constexpr size_t kTypicalBlockLines = 4;
   std::vector<BodyLine>& out_;
+  const bool copy_single_lines_;
   size_t used_ = 0;
   // The last line of `out_` is a block that the next block line continues.
   bool in_block_ = false;
@@ -440,10 +442,11 @@ constexpr size_t kTypicalCommands = 4;
 
 // Splits `body` (starting at document offset `base`) at LF, CR LF and lone CR.
 // Replaces the contents of `out`.
-void split_body(std::string_view body, uint32_t base, std::vector<BodyLine>& out) {
+void split_body(std::string_view body, uint32_t base, bool copy_single_lines,
+                std::vector<BodyLine>& out) {
   // Room for the commands of a typical body, so short bodies grow the list at most once.
   if (!body.empty()) out.reserve(kTypicalCommands);
-  BodyCollector collector(out);
+  BodyCollector collector(out, copy_single_lines);
   // Bodies are most of a document's bytes, so line ends are found with block searches rather
   // than a byte loop: the next LF is searched once and kept until passed (lone CRs never rescan
   // the rest), then a CR is looked for only before it.
@@ -797,11 +800,15 @@ void Task::header_view_into(TaskHeaderView& view) const {
 
 std::vector<BodyLine> Task::body_lines() const {
   std::vector<BodyLine> lines;
-  body_lines_into(lines);
+  collect_body_lines(lines, /*copy_single_lines=*/true);
   return lines;
 }
 
 void Task::body_lines_into(std::vector<BodyLine>& lines) const {
+  collect_body_lines(lines, /*copy_single_lines=*/false);
+}
+
+void Task::collect_body_lines(std::vector<BodyLine>& lines, bool copy_single_lines) const {
   // The body is every token after the header; without a header, every token after the task's
   // first Newline token.
   const GreenNode& green = node_.green();
@@ -821,7 +828,7 @@ void Task::body_lines_into(std::vector<BodyLine>& lines) const {
   std::string scratch;
   const std::string_view body =
       range_text(green, start, TextRange(*body_start, range().end), Source::of(node_), scratch);
-  split_body(body, *body_start, lines);
+  split_body(body, *body_start, copy_single_lines, lines);
 }
 
 }  // namespace quib

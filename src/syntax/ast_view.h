@@ -366,10 +366,15 @@ class Task : public TypedNode<Task, SyntaxKind::Task> {
   // The commands of the body, in order. Blank lines and lines whose first non-blank character
   // is `#` are no commands, and they end a block.
   std::vector<BodyLine> body_lines() const;
-  // The same commands, replacing the contents of `lines` but keeping its storage.
+  // The same commands, replacing the contents of `lines` but keeping its storage, and without
+  // copying a single line's text: its `text` is left empty, since it is exactly the document
+  // bytes at its `range`. (Commands are most of a document's bytes; the readers of many tasks
+  // hold the text already.)
   void body_lines_into(std::vector<BodyLine>& lines) const;
 
  private:
+  // `body_lines_into`, copying a single line's text too when `copy_single_lines`.
+  void collect_body_lines(std::vector<BodyLine>& lines, bool copy_single_lines) const;
   friend TypedNode;
   using TypedNode::TypedNode;
 };
