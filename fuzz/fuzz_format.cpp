@@ -29,7 +29,9 @@ std::string canonical_text(std::string_view text) {
     size_t copied = 0;
     for (const Interpolation& interpolation : scan_interpolations(line)) {
       out.append(line.substr(copied, interpolation.range.start - copied));
-      out += "{{" + interpolation.name + "}}";
+      out += "{{";
+      out += interpolation.name;
+      out += "}}";
       copied = interpolation.range.end;
     }
     out.append(line.substr(copied));

@@ -236,8 +236,8 @@ std::optional<HoverInfo> placeholder_hover(const TaskDecl& task, const CommandLi
       }
     }
     if (default_value) documentation += "\n\nDefault: " + in_backticks(*default_value);
-    return HoverInfo{"variable", "{{" + reference.name + "}}", std::move(documentation),
-                     std::nullopt, range};
+    return HoverInfo{"variable", "{{" + std::string(reference.name) + "}}",
+                     std::move(documentation), std::nullopt, range};
   }
   return std::nullopt;
 }

@@ -336,7 +336,8 @@ class Checker {
       for (const Interpolation& reference : command.interpolations) {
         if (parameters_.contains(reference.name) || variables_.contains(reference.name)) continue;
         if (!to_document) to_document.emplace(command);
-        raise("semantic.undefined-variable", "variable '" + reference.name + "' is not defined",
+        raise("semantic.undefined-variable",
+              "variable '" + std::string(reference.name) + "' is not defined",
               to_document->to_document(reference.range));
       }
     }

@@ -52,7 +52,7 @@ std::vector<Interpolation> scan_interpolations(std::string_view text) {
 
 void append_interpolations(std::string_view text, std::vector<Interpolation>& into) {
   for_each_interpolation(text, [&](TextRange range, TextRange name) {
-    into.push_back(Interpolation{std::string(text.substr(name.start, name.len())), range});
+    into.push_back(Interpolation{text.substr(name.start, name.len()), range});
   });
 }
 

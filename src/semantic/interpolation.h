@@ -11,12 +11,13 @@
 
 namespace quib {
 
-// One reference. `name` is the text between the braces, trimmed of white space; it may be
-// empty or hold inner spaces and is not validated.
+// One reference. `name` is the text between the braces, trimmed of white space, as a view of
+// the scanned text (valid while that text lives); it may be empty or hold inner spaces and is
+// not validated.
 // `range` runs from the first "{" to just after the last "}", in byte offsets of the scanned
 // text (not of the document, unless the whole document was scanned).
 struct Interpolation {
-  std::string name;
+  std::string_view name;
   TextRange range;
 
   bool operator==(const Interpolation&) const = default;
