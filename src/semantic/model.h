@@ -264,7 +264,7 @@ class TextArena {
 // task's lists cost no allocation each. Filled by one lowering run; read-only afterwards, apart
 // from the passes of that lowering.
 struct RecordPools {
-  // The document text, which single-line commands view.
+  // The document text, which single-line commands and one-line metadata texts view.
   std::shared_ptr<const std::string> source;
   // The joined texts of block commands and of metadata keys given on several lines.
   TextArena joined_texts;
