@@ -332,25 +332,28 @@ class Lowering {
   }
 
   void add_metadata_line(MetadataBlock& block, const Metadata& line) {
-    std::optional<MetadataView> view = line.view();
-    if (!view) return;
-    switch (view->field.tag()) {
+    const std::optional<MetadataLayout> layout = line.layout();
+    if (!layout) return;
+    switch (layout->field.tag()) {
       case MetadataField::Help:
-        append_text(block.help, view->value_range);
-        pools_->ranges.push_back(view->value_range);
+        append_text(block.help, layout->value_range);
+        pools_->ranges.push_back(layout->value_range);
         break;
       case MetadataField::Desc:
-        append_text(block.desc, view->value_range);
+        append_text(block.desc, layout->value_range);
         break;
       case MetadataField::Pass:
-        append_text(block.pass, view->value_range);
+        append_text(block.pass, layout->value_range);
         break;
       case MetadataField::Fail:
-        append_text(block.fail, view->value_range);
+        append_text(block.fail, layout->value_range);
         break;
-      default:
-        pools_->field_names.push_back(std::move(view->key));
+      default: {
+        // The key is written between the brackets that `key_range` covers.
+        const TextRange key = layout->key_range;
+        pools_->field_names.emplace_back(text_.substr(key.start + 1, key.len() - 2));
         break;
+      }
     }
   }
 

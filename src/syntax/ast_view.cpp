@@ -316,8 +316,15 @@ std::vector<Wrapper> children_as(const SyntaxNode& node) {
 
 // ---- metadata ----
 
-std::optional<MetadataView> metadata_parts(const SyntaxNode& node) {
-  std::string scratch;
+// A well-formed metadata line's key and value, as views of its text (which `scratch` may hold),
+// and where they are.
+struct MetadataParts {
+  std::string_view key;
+  std::string_view value;
+  MetadataLayout layout;
+};
+
+std::optional<MetadataParts> metadata_parts(const SyntaxNode& node, std::string& scratch) {
   const std::string_view text =
       node_text(node.green(), node.text_range().start, Source::of(node), scratch);
   const std::string_view line = trim(text);
@@ -339,9 +346,18 @@ std::optional<MetadataView> metadata_parts(const SyntaxNode& node) {
   const uint32_t key_start = at(line);
   // An empty value sits just after the `]`, wherever the trim left its view.
   const uint32_t value_start = value.empty() ? at(rest) : at(value);
-  return MetadataView{MetadataField::from_word(key), std::string(key), std::string(value),
-                      TextRange(key_start, key_start + static_cast<uint32_t>(key.size()) + 2),
-                      TextRange(value_start, value_start + static_cast<uint32_t>(value.size()))};
+  return MetadataParts{
+      key, value,
+      MetadataLayout{MetadataField::from_word(key),
+                     TextRange(key_start, key_start + static_cast<uint32_t>(key.size()) + 2),
+                     TextRange(value_start, value_start + static_cast<uint32_t>(value.size()))}};
+}
+
+std::optional<MetadataLayout> metadata_layout(const SyntaxNode& node) {
+  std::string scratch;
+  std::optional<MetadataParts> parts = metadata_parts(node, scratch);
+  if (!parts) return std::nullopt;
+  return std::move(parts->layout);
 }
 
 // ---- directives ----
@@ -541,37 +557,48 @@ std::optional<TextRange> Directive::variable_name_range() const {
 // ---- Metadata ----
 
 std::optional<MetadataField> Metadata::field() const {
-  auto parts = metadata_parts(node_);
-  if (!parts) return std::nullopt;
-  return std::move(parts->field);
+  auto layout = metadata_layout(node_);
+  if (!layout) return std::nullopt;
+  return std::move(layout->field);
 }
 
 std::optional<MetadataView> Metadata::view() const {
-  return metadata_parts(node_);
+  std::string scratch;
+  auto parts = metadata_parts(node_, scratch);
+  if (!parts) return std::nullopt;
+  MetadataLayout& layout = parts->layout;
+  return MetadataView{std::move(layout.field), std::string(parts->key), std::string(parts->value),
+                      layout.key_range, layout.value_range};
+}
+
+std::optional<MetadataLayout> Metadata::layout() const {
+  return metadata_layout(node_);
 }
 
 std::optional<std::string> Metadata::key() const {
-  auto parts = metadata_parts(node_);
+  std::string scratch;
+  auto parts = metadata_parts(node_, scratch);
   if (!parts) return std::nullopt;
-  return std::move(parts->key);
+  return std::string(parts->key);
 }
 
 std::optional<std::string> Metadata::value() const {
-  auto parts = metadata_parts(node_);
+  std::string scratch;
+  auto parts = metadata_parts(node_, scratch);
   if (!parts) return std::nullopt;
-  return std::move(parts->value);
+  return std::string(parts->value);
 }
 
 std::optional<TextRange> Metadata::key_range() const {
-  auto parts = metadata_parts(node_);
-  if (!parts) return std::nullopt;
-  return parts->key_range;
+  auto layout = metadata_layout(node_);
+  if (!layout) return std::nullopt;
+  return layout->key_range;
 }
 
 std::optional<TextRange> Metadata::value_range() const {
-  auto parts = metadata_parts(node_);
-  if (!parts) return std::nullopt;
-  return parts->value_range;
+  auto layout = metadata_layout(node_);
+  if (!layout) return std::nullopt;
+  return layout->value_range;
 }
 
 // ---- GroupLine ----

@@ -176,6 +176,14 @@ struct BodyLine {
   bool is_block() const { return !marker_ranges.empty(); }
 };
 
+// Where the parts of a well-formed metadata line are, without copies of their texts: the key is
+// the document's bytes inside the brackets of `key_range`, the value those of `value_range`.
+struct MetadataLayout {
+  MetadataField field;    // from the key
+  TextRange key_range;    // `[`, key and `]`
+  TextRange value_range;  // as in MetadataView
+};
+
 // Everything a well-formed metadata line says, read in one pass over its text.
 struct MetadataView {
   MetadataField field;  // from the key
@@ -247,6 +255,8 @@ class Metadata : public TypedNode<Metadata, SyntaxKind::Metadata> {
  public:
   // All of the accessors below at once.
   std::optional<MetadataView> view() const;
+  // The field and the ranges alone, copying no text.
+  std::optional<MetadataLayout> layout() const;
   std::optional<MetadataField> field() const;
   std::optional<std::string> key() const;    // as written
   std::optional<std::string> value() const;  // after the `]`, trimmed; may be empty

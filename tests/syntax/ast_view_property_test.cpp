@@ -196,6 +196,15 @@ void check_metadata(const Metadata& metadata, RangeChecker& ranges) {
   ranges.check(metadata.key_range(), node, "metadata key");
   ranges.check(metadata.value_range(), node, "metadata value");
   EXPECT_EQ(metadata.field().has_value(), metadata.value().has_value());
+  // The layout is the view without its texts.
+  const std::optional<MetadataLayout> layout = metadata.layout();
+  const std::optional<MetadataView> view = metadata.view();
+  ASSERT_EQ(layout.has_value(), view.has_value());
+  if (layout) {
+    EXPECT_EQ(layout->field, view->field);
+    EXPECT_EQ(layout->key_range, view->key_range);
+    EXPECT_EQ(layout->value_range, view->value_range);
+  }
   if (auto key = metadata.key()) {
     EXPECT_EQ("[" + *key + "]", ranges.slice(*metadata.key_range()));
     EXPECT_EQ(*metadata.value(), ranges.slice(*metadata.value_range()));
