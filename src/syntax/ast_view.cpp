@@ -576,17 +576,15 @@ std::optional<MetadataLayout> Metadata::layout() const {
 }
 
 std::optional<std::string> Metadata::key() const {
-  std::string scratch;
-  auto parts = metadata_parts(node_, scratch);
-  if (!parts) return std::nullopt;
-  return std::string(parts->key);
+  auto view = this->view();
+  if (!view) return std::nullopt;
+  return std::move(view->key);
 }
 
 std::optional<std::string> Metadata::value() const {
-  std::string scratch;
-  auto parts = metadata_parts(node_, scratch);
-  if (!parts) return std::nullopt;
-  return std::string(parts->value);
+  auto view = this->view();
+  if (!view) return std::nullopt;
+  return std::move(view->value);
 }
 
 std::optional<TextRange> Metadata::key_range() const {
