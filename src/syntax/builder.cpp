@@ -144,8 +144,12 @@ class HeaderBuilder {
   bool has_body_marker_;
 };
 
+// Every token of an item is followed by at least the list's Eof, so the start after the last
+// one is in the list.
 void add_tokens(GreenBuilder& builder, ItemTokens tokens) {
-  for (uint32_t i = 0; i < tokens.count; ++i) builder.token(tokens.kind(i), tokens.text(i));
+  builder.tokens(tokens.list.kinds().data() + tokens.first,
+                 tokens.list.starts().data() + tokens.first, tokens.list.source().data(),
+                 tokens.count);
 }
 
 void flat_node(GreenBuilder& builder, K kind, ItemTokens tokens) {

@@ -254,15 +254,38 @@ GreenElement GreenBuilder::element(Ref ref) const {
 
 void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   QUIB_ASSERT(!open_.empty(), "a token must be added inside a started node");
+  children_.push_back(intern_token(kind, text));
+}
+
+void GreenBuilder::tokens(const SyntaxKind* kinds, const uint32_t* starts, const char* source,
+                          uint32_t count) {
+  QUIB_ASSERT(!open_.empty(), "a token must be added inside a started node");
+  const size_t first = children_.size();
+  children_.resize(first + count);
+  // Resizing may move the list, and interning never touches it: the pointer is taken after.
+  Ref* out = children_.data() + first;
+  const Ref* one_byte = one_byte_tokens_.data();
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t start = starts[i];
+    if (starts[i + 1] - start == 1) {
+      const Ref shared =
+          one_byte[static_cast<size_t>(kinds[i]) * 256 + static_cast<unsigned char>(source[start])];
+      if (shared) {
+        out[i] = shared;
+        continue;
+      }
+    }
+    out[i] = intern_token(kinds[i], std::string_view(source + start, starts[i + 1] - start));
+  }
+}
+
+GreenBuilder::Ref GreenBuilder::intern_token(SyntaxKind kind, std::string_view text) {
   const auto len = static_cast<uint32_t>(text.size());
   Ref* one_byte = nullptr;
   if (len == 1) {
     one_byte =
         &one_byte_tokens_[static_cast<size_t>(kind) * 256 + static_cast<unsigned char>(text[0])];
-    if (*one_byte) {
-      children_.push_back(*one_byte);
-      return;
-    }
+    if (*one_byte) return *one_byte;
   }
   TokenSlot* slot = nullptr;
   ShortText words;
@@ -272,8 +295,7 @@ void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
     tag = token_tag(kind, len);
     slot = &token_cache_[token_hash(tag, words) % kCacheSlots];
     if (slot->tag == tag && slot->lo == words.lo && slot->hi == words.hi && slot->token) {
-      children_.push_back(slot->token);
-      return;
+      return slot->token;
     }
   }
   const uint32_t offset = arena_->allocate(sizeof(GreenToken) + len);
@@ -284,7 +306,7 @@ void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   const Ref ref = offset | 1;
   if (one_byte) *one_byte = ref;
   if (slot) *slot = TokenSlot{tag, words.lo, words.hi, ref};
-  children_.push_back(ref);
+  return ref;
 }
 
 void GreenBuilder::finish_node() {

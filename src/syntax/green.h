@@ -211,6 +211,10 @@ class GreenBuilder {
 
   void start_node(SyntaxKind kind);
   void token(SyntaxKind kind, std::string_view text);
+  // Adds `count` tokens in order, as `token` would: token i is of kind `kinds[i]` and its text
+  // is `source[starts[i], starts[i + 1])`, so `starts` holds `count + 1` offsets. The bulk form
+  // of the many tokens of an item, which are mostly one byte long.
+  void tokens(const SyntaxKind* kinds, const uint32_t* starts, const char* source, uint32_t count);
   void finish_node();
   // Adds every child of `tree`'s root to the innermost open node, in order, as if they had been
   // built here: copies the whole arena of `tree` (a finished tree of its own) into this one,
@@ -243,6 +247,8 @@ class GreenBuilder {
   };
   // The element a Ref names; valid until the next allocation in the arena.
   GreenElement element(Ref ref) const;
+  // The shared token of kind `kind` and text `text`, made if there is none yet.
+  Ref intern_token(SyntaxKind kind, std::string_view text);
 
   GreenArena* arena_;
   // Every one-byte token made so far, at kind * 256 + byte (0 for none yet). Most tokens are

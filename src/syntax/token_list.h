@@ -36,6 +36,7 @@ class TokenList {
   // The record of token `i`, with its own copy of the text.
   Token operator[](size_t i) const { return Token{SmallText(text(i)), starts_[i], kinds_[i]}; }
   const std::vector<SyntaxKind>& kinds() const { return kinds_; }
+  const std::vector<uint32_t>& starts() const { return starts_; }
   std::string_view source() const { return *text_; }
 
  private:

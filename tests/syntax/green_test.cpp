@@ -3,6 +3,7 @@
 // depth and width read back through the red layer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,7 +32,13 @@ std::vector<Piece> many_pieces(size_t count) {
         pieces.push_back({K::Whitespace, " "});
         break;
       case 1:
-        pieces.push_back({K::Word, "w" + std::to_string(i)});
+        // Every other time a one-byte token of a kind that takes many bytes, some of them the
+        // first byte of the next piece.
+        if (i % 2 == 0) {
+          pieces.push_back({K::Unknown, std::string(1, "$#%./0"[i / 14 % 6])});
+        } else {
+          pieces.push_back({K::Word, "w" + std::to_string(i)});
+        }
         break;
       case 2:
         pieces.push_back(
@@ -62,20 +69,43 @@ struct GrowthCase {
 
 class GreenGrowth : public testing::TestWithParam<GrowthCase> {};
 
+// Adds the pieces through the bulk form, in runs of 0 to 96 tokens, from one joined text.
+void add_in_runs(GreenBuilder& builder, const std::vector<Piece>& pieces) {
+  std::string source;
+  std::vector<K> kinds;
+  std::vector<uint32_t> starts;
+  for (const Piece& piece : pieces) {
+    kinds.push_back(piece.kind);
+    starts.push_back(static_cast<uint32_t>(source.size()));
+    source += piece.text;
+  }
+  starts.push_back(static_cast<uint32_t>(source.size()));
+  uint32_t run = 0;
+  for (uint32_t i = 0; i < pieces.size(); i += run, run = (run + 1) % 97) {
+    const auto count = std::min<uint32_t>(run, static_cast<uint32_t>(pieces.size()) - i);
+    builder.tokens(kinds.data() + i, starts.data() + i, source.data(), count);
+  }
+}
+
 // A flat node over all pieces, built with the case's hint: the arena starts too small (so the
 // buffer is regrown several times between the first child and the parent), right, or too
-// large. The second round builds after the first tree is dropped, in memory that may hold the
-// first one's stale contents.
+// large; the tokens are added one at a time, then in bulk. The second round of each builds
+// after the first tree is dropped, in memory that may hold the first one's stale contents.
 TEST_P(GreenGrowth, EveryChildReadsBackInOrder) {
   const GrowthCase& c = GetParam();
   const std::vector<Piece> pieces = many_pieces(c.tokens);
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
+    const bool bulk = round >= 2;
     GreenNodePtr root;
     {
       GreenBuilder builder(c.expected_tokens);
       builder.start_node(K::Document);
-      for (const Piece& piece : pieces) builder.token(piece.kind, piece.text);
+      if (bulk) {
+        add_in_runs(builder, pieces);
+      } else {
+        for (const Piece& piece : pieces) builder.token(piece.kind, piece.text);
+      }
       builder.finish_node();
       root = builder.finish();
     }
