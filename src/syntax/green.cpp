@@ -243,7 +243,7 @@ GreenBuilder::~GreenBuilder() {
 }
 
 void GreenBuilder::start_node(SyntaxKind kind) {
-  open_.push_back(OpenNode{kind, static_cast<uint32_t>(children_.size())});
+  open_.push_back(OpenNode{kind, static_cast<uint32_t>(children_.size()), 0});
 }
 
 GreenElement GreenBuilder::element(Ref ref) const {
@@ -254,12 +254,14 @@ GreenElement GreenBuilder::element(Ref ref) const {
 
 void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   QUIB_ASSERT(!open_.empty(), "a token must be added inside a started node");
+  open_.back().text_len += text.size();
   children_.push_back(intern_token(kind, text));
 }
 
 void GreenBuilder::tokens(const SyntaxKind* kinds, const uint32_t* starts, const char* source,
                           uint32_t count) {
   QUIB_ASSERT(!open_.empty(), "a token must be added inside a started node");
+  open_.back().text_len += starts[count] - starts[0];
   const size_t first = children_.size();
   children_.resize(first + count);
   // Resizing may move the list, and interning never touches it: the pointer is taken after.
@@ -313,6 +315,9 @@ void GreenBuilder::finish_node() {
   QUIB_ASSERT(!open_.empty(), "finish_node without a matching start_node");
   const OpenNode open = open_.back();
   open_.pop_back();
+  QUIB_ASSERT(open.text_len <= UINT32_MAX, "documents longer than 4 GiB are not supported");
+  const auto len = static_cast<uint32_t>(open.text_len);
+  if (!open_.empty()) open_.back().text_len += len;
   const auto count = static_cast<uint32_t>(children_.size() - open.first_child);
 
   NodeSlot* slot = nullptr;
@@ -335,21 +340,15 @@ void GreenBuilder::finish_node() {
   const uint32_t offset = arena_->allocate(sizeof(GreenNode) + sizeof(uint32_t) * count);
   char* memory = arena_->at(offset);
   auto* node = new (memory) GreenNode();
-  node->header_ = GreenHeader{open.kind, false, 0};
+  node->header_ = GreenHeader{open.kind, false, len};
   node->child_count_ = count;
   auto* links = reinterpret_cast<uint32_t*>(node + 1);
   const Ref* first = children_.data() + open.first_child;
-  const char* base = arena_->at(0);
-  uint64_t len = 0;
   for (uint32_t i = 0; i < count; ++i) {
     // The child is earlier in the arena, so the distance is positive and keeps the alignment
     // of both, leaving the low bit to the tag.
-    const uint32_t child = first[i] & ~Ref{1};
-    links[i] = (offset - child) | (first[i] & 1);
-    len += reinterpret_cast<const GreenHeader*>(base + child)->text_len;
+    links[i] = (offset - (first[i] & ~Ref{1})) | (first[i] & 1);
   }
-  QUIB_ASSERT(len <= UINT32_MAX, "documents longer than 4 GiB are not supported");
-  node->header_.text_len = static_cast<uint32_t>(len);
   if (slot) *slot = NodeSlot{hash, offset};
   children_.resize(open.first_child);
   children_.push_back(offset);
@@ -366,6 +365,7 @@ void GreenBuilder::adopt_children(GreenNodePtr tree) {
   const uint32_t base = arena_->take_in(source);
   const auto& root = *reinterpret_cast<const GreenNode*>(arena_->at(base + root_offset));
   const char* const data = arena_->data();
+  open_.back().text_len += root.text_len();
   children_.reserve(children_.size() + root.child_count());
   for (uint32_t i = 0; i < root.child_count(); ++i) {
     const GreenElement child = root.child(i);

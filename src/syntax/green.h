@@ -244,6 +244,9 @@ class GreenBuilder {
   struct OpenNode {
     SyntaxKind kind;
     uint32_t first_child;  // index into children_
+    // The sum of the text lengths of the node's children so far, kept as they are added so
+    // that finishing the node reads none of them.
+    uint64_t text_len = 0;
   };
   // The element a Ref names; valid until the next allocation in the arena.
   GreenElement element(Ref ref) const;
