@@ -1,4 +1,5 @@
-// The token cursor: runs `lex` from offset 0 to the end and applies the only context the
+// The token cursor: tokenizes a text from a line start to its end, finding most token starts a
+// block of bytes at a time and asking `lex` for the rest, and applies the only context the
 // lexer has, whether a token starts a line. It does not look at items or grammar.
 #include "syntax/cursor.h"
 
