@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -12,11 +13,26 @@
 namespace quib {
 namespace {
 
+// Back to back, where each side finds the other still spinning, and with pauses longer than
+// the spin before a call, in either piece or in both, where one side has gone to sleep and must
+// be woken.
 TEST(RunInParallel, RunsBothPieces) {
+  const auto pause = [](int round, int every) {
+    if (round % every == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
   for (int round = 0; round < 200; ++round) {
     int first = 0;
     int second = 0;
-    run_in_parallel([&] { first = round; }, [&] { second = round + 1; });
+    pause(round, 7);
+    run_in_parallel(
+        [&] {
+          pause(round, 5);
+          first = round;
+        },
+        [&] {
+          pause(round, 3);
+          second = round + 1;
+        });
     ASSERT_EQ(first, round);
     ASSERT_EQ(second, round + 1);
   }
