@@ -2,13 +2,16 @@
 // lossless and tiles the text, items lie flat under the Document, Eof never enters the tree,
 // the token list matches the tree, there is one diagnostic per ErrorItem, in document order,
 // and the windowed item scan finds the tree's items wherever the text is split; the tree parsed
-// in parts and windows is the same tree.
+// in parts and windows is the same tree; the token list is the one the recogniser gives driven a
+// token at a time.
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "support/recognised_tokens.h"
+#include "syntax/cursor.h"
 #include "syntax/parse.h"
 #include "syntax/tree_dump.h"
 
@@ -204,9 +207,28 @@ void verify_parts(std::string_view text, const ParseResult& result, size_t split
 }  // namespace
 }  // namespace quib::fuzz
 
+namespace quib::fuzz {
+namespace {
+
+// The cursor finds most token starts 64 bytes at a time; it must agree with the recogniser
+// wherever tokens meet the blocks.
+void verify_tokens(std::string_view text) {
+  const std::vector<Token> tokens = tokenize(text);
+  const auto expected = testing_support::recognised_tokens(text, 0);
+  FUZZ_CHECK(tokens.size() == expected.size() + 1, "one token per recognised token, then Eof");
+  for (size_t i = 0; i < expected.size(); ++i) {
+    FUZZ_CHECK(tokens[i].kind == expected[i].first && tokens[i].start == expected[i].second,
+               "each token has the recognised kind and start");
+  }
+}
+
+}  // namespace
+}  // namespace quib::fuzz
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!quib::fuzz::is_valid_utf8(text)) return -1;
+  quib::fuzz::verify_tokens(text);
   const quib::ParseResult result = quib::parse(text);
   quib::fuzz::verify(text, result);
   // A split and a window size that vary with the input, small enough to cross window edges.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/fragments.h"
+#include "support/recognised_tokens.h"
 #include "syntax/cursor.h"
 #include "syntax/lex.h"
 
@@ -20,6 +21,7 @@ namespace {
 
 using testing_support::append_random_char;
 using testing_support::Draw;
+using testing_support::recognised_tokens;
 using K = SyntaxKind;
 
 bool is_blank(char c) {
@@ -225,58 +227,6 @@ TEST(LexProperty, OneByteShortcutAgreesWithTheRecogniser) {
       }
     }
   }
-}
-
-// The tokens of `text` from `begin` (a line start) as the recogniser gives them driven one token
-// at a time: the reference that the cursor's block scan must reproduce.
-std::vector<std::pair<K, uint32_t>> recognised_tokens(std::string_view text, uint32_t begin) {
-  std::vector<std::pair<K, uint32_t>> tokens;
-  bool at_line_start = true;
-  for (uint32_t offset = begin; offset < text.size();) {
-    const RawToken raw = lex(text, offset);
-    const std::string_view slice = text.substr(offset, raw.end - offset);
-    K kind = K::Unknown;
-    switch (raw.raw) {
-      case RawClass::Word:
-        kind = slice == "group" ? K::GroupKeyword : K::Word;
-        break;
-      case RawClass::Blank:
-        kind = at_line_start ? K::Indent : K::Whitespace;
-        break;
-      case RawClass::LineBreak:
-        kind = K::Newline;
-        break;
-      case RawClass::Comment:
-        kind = K::Comment;
-        break;
-      case RawClass::String:
-        kind = K::String;
-        break;
-      case RawClass::ByteOrderMark:
-        kind = K::ByteOrderMark;
-        break;
-      case RawClass::ShellKeyword:
-        kind = K::ShellKeyword;
-        break;
-      case RawClass::ShellTildeEquals:
-        kind = K::ShellTildeEquals;
-        break;
-      case RawClass::Error:
-        kind = K::Unknown;
-        break;
-      default: {
-        constexpr std::array<K, 13> kPunctuation = {
-            K::Bang,   K::Colon,    K::Question, K::Ampersand, K::Equals, K::At,    K::LParen,
-            K::RParen, K::LBracket, K::RBracket, K::LBrace,    K::RBrace, K::Comma,
-        };
-        kind = kPunctuation[static_cast<size_t>(raw.raw)];
-      }
-    }
-    tokens.emplace_back(kind, offset);
-    at_line_start = kind == K::Newline;
-    offset = raw.end;
-  }
-  return tokens;
 }
 
 // Pieces that stress the cursor's 64-byte blocks: words, digit runs before and inside words,
