@@ -464,15 +464,18 @@ void split_body(std::string_view body, uint32_t base, bool copy_single_lines,
   if (!body.empty()) out.reserve(kTypicalCommands);
   BodyCollector collector(out, copy_single_lines);
   // Bodies are most of a document's bytes, so line ends are found with block searches rather
-  // than a byte loop: the next LF is searched once and kept until passed (lone CRs never rescan
-  // the rest), then a CR is looked for only before it.
+  // than a byte loop: the next LF and the next CR are each searched once and kept until passed,
+  // so a body costs one search per line feed and almost never one for a CR.
   size_t start = 0;
   size_t newline = body.find('\n');
+  size_t carriage = body.find('\r');
   while (start < body.size()) {
     if (newline != std::string_view::npos && newline < start) newline = body.find('\n', start);
+    if (carriage != std::string_view::npos && carriage < start) {
+      carriage = body.find('\r', start);
+    }
     const size_t line_end = newline == std::string_view::npos ? body.size() : newline;
-    const size_t end =
-        std::min(body.substr(start, line_end - start).find('\r'), line_end - start) + start;
+    const size_t end = std::min(carriage, line_end);
     size_t next = end;
     if (next < body.size()) {
       next += (body[next] == '\r' && next + 1 < body.size() && body[next + 1] == '\n') ? 2 : 1;
