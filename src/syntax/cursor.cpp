@@ -290,6 +290,39 @@ class TokenSink {
   size_t count_ = 0;
 };
 
+// Writes token records, each with a copy of its text, straight from the scan: a token's text
+// is known once the next token starts, so each record is written when its successor arrives.
+class RecordSink {
+ public:
+  RecordSink(std::string_view text, std::vector<Token>& tokens) : text_(text), tokens_(tokens) {}
+  void make_room(size_t) {}
+  void add(SyntaxKind kind, uint32_t start) {
+    write_pending(start);
+    pending_ = true;
+    kind_ = kind;
+    start_ = start;
+  }
+  // Writes the last token, which ends at `end`, and the Eof record.
+  void finish(uint32_t end) {
+    write_pending(end);
+    tokens_.push_back(Token{SmallText(), end, SyntaxKind::Eof});
+  }
+
+ private:
+  void write_pending(uint32_t end) {
+    // Braces, not emplace_back's parentheses: clang 14 cannot aggregate-initialise from
+    // parentheses. Moving a SmallText is a 24-byte copy.
+    if (pending_)
+      tokens_.push_back(Token{SmallText(text_.substr(start_, end - start_)), start_, kind_});
+  }
+
+  std::string_view text_;
+  std::vector<Token>& tokens_;
+  bool pending_ = false;
+  SyntaxKind kind_ = SyntaxKind::Eof;
+  uint32_t start_ = 0;
+};
+
 // The kinds and starts of the tokens of the part [begin, end) of `text`, then one Eof at end.
 // No token spans a line feed, so the tokens of a part that starts and ends lines are those of
 // the whole text there; the scan never looks past `end`.
@@ -306,18 +339,11 @@ void collect_tokens(std::string_view text, uint32_t begin, uint32_t end,
 
 std::vector<Token> tokenize(std::string_view text) {
   QUIB_ASSERT(text.size() < (uint64_t{1} << 32), "documents must be shorter than 4 GiB");
-  std::vector<SyntaxKind> kinds;
-  std::vector<uint32_t> starts;
-  collect_tokens(text, 0, static_cast<uint32_t>(text.size()), kinds, starts);
   std::vector<Token> tokens;
-  tokens.reserve(kinds.size());
-  for (size_t i = 0; i + 1 < kinds.size(); ++i) {
-    // Braces, not emplace_back's parentheses: clang 14 cannot aggregate-initialise from
-    // parentheses. Moving a SmallText is a 24-byte copy.
-    const std::string_view slice = text.substr(starts[i], starts[i + 1] - starts[i]);
-    tokens.push_back(Token{SmallText(slice), starts[i], kinds[i]});
-  }
-  tokens.push_back(Token{SmallText(), starts.back(), SyntaxKind::Eof});
+  tokens.reserve(text.size() / kBytesPerTokenEstimate + 1);
+  RecordSink sink(text, tokens);
+  for_each_token(text, 0, sink);
+  sink.finish(static_cast<uint32_t>(text.size()));
   return tokens;
 }
 
