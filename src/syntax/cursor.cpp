@@ -165,8 +165,9 @@ bool word_is(std::string_view text, uint32_t start, std::string_view keyword) {
          (end == text.size() || !is_word_byte(text[end]));
 }
 
-// Drives the tokenizer over the text from `begin`, a line start, and reports each token as
-// (kind, start), Eof excluded; a token ends where the next one starts (or at the text's end).
+// Drives the tokenizer over the text from `begin`, a line start, and reports each token to
+// `sink` as `add(kind, start)`, Eof excluded; a token ends where the next one starts (or at the
+// text's end). Before each block `sink.make_room(64)` is called: a block adds at most 64 tokens.
 //
 // The text is read in blocks of 64 bytes whose byte classes are found all at once; the start of
 // every word, blank run and one-byte token follows from them by bit operations, so the common

@@ -250,7 +250,8 @@ class GreenBuilder {
   };
   // The element a Ref names; valid until the next allocation in the arena.
   GreenElement element(Ref ref) const;
-  // The shared token of kind `kind` and text `text`, made if there is none yet.
+  // A token of kind `kind` and text `text`: one made earlier when the caches still hold it,
+  // else a new one, which the caches then hold when it is short enough.
   Ref intern_token(SyntaxKind kind, std::string_view text);
 
   GreenArena* arena_;
