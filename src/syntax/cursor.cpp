@@ -61,8 +61,7 @@ constexpr std::array<SyntaxKind, 256> kOneByteKind = [] {
   }
   table['\n'] = SyntaxKind::Newline;
   for (int c = 0; c < 0x80; ++c) {
-    const bool word_start =
-        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
+    const bool word_start = is_word_start_byte(static_cast<unsigned char>(c));
     const bool other_rule = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '#' || c == '"';
     if (!word_start && !other_rule && table[c] == SyntaxKind::Eof) table[c] = SyntaxKind::Unknown;
   }
@@ -74,10 +73,9 @@ constexpr std::array<SyntaxKind, 256> kOneByteKind = [] {
 // the line-start state, keywords by their text).
 constexpr std::array<SyntaxKind, 256> kBlockStartKind = [] {
   std::array<SyntaxKind, 256> table = kOneByteKind;
-  for (int c = 'a'; c <= 'z'; ++c) table[c] = SyntaxKind::Word;
-  for (int c = 'A'; c <= 'Z'; ++c) table[c] = SyntaxKind::Word;
-  table['_'] = SyntaxKind::Word;
-  table['-'] = SyntaxKind::Word;
+  for (int c = 0; c < 0x80; ++c) {
+    if (is_word_start_byte(static_cast<unsigned char>(c))) table[c] = SyntaxKind::Word;
+  }
   table[' '] = SyntaxKind::Whitespace;
   table['\t'] = SyntaxKind::Whitespace;
   return table;
@@ -134,10 +132,9 @@ BlockClasses classify_block(const char* p) {
   for (uint32_t i = 0; i < kBlockBytes; ++i) {
     const auto c = static_cast<uint8_t>(p[i]);
     const SyntaxKind kind = kBlockStartKind[c];
-    const bool digit = c >= '0' && c <= '9';
     const uint64_t bit = uint64_t{1} << i;
-    if (kind == SyntaxKind::Word) out.word_start |= bit;
-    if (kind == SyntaxKind::Word || digit) out.word |= bit;
+    if (is_word_start_byte(c)) out.word_start |= bit;
+    if (is_word_byte(c)) out.word |= bit;
     if (kind == SyntaxKind::Whitespace) out.blank |= bit;
     if (kind == SyntaxKind::Eof) out.special |= bit;
   }
@@ -154,15 +151,11 @@ struct BlockCarry {
   bool blank = false;
 };
 
-bool is_word_byte(char c) {
-  return kBlockStartKind[static_cast<uint8_t>(c)] == SyntaxKind::Word || (c >= '0' && c <= '9');
-}
-
 // Whether the word at `start` is exactly `keyword`.
 bool word_is(std::string_view text, uint32_t start, std::string_view keyword) {
   const size_t end = start + keyword.size();
   return text.size() >= end && text.substr(start, keyword.size()) == keyword &&
-         (end == text.size() || !is_word_byte(text[end]));
+         (end == text.size() || !is_word_byte(static_cast<unsigned char>(text[end])));
 }
 
 // Drives the tokenizer over the text from `begin`, a line start, and reports each token to

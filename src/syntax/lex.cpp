@@ -54,10 +54,9 @@ constexpr std::array<Rule, 256> make_rules() {
   for (uint8_t i = 0; i < punctuation.size(); ++i) {
     rules[static_cast<uint8_t>(punctuation[i])] = static_cast<Rule>(i);
   }
-  for (int c = 'a'; c <= 'z'; ++c) rules[c] = Rule::WordStart;
-  for (int c = 'A'; c <= 'Z'; ++c) rules[c] = Rule::WordStart;
-  rules['_'] = Rule::WordStart;
-  rules['-'] = Rule::WordStart;
+  for (int c = 0; c < 0x80; ++c) {
+    if (is_word_start_byte(static_cast<unsigned char>(c))) rules[c] = Rule::WordStart;
+  }
   rules['s'] = Rule::LetterS;
   rules[' '] = Rule::Blank;
   rules['\t'] = Rule::Blank;
@@ -74,9 +73,7 @@ constexpr std::array<uint8_t, 256> make_flags() {
   for (int c = 0; c < 0x80; ++c) {
     if (c != '\n') flags[c] |= kCommentBody;
     if (c != '\n' && c != '"') flags[c] |= kStringBody;
-    const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '_' || c == '-';
-    if (word) flags[c] |= kWordContinue;
+    if (is_word_byte(static_cast<unsigned char>(c))) flags[c] |= kWordContinue;
     if (c == ' ' || c == '\t') flags[c] |= kBlank;
   }
   return flags;

@@ -37,6 +37,15 @@ enum class RawClass : uint8_t {
   Error,
 };
 
+// The bytes that may begin a word (letters, `_`, `-`) and those that may continue one (the
+// digits too). The recogniser's tables and the cursor's block scan both follow these.
+constexpr bool is_word_start_byte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
+}
+constexpr bool is_word_byte(unsigned char c) {
+  return is_word_start_byte(c) || (c >= '0' && c <= '9');
+}
+
 struct RawToken {
   RawClass raw;
   uint32_t end;  // byte offset one past the token's last byte
