@@ -255,6 +255,13 @@ GreenElement GreenBuilder::element(Ref ref) const {
 void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   QUIB_ASSERT(!open_.empty(), "a token must be added inside a started node");
   open_.back().text_len += text.size();
+  // Most tokens are one byte long and made already: those skip the call.
+  if (text.size() == 1) {
+    if (const Ref shared = one_byte_token(kind, text[0])) {
+      children_.push_back(shared);
+      return;
+    }
+  }
   children_.push_back(intern_token(kind, text));
 }
 
@@ -266,13 +273,10 @@ void GreenBuilder::tokens(const SyntaxKind* kinds, const uint32_t* starts, const
   children_.resize(first + count);
   // Resizing may move the list, and interning never touches it: the pointer is taken after.
   Ref* out = children_.data() + first;
-  const Ref* one_byte = one_byte_tokens_.data();
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t start = starts[i];
     if (starts[i + 1] - start == 1) {
-      const Ref shared =
-          one_byte[static_cast<size_t>(kinds[i]) * 256 + static_cast<unsigned char>(source[start])];
-      if (shared) {
+      if (const Ref shared = one_byte_token(kinds[i], source[start])) {
         out[i] = shared;
         continue;
       }

@@ -250,6 +250,10 @@ class GreenBuilder {
   };
   // The element a Ref names; valid until the next allocation in the arena.
   GreenElement element(Ref ref) const;
+  // The one-byte token of kind `kind` and byte `byte` made so far, or 0.
+  Ref one_byte_token(SyntaxKind kind, char byte) const {
+    return one_byte_tokens_[static_cast<size_t>(kind) * 256 + static_cast<unsigned char>(byte)];
+  }
   // A token of kind `kind` and text `text`: one made earlier when the caches still hold it,
   // else a new one, which the caches then hold when it is short enough.
   Ref intern_token(SyntaxKind kind, std::string_view text);
