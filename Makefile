@@ -15,8 +15,9 @@ test: deps
 	@cmake --build --preset debug
 	@ctest --preset debug
 	@cmake --preset tsan >/dev/null
-	@cmake --build --preset tsan --target e2e_tests quib-lsp syntax_tests semantic_tests
+	@cmake --build --preset tsan --target e2e_tests quib-lsp syntax_tests semantic_tests lsp_tests
 	@ctest --preset tsan
+	@build/tsan/tests/lsp_tests --gtest_brief=1
 	@build/tsan/tests/syntax_tests --gtest_brief=1 \
 	  --gtest_filter='*RunInParallel*:ParseProperty.TwoPart*:ParseProperty.HelperJob*:FormatterProperty.TwoPart*:GreenStorage.Adopt*'
 	@build/tsan/tests/semantic_tests --gtest_brief=1 \
