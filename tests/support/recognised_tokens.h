@@ -14,6 +14,20 @@
 
 namespace quib::testing_support {
 
+// The kind of each raw class, in RawClass order; a blank run at a line start is an Indent and
+// the word `group` a keyword instead.
+inline constexpr std::array<SyntaxKind, static_cast<size_t>(RawClass::Error) + 1> kKindOfRawClass =
+    {
+        SyntaxKind::Bang,          SyntaxKind::Colon,        SyntaxKind::Question,
+        SyntaxKind::Ampersand,     SyntaxKind::Equals,       SyntaxKind::At,
+        SyntaxKind::LParen,        SyntaxKind::RParen,       SyntaxKind::LBracket,
+        SyntaxKind::RBracket,      SyntaxKind::LBrace,       SyntaxKind::RBrace,
+        SyntaxKind::Comma,         SyntaxKind::Word,         SyntaxKind::Whitespace,
+        SyntaxKind::Newline,       SyntaxKind::Comment,      SyntaxKind::String,
+        SyntaxKind::ByteOrderMark, SyntaxKind::ShellKeyword, SyntaxKind::ShellTildeEquals,
+        SyntaxKind::Unknown,
+};
+
 // The tokens of `text` from `begin` (a line start) as the recogniser gives them driven one token
 // at a time: the reference that the cursor's block scan must reproduce.
 inline std::vector<std::pair<SyntaxKind, uint32_t>> recognised_tokens(std::string_view text,
@@ -23,45 +37,9 @@ inline std::vector<std::pair<SyntaxKind, uint32_t>> recognised_tokens(std::strin
   for (uint32_t offset = begin; offset < text.size();) {
     const RawToken raw = lex(text, offset);
     const std::string_view slice = text.substr(offset, raw.end - offset);
-    SyntaxKind kind = SyntaxKind::Unknown;
-    switch (raw.raw) {
-      case RawClass::Word:
-        kind = slice == "group" ? SyntaxKind::GroupKeyword : SyntaxKind::Word;
-        break;
-      case RawClass::Blank:
-        kind = at_line_start ? SyntaxKind::Indent : SyntaxKind::Whitespace;
-        break;
-      case RawClass::LineBreak:
-        kind = SyntaxKind::Newline;
-        break;
-      case RawClass::Comment:
-        kind = SyntaxKind::Comment;
-        break;
-      case RawClass::String:
-        kind = SyntaxKind::String;
-        break;
-      case RawClass::ByteOrderMark:
-        kind = SyntaxKind::ByteOrderMark;
-        break;
-      case RawClass::ShellKeyword:
-        kind = SyntaxKind::ShellKeyword;
-        break;
-      case RawClass::ShellTildeEquals:
-        kind = SyntaxKind::ShellTildeEquals;
-        break;
-      case RawClass::Error:
-        kind = SyntaxKind::Unknown;
-        break;
-      default: {
-        constexpr std::array<SyntaxKind, 13> kPunctuation = {
-            SyntaxKind::Bang,     SyntaxKind::Colon,    SyntaxKind::Question, SyntaxKind::Ampersand,
-            SyntaxKind::Equals,   SyntaxKind::At,       SyntaxKind::LParen,   SyntaxKind::RParen,
-            SyntaxKind::LBracket, SyntaxKind::RBracket, SyntaxKind::LBrace,   SyntaxKind::RBrace,
-            SyntaxKind::Comma,
-        };
-        kind = kPunctuation[static_cast<size_t>(raw.raw)];
-      }
-    }
+    SyntaxKind kind = kKindOfRawClass[static_cast<size_t>(raw.raw)];
+    if (kind == SyntaxKind::Word && slice == "group") kind = SyntaxKind::GroupKeyword;
+    if (kind == SyntaxKind::Whitespace && at_line_start) kind = SyntaxKind::Indent;
     tokens.emplace_back(kind, offset);
     at_line_start = kind == SyntaxKind::Newline;
     offset = raw.end;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,6 +40,22 @@ std::string random_characters(Draw& draw, uint32_t max_length) {
   return out;
 }
 
+// Up to `max_pieces` of `pieces`, drawn at random, with one random character instead of a piece
+// about once in `random_char_one_in` draws.
+std::string random_pieces(Draw& draw, std::span<const std::string_view> pieces, uint32_t max_pieces,
+                          uint32_t random_char_one_in) {
+  std::string out;
+  const uint32_t count = draw.below(max_pieces + 1);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (draw.below(random_char_one_in) == 0) {
+      append_random_char(out, draw);
+    } else {
+      out += pieces[draw.below(static_cast<uint32_t>(pieces.size()))];
+    }
+  }
+  return out;
+}
+
 std::string random_fragments(Draw& draw, uint32_t max_fragments) {
   static constexpr std::array<std::string_view, 26> kFragments = {
       "!version 0.1",
@@ -68,16 +85,7 @@ std::string random_fragments(Draw& draw, uint32_t max_fragments) {
       "rest..",
       "\xE2\x82\xAC",
   };
-  std::string out;
-  const uint32_t count = draw.below(max_fragments + 1);
-  for (uint32_t i = 0; i < count; ++i) {
-    if (draw.below(8) == 0) {
-      append_random_char(out, draw);
-    } else {
-      out += kFragments[draw.below(kFragments.size())];
-    }
-  }
-  return out;
+  return random_pieces(draw, kFragments, max_fragments, 8);
 }
 
 // Length of the UTF-8 character starting with `lead` (the input is known to be valid).
@@ -265,16 +273,7 @@ std::string block_text(Draw& draw, uint32_t max_pieces) {
       "\xC3\xA9",
       "$(x)/y.z",
   };
-  std::string out;
-  const uint32_t count = draw.below(max_pieces + 1);
-  for (uint32_t i = 0; i < count; ++i) {
-    if (draw.below(6) == 0) {
-      append_random_char(out, draw);
-    } else {
-      out += kPieces[draw.below(kPieces.size())];
-    }
-  }
-  return out;
+  return random_pieces(draw, kPieces, max_pieces, 6);
 }
 
 // The cursor reads 64 bytes at a time and finds most token starts by bit operations; every
