@@ -16,25 +16,28 @@ size_t parse_bytes_like_emptying(uint32_t text_bytes) {
   return text_bytes / 50;
 }
 
-// The tree of `text`, parsed while the helper thread empties `retired`'s model into
-// `retired.emptied`.
-ParseResult parse_retiring(std::shared_ptr<const std::string> text, RetiredModel& retired) {
-  if (retired.model == SemanticModel()) return parse_tree(std::move(text));
+// The tree of `text`, going on from `prefix` if given, parsed while the helper thread empties
+// `retired`'s model into `retired.emptied`.
+ParseResult parse_retiring(std::shared_ptr<const std::string> text, RetiredModel& retired,
+                           ParsedPrefixPtr prefix) {
+  if (retired.model == SemanticModel())
+    return parse_tree(std::move(text), {}, 0, std::move(prefix));
   const std::function<void()> empty_retired = [&retired] {
     retired.emptied = empty_model(retired.model);
   };
-  return parse_tree(std::move(text), empty_retired, parse_bytes_like_emptying(retired.text_bytes));
+  return parse_tree(std::move(text), empty_retired, parse_bytes_like_emptying(retired.text_bytes),
+                    std::move(prefix));
 }
 
 }  // namespace
 
 DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text,
-                                   int32_t version, RetiredModel retired)
+                                   int32_t version, RetiredModel retired, ParsedPrefixPtr prefix)
     : uri(std::move(uri)),
       text_owner(std::move(text)),
       text(*text_owner),
       version(version),
-      parse_result(parse_retiring(text_owner, retired)),
+      parse_result(parse_retiring(text_owner, retired, std::move(prefix))),
       model(analyze(parse_result, std::move(retired.emptied))),
       folding_regions(folding_ranges(model)) {}
 
@@ -47,7 +50,8 @@ DocumentSnapshot::~DocumentSnapshot() {
   clear_model(model);
 }
 
-void DocumentStore::put(const std::string& uri, std::string text, int32_t version) {
+void DocumentStore::put(const std::string& uri, std::string text, int32_t version,
+                        ParsedPrefixPtr prefix) {
   std::shared_ptr<DocumentSnapshot> previous;
   {
     std::unique_lock lock(mutex_);
@@ -74,7 +78,7 @@ void DocumentStore::put(const std::string& uri, std::string text, int32_t versio
   std::shared_ptr<DocumentSnapshot> snapshot;
   try {
     snapshot = std::make_shared<DocumentSnapshot>(uri, shared_text(std::move(text)), version,
-                                                  std::move(retired));
+                                                  std::move(retired), std::move(prefix));
   } catch (...) {
     // Only running out of memory gets here. The document is dropped rather than left
     // half-stored, so that no reader waits for it forever.

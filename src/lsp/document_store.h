@@ -36,8 +36,9 @@ struct RetiredModel {
 // not atomic: a reader that makes handles (anything below the root's green node) first takes a
 // root of its own with `parse_result.root.share_root()`.
 struct DocumentSnapshot {
+  // `prefix`, when given, is a parse of the first lines of `text`, which the parse goes on from.
   DocumentSnapshot(std::string uri, std::shared_ptr<const std::string> text, int32_t version,
-                   RetiredModel retired = {});
+                   RetiredModel retired = {}, ParsedPrefixPtr prefix = {});
   DocumentSnapshot(const DocumentSnapshot&) = delete;
   DocumentSnapshot& operator=(const DocumentSnapshot&) = delete;
   ~DocumentSnapshot();
@@ -86,8 +87,9 @@ struct StoredDocument {
 // order, so they never wait.)
 class DocumentStore {
  public:
-  // Analyses `text` and inserts or replaces the entry.
-  void put(const std::string& uri, std::string text, int32_t version);
+  // Analyses `text` and inserts or replaces the entry. `prefix`, when given, is a parse of the
+  // first lines of `text` that the analysis goes on from.
+  void put(const std::string& uri, std::string text, int32_t version, ParsedPrefixPtr prefix = {});
   // Removes the entry, if any.
   void remove(const std::string& uri);
   // The analysis of the stored text; nullptr when the URI is not stored.

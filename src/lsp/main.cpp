@@ -40,6 +40,7 @@ int main() {
   quib::lsp::FdByteSink out(STDOUT_FILENO);
   quib::lsp::Transport transport(in, out);
   quib::lsp::LanguageServer server(quib::lsp::ClientHandle(transport.outbox()));
+  transport.watch_long_strings(server.long_string_watcher());
   transport.serve(server.methods());
   return 0;
 }

@@ -10,7 +10,9 @@
 #include "lsp/document_store.h"
 #include "lsp/outline.h"
 #include "lsp/protocol_types.h"
+#include "lsp/transport_body.h"
 #include "lsp/transport_router.h"
+#include "syntax/parse_ahead.h"
 
 namespace quib::lsp {
 
@@ -36,8 +38,24 @@ class LanguageServer {
   // Every method the server answers. Anything else is "Method not found" (requests) or
   // ignored (notifications).
   MethodTable methods();
+  // Parses the first long string of each message (a document text) while it is decoded; the
+  // analysis of an opened or changed text then goes on from that parse.
+  LongStringWatcher& long_string_watcher() { return parse_ahead_watcher_; }
 
  private:
+  // Hands the transport's decoding news on to `parse_ahead`.
+  class ParseAheadWatcher final : public LongStringWatcher {
+   public:
+    explicit ParseAheadWatcher(ParseAhead& parse_ahead) : parse_ahead_(parse_ahead) {}
+    void body_begins() override { parse_ahead_.forget(); }
+    void string_begins(const std::string& storage) override { parse_ahead_.begin(storage); }
+    void string_decoded(size_t bytes) override { parse_ahead_.advance(bytes); }
+    void body_ends() override { parse_ahead_.end(); }
+
+   private:
+    ParseAhead& parse_ahead_;
+  };
+
   using Snapshot = std::shared_ptr<const DocumentSnapshot>;
 
   InitializeResult on_initialize(const InitializeParams& params);
@@ -68,6 +86,8 @@ class LanguageServer {
 
   ClientHandle client_;
   DocumentStore documents_;
+  ParseAhead parse_ahead_;
+  ParseAheadWatcher parse_ahead_watcher_{parse_ahead_};
 };
 
 }  // namespace quib::lsp

@@ -19,7 +19,8 @@ PublishedDiagnostic to_protocol(const Diagnostic& diagnostic, const LineIndex& l
 
 void LanguageServer::on_did_open(DidOpenTextDocumentParams&& params) {
   TextDocumentItem& document = params.textDocument;
-  documents_.put(document.uri, std::move(document.text), document.version);
+  ParsedPrefixPtr prefix = parse_ahead_.take(document.text);
+  documents_.put(document.uri, std::move(document.text), document.version, std::move(prefix));
   publish_diagnostics(document.uri, document.version);
 }
 
@@ -28,7 +29,9 @@ void LanguageServer::on_did_open(DidOpenTextDocumentParams&& params) {
 void LanguageServer::on_did_change(DidChangeTextDocumentParams&& params) {
   const VersionedTextDocumentIdentifier& document = params.textDocument;
   if (!params.contentChanges.empty()) {
-    documents_.put(document.uri, std::move(params.contentChanges.back().text), document.version);
+    std::string& text = params.contentChanges.back().text;
+    ParsedPrefixPtr prefix = parse_ahead_.take(text);
+    documents_.put(document.uri, std::move(text), document.version, std::move(prefix));
   }
   publish_diagnostics(document.uri, document.version);
 }

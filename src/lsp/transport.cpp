@@ -161,7 +161,7 @@ void Transport::read_loop() {
     std::optional<Incoming> message;
     if (auto* body = std::get_if<std::string>(&frame)) {
       size_t rewritten = 0;
-      message = decode_message_in_place(*body, rewritten);
+      message = decode_message_in_place(*body, rewritten, watcher_);
       auto* bad = std::get_if<InvalidMessage>(&*message);
       // The next header of a body whose length overshot lies past the end of its JSON, so past
       // any text unescaped over the body's start.

@@ -108,6 +108,10 @@ class Transport {
 
   Outbox& outbox() { return outbox_; }
 
+  // Tells `watcher` how each message's decoding goes (see LongStringWatcher). Call before
+  // `serve`; the watcher must outlive it.
+  void watch_long_strings(LongStringWatcher& watcher) { watcher_ = &watcher; }
+
   // Returns after `exit` or end of input, once every accepted request has been answered and
   // all output has been written. Call once.
   void serve(const MethodTable& methods);
@@ -123,6 +127,7 @@ class Transport {
   void answer(const json::value& id, RequestOutcome outcome);
 
   ByteSource& in_;
+  LongStringWatcher* watcher_ = nullptr;
   Outbox outbox_;
   WorkerPool pool_;
   State state_ = State::Uninitialised;

@@ -20,12 +20,14 @@ class BodyHandler {
 
   // `in_place`, when given, is the body's own storage (of `body_size` bytes), which the first
   // detached string is unescaped into.
-  BodyHandler(size_t body_size, size_t min_detached, char* in_place, unsigned char* temp,
-              size_t temp_size)
+  BodyHandler(size_t body_size, size_t min_detached, std::string* in_place,
+              LongStringWatcher* watcher, unsigned char* temp, size_t temp_size)
       : stack_(json::storage_ptr(), temp, temp_size),
         body_size_(body_size),
         min_detached_(min_detached),
-        in_place_(in_place) {}
+        in_place_body_(in_place),
+        in_place_(in_place ? in_place->data() : nullptr),
+        watcher_(watcher) {}
 
   bool on_document_begin(json::error_code&) {
     stack_.reset();
@@ -160,6 +162,7 @@ class BodyHandler {
     detaching_ = true;
     if (in_place_ != nullptr && rewritten_ == 0 && !in_place_index_) {
       in_body_ = true;
+      if (watcher_) watcher_->string_begins(*in_place_body_);
     } else {
       text_.reserve(body_size_);
     }
@@ -175,6 +178,7 @@ class BodyHandler {
     // A part may lie in the body itself, further on: the copy may overlap it.
     std::memmove(in_place_ + rewritten_, part.data(), part.size());
     rewritten_ += part.size();
+    if (watcher_) watcher_->string_decoded(rewritten_);
   }
 
   static void append_component(std::string& out, const Frame& frame) {
@@ -259,7 +263,9 @@ class BodyHandler {
   bool detaching_ = false;
   std::string text_;  // the string being detached, unless it goes into the body
   DetachedStrings detached_;
-  char* in_place_;        // the body's storage, when parsed in place
+  std::string* in_place_body_;  // the body, when parsed in place
+  char* in_place_;              // its storage
+  LongStringWatcher* watcher_;
   bool in_body_ = false;  // the string being detached goes into the body
   size_t rewritten_ = 0;  // bytes of the body overwritten so far
   std::optional<size_t> in_place_index_;
@@ -276,15 +282,32 @@ struct BodyParse {
   std::optional<size_t> in_place_index;  // the detached string whose text they are
 };
 
-// Parses `body`, unescaping its first detached string into `in_place` when given (the body's own
-// storage).
-BodyParse parse(std::string_view body, size_t min_detached, char* in_place) {
+// Parses `body`, unescaping its first detached string into `in_place`'s storage when given (the
+// body itself), and telling `watcher` how that goes.
+BodyParse parse(std::string_view body, size_t min_detached, std::string* in_place,
+                LongStringWatcher* watcher) {
   // The value stack's first buffer; a message's values rarely need more.
   unsigned char temp[4096];
   json::basic_parser<BodyHandler> parser(json::parse_options(), body.size(), min_detached, in_place,
-                                         temp, sizeof temp);
+                                         watcher, temp, sizeof temp);
   json::error_code ec;
-  const size_t used = parser.write_some(false, body.data(), body.size(), ec);
+  // The watcher hears of the end however the parse ends, a throw included.
+  struct Watching {
+    LongStringWatcher* watcher;
+    explicit Watching(LongStringWatcher* w) : watcher(w) {
+      if (watcher) watcher->body_begins();
+    }
+    ~Watching() {
+      if (watcher) watcher->body_ends();
+    }
+    Watching(const Watching&) = delete;
+    Watching& operator=(const Watching&) = delete;
+  };
+  size_t used = 0;
+  {
+    const Watching watching(watcher);
+    used = parser.write_some(false, body.data(), body.size(), ec);
+  }
   BodyHandler& handler = parser.handler();
   if (ec || used != body.size()) return BodyParse{std::nullopt, handler.rewritten(), {}};
   return BodyParse{handler.release(), handler.rewritten(), handler.in_place_index()};
@@ -293,11 +316,12 @@ BodyParse parse(std::string_view body, size_t min_detached, char* in_place) {
 }  // namespace
 
 std::optional<ParsedBody> parse_body(std::string_view body, size_t min_detached) {
-  return parse(body, min_detached, nullptr).parsed;
+  return parse(body, min_detached, nullptr, nullptr).parsed;
 }
 
-InPlaceParse parse_body_in_place(std::string& body, size_t min_detached) {
-  BodyParse result = parse(body, min_detached, body.data());
+InPlaceParse parse_body_in_place(std::string& body, size_t min_detached,
+                                 LongStringWatcher* watcher) {
+  BodyParse result = parse(body, min_detached, &body, watcher);
   if (!result.parsed) return InPlaceParse{std::nullopt, result.rewritten};
   if (result.in_place_index) {
     std::string& text = result.parsed->detached[*result.in_place_index].text;

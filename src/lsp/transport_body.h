@@ -37,6 +37,24 @@ struct ParsedBody {
 std::optional<ParsedBody> parse_body(std::string_view body,
                                      size_t min_detached = kDetachedStringMin);
 
+// Told, on the decoding thread, how decoding a body in place goes, so that work on its first long
+// string can begin while the rest of it is still being decoded (see parse_body_in_place).
+class LongStringWatcher {
+ public:
+  virtual ~LongStringWatcher() = default;
+  // A body is about to be decoded.
+  virtual void body_begins() = 0;
+  // The body's first detached string is being unescaped into `storage`, from its first byte on.
+  // From now until body_ends returns, the bytes of `storage` before the last count given to
+  // string_decoded are final and may be read from any thread; no other byte may be.
+  virtual void string_begins(const std::string& storage) = 0;
+  // The first `bytes` bytes of the string are final: the whole string after its last call.
+  virtual void string_decoded(size_t bytes) = 0;
+  // The body is decoded, or turned out not to be JSON. Must return only once nothing reads
+  // the storage any more: it changes or goes afterwards.
+  virtual void body_ends() = 0;
+};
+
 // What parsing a body in place gives: the parse, or nothing and how many bytes at the start of
 // the body were overwritten before the body turned out not to be JSON (the rest is as it came).
 struct InPlaceParse {
@@ -48,7 +66,9 @@ struct InPlaceParse {
 // document text needs no buffer of its own: the string takes that storage over (leaving `body`
 // empty) unless it fills less than half of it, when it is copied out. A body that fails to parse
 // may have lost its first `rewritten` bytes.
-InPlaceParse parse_body_in_place(std::string& body, size_t min_detached = kDetachedStringMin);
+// `watcher`, when given, is told how the decoding goes.
+InPlaceParse parse_body_in_place(std::string& body, size_t min_detached = kDetachedStringMin,
+                                 LongStringWatcher* watcher = nullptr);
 
 // Puts detached strings back into `params` as JSON strings (copying them), for a reader that
 // takes none of them over. A pointer whose place no longer holds a string (its member was

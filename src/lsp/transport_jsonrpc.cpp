@@ -59,8 +59,8 @@ Incoming decode_message(std::string_view body) {
   return classify(parse_body(body));
 }
 
-Incoming decode_message_in_place(std::string& body, size_t& rewritten) {
-  InPlaceParse parse = parse_body_in_place(body);
+Incoming decode_message_in_place(std::string& body, size_t& rewritten, LongStringWatcher* watcher) {
+  InPlaceParse parse = parse_body_in_place(body, kDetachedStringMin, watcher);
   rewritten = parse.rewritten;
   return classify(std::move(parse.parsed));
 }

@@ -59,8 +59,9 @@ using Incoming = std::variant<Request, Notification, InvalidMessage, ClientRespo
 Incoming decode_message(std::string_view body);
 // The same, parsing `body` in place (see `parse_body_in_place`): a document text takes the body's
 // storage over. When the body is not JSON, `rewritten` tells how many of its first bytes were
-// overwritten; the rest is as it arrived.
-Incoming decode_message_in_place(std::string& body, size_t& rewritten);
+// overwritten; the rest is as it arrived. `watcher`, when given, is told how the decoding goes.
+Incoming decode_message_in_place(std::string& body, size_t& rewritten,
+                                 LongStringWatcher* watcher = nullptr);
 
 // A request's result or a notification's params, already written as JSON text.
 struct JsonText {

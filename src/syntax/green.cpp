@@ -152,11 +152,17 @@ void GreenArena::reserve(size_t capacity) {
     move_to_own_buffer(capacity);
     return;
   }
-  if (!data_ && capacity >= kMinSpareCapacity) {
+  if (capacity >= kMinSpareCapacity) {
+    // A buffer already paged in serves better than fresh memory, also for a tree that has
+    // outgrown its first buffer: its elements so far move over.
     const auto [spare, spare_capacity] = spare_buffer().take(capacity);
-    data_ = spare;
-    capacity_ = spare_capacity;
-    if (capacity <= capacity_) return;
+    if (spare) {
+      if (size_ != 0) std::memcpy(spare, data_, size_);
+      std::free(data_);
+      data_ = spare;
+      capacity_ = spare_capacity;
+      if (capacity <= capacity_) return;
+    }
   }
   void* grown = std::realloc(data_, capacity);
   if (!grown) throw std::bad_alloc();
@@ -232,6 +238,10 @@ GreenBuilder::GreenBuilder(size_t expected_tokens)
       token_cache_(kCacheSlots),
       node_cache_(kCacheSlots) {
   if (expected_tokens != 0) arena_->reserve(expected_tokens * kArenaBytesPerToken);
+}
+
+void GreenBuilder::reserve(size_t expected_tokens) {
+  arena_->reserve(expected_tokens * kArenaBytesPerToken);
 }
 
 GreenBuilder::GreenBuilder(GreenBuilder& lender, size_t expected_tokens) : GreenBuilder() {

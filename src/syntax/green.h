@@ -209,6 +209,9 @@ class GreenBuilder {
   GreenBuilder(const GreenBuilder&) = delete;
   GreenBuilder& operator=(const GreenBuilder&) = delete;
 
+  // Sizes the arena for `expected_tokens` tokens in all, as the constructor does, for a tree
+  // whose size became known only after it was begun.
+  void reserve(size_t expected_tokens);
   void start_node(SyntaxKind kind);
   void token(SyntaxKind kind, std::string_view text);
   // Adds `count` tokens in order, as `token` would: token i is of kind `kinds[i]` and its text

@@ -39,7 +39,8 @@ bool spin_until(Done&& done) {
 // parent's processor. A waiting thread that is woken goes to an idle processor at once.
 // Invariant: `job` is set from a successful start until its run ends; `running` is true from a
 // successful start until the run ends (set under the mutex, read by spinning sides without it);
-// `busy` from a successful start until the starter has seen the end in wait_for_helper.
+// `busy` from a successful start until the starter has seen the end in wait_for_helper, or for
+// a background job until its run ends.
 class Helper {
  public:
   // The process's helper, started on first use; null when no thread could be started. Never
@@ -62,9 +63,28 @@ class Helper {
 
   bool start(JobRef job) {
     {
+      std::unique_lock lock(mutex_);
+      if (busy_ && background_) {
+        // A background job gives way: it returns soon after it is asked to.
+        yield_->store(true, std::memory_order_relaxed);
+        done_.wait(lock, [&] { return !busy_; });
+      }
+      if (busy_) return false;
+      busy_ = true;
+      job_ = job;
+      running_.store(true, std::memory_order_release);
+    }
+    wake_.notify_one();
+    return true;
+  }
+
+  bool start_background(JobRef job, std::atomic<bool>& yield) {
+    {
       std::lock_guard lock(mutex_);
       if (busy_) return false;
       busy_ = true;
+      background_ = true;
+      yield_ = &yield;
       job_ = job;
       running_.store(true, std::memory_order_release);
     }
@@ -103,7 +123,14 @@ class Helper {
       job.invoke(job.callable);
       lock.lock();
       running_.store(false, std::memory_order_release);
-      done_.notify_one();
+      if (background_) {
+        // Nobody waits for a background job's end with wait(): the helper is free at once.
+        background_ = false;
+        busy_ = false;
+      }
+      // Both the starter of a job and a caller waiting for a background job to give way wait
+      // on `done_`.
+      done_.notify_all();
     }
   }
 
@@ -112,6 +139,10 @@ class Helper {
   std::condition_variable done_;
   JobRef job_{};
   bool busy_ = false;
+  // The job is a background one, which nobody waits for and which returns soon after
+  // `*yield_` turns true.
+  bool background_ = false;
+  std::atomic<bool>* yield_ = nullptr;
   std::atomic<bool> running_{false};
   bool started_ = false;
 };
@@ -125,6 +156,11 @@ bool start_on_helper(JobRef job) {
 
 void wait_for_helper() {
   Helper::instance()->wait();
+}
+
+bool start_background_on_helper(JobRef job, std::atomic<bool>& yield) {
+  Helper* helper = Helper::instance();
+  return helper && helper->start_background(job, yield);
 }
 
 }  // namespace quib::detail

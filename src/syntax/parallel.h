@@ -3,6 +3,7 @@
 // calling thread and one on a helper thread that lives as long as the process.
 #pragma once
 
+#include <atomic>
 #include <exception>
 #include <utility>
 
@@ -21,6 +22,13 @@ struct JobRef {
 bool start_on_helper(JobRef job);
 // Waits until the job started by the last successful start_on_helper of this caller is done.
 void wait_for_helper();
+// Starts `job` on the helper thread as a background job, which runs only while nobody else
+// needs the helper; false when the helper is busy or cannot be started. A caller that wants the
+// helper meanwhile (start_on_helper, run_in_parallel) sets `yield` and waits for the job to
+// return, so the job must check `yield` often and return soon after it turns true. Nobody waits
+// for the job with wait_for_helper: the helper is free again as soon as the job returns, and
+// the job tells its own starter that it has ended.
+bool start_background_on_helper(JobRef job, std::atomic<bool>& yield);
 
 }  // namespace detail
 
@@ -31,7 +39,8 @@ void wait_for_helper();
 void start_helper();
 
 // Runs `second` on the helper thread while the calling thread runs `first`, and returns once
-// both are done. When the helper is busy (another document is being split) or cannot be
+// both are done; a background job on the helper gives way first. When the helper is busy
+// (another document is being split) or cannot be
 // started, runs `second` after `first` on the calling thread: the result is the same, only
 // slower. An exception from either is rethrown here after both have finished (the first one's
 // when both threw). `first` and `second` must not share unsynchronised state.

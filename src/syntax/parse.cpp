@@ -698,6 +698,16 @@ WindowBuilt build_part(const std::shared_ptr<const std::string>& text, uint32_t 
   }
 }
 
+}  // namespace
+
+// The items before `resume`, built into `sink`.
+struct ParsedPrefix {
+  ItemSink sink;
+  ScanStart resume;
+};
+
+namespace {
+
 // About how many tokens `bytes` of text make, to size a tree's arena.
 size_t expected_tokens(size_t bytes) {
   return bytes * 2 / 5;
@@ -713,7 +723,8 @@ constexpr size_t kTwoPartParseBytes = 256 * 1024;
 // `helper_first`, when given, runs on the helper thread before its part.
 std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::string>& text,
                                               SplitPoint split, uint32_t window_bytes,
-                                              const std::function<void()>* helper_first) {
+                                              const std::function<void()>* helper_first,
+                                              ParsedPrefix* prefix) {
   const auto size = static_cast<uint32_t>(text->size());
   // The first part reads the line at the split too: that is as far as classifying the item
   // before the split may look.
@@ -724,15 +735,18 @@ std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::s
   // the one to take a spare buffer of about that size). The second part is built in the tail
   // of that buffer: joining the parts then moves it down next to the first part's elements
   // instead of copying it out of fresh memory, a page fault per page of a large document.
-  ItemSink first(expected_tokens(size));
+  std::optional<ItemSink> own_first;
+  ItemSink& first = prefix ? prefix->sink : own_first.emplace(expected_tokens(size));
+  if (prefix) first.builder.reserve(expected_tokens(size));
+  const ScanStart first_start = prefix ? prefix->resume : ScanStart{};
   ItemSink second(first, expected_tokens(size - split.offset));
   WindowBuilt first_built;
   GreenNodePtr second_tree;
   std::vector<Diagnostic> second_diagnostics;
   run_in_parallel(
       [&] {
-        first_built = build_part(text, 0, first_end, split.offset, /*inside_group=*/false, first,
-                                 window_bytes);
+        first_built = build_part(text, first_start.offset, first_end, split.offset,
+                                 first_start.inside_group, first, window_bytes);
       },
       [&] {
         if (helper_first) (*helper_first)();
@@ -750,36 +764,101 @@ std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::s
                      .root = SyntaxNode::new_root(first.finish(), text)};
 }
 
-// The tree of `text` parsed in one part, a window at a time.
-ParseResult parse_in_one_part(std::shared_ptr<const std::string> text, uint32_t window_bytes) {
+// The tree of `text` parsed in one part, a window at a time, going on from `prefix` if given.
+ParseResult parse_in_one_part(std::shared_ptr<const std::string> text, uint32_t window_bytes,
+                              ParsedPrefix* prefix = nullptr) {
   const auto size = static_cast<uint32_t>(text->size());
-  ItemSink sink(expected_tokens(size));
-  build_part(text, 0, size, UINT32_MAX, /*inside_group=*/false, sink, window_bytes);
+  std::optional<ItemSink> own_sink;
+  ItemSink& sink = prefix ? prefix->sink : own_sink.emplace(expected_tokens(size));
+  if (prefix) sink.builder.reserve(expected_tokens(size));
+  const ScanStart start = prefix ? prefix->resume : ScanStart{};
+  build_part(text, start.offset, size, UINT32_MAX, start.inside_group, sink, window_bytes);
   return ParseResult{.tokens = TokenList(),
                      .diagnostics = std::move(sink.diagnostics),
                      .root = SyntaxNode::new_root(sink.finish(), std::move(text))};
 }
 
+// The first line end at or after `from` among the `final` bytes of `text`, as the end of a
+// window (just past the line feed); none when those bytes hold no line feed there.
+std::optional<uint32_t> window_end_in(std::string_view text, uint32_t from, size_t final) {
+  if (final <= from) return std::nullopt;
+  const void* feed = std::memchr(text.data() + from, '\n', final - from);
+  if (!feed) return std::nullopt;
+  return static_cast<uint32_t>(static_cast<const char*>(feed) - text.data()) + 1;
+}
+
 }  // namespace
 
+void ParsedPrefixDelete::operator()(ParsedPrefix* prefix) const {
+  delete prefix;
+}
+
+ParsedPrefixPtr parse_prefix(const std::string& storage,
+                             const std::function<size_t(size_t wanted)>& final_bytes,
+                             uint32_t window_bytes) {
+  QUIB_ASSERT(storage.size() < (uint64_t{1} << 32), "documents must be shorter than 4 GiB");
+  // The window parsers share their text by handle; this one owns nothing, since `storage`
+  // outlives the call and no parser outlives its window.
+  const std::shared_ptr<const std::string> text(std::shared_ptr<const std::string>(), &storage);
+  // The tree grows as the prefix does: sizing it for the whole text now would hold a second
+  // tree's memory while the text's previous tree is still in use.
+  ParsedPrefixPtr prefix(new ParsedPrefix{ItemSink(0), {}});
+  ScanStart& at = prefix->resume;
+  uint64_t window = window_bytes;
+  for (;;) {
+    // A window ends at a line end at least `window` bytes on: the parser settles an item only
+    // once the window holds the line after it, and the text's end is not known yet.
+    const uint64_t wanted = at.offset + window + 1;
+    if (wanted > storage.size()) return prefix;
+    const size_t final = final_bytes(static_cast<size_t>(wanted));
+    if (final < wanted) return prefix;
+    const std::optional<uint32_t> end =
+        window_end_in(storage, static_cast<uint32_t>(at.offset + window), final);
+    if (!end) {
+      window = final - at.offset;  // no line end yet: look again once more is final
+      continue;
+    }
+    Parser parser(text, at.offset, *end, at.inside_group);
+    const WindowBuilt built = parser.build_window(prefix->sink, UINT32_MAX, /*last=*/false);
+    if (built.next == at.offset) {
+      window = std::max<uint64_t>(window * 2, *end - at.offset);  // one item longer than it
+      continue;
+    }
+    at = {built.next, built.inside_group};
+    window = window_bytes;
+  }
+}
+
 ParseResult parse_tree(std::shared_ptr<const std::string> text) {
-  return parse_tree(std::move(text), nullptr, 0);
+  return parse_tree(std::move(text), nullptr, 0, nullptr);
 }
 
 ParseResult parse_tree(std::shared_ptr<const std::string> text,
                        const std::function<void()>& helper_first, size_t helper_first_bytes) {
+  return parse_tree(std::move(text), helper_first, helper_first_bytes, nullptr);
+}
+
+ParseResult parse_tree(std::shared_ptr<const std::string> text,
+                       const std::function<void()>& helper_first, size_t helper_first_bytes,
+                       ParsedPrefixPtr prefix) {
   const std::function<void()>* job = helper_first ? &helper_first : nullptr;
-  if (text->size() >= kTwoPartParseBytes) {
-    const size_t middle = (text->size() + std::min(helper_first_bytes, text->size() / 2)) / 2;
+  const uint32_t start = prefix ? prefix->resume.offset : 0;
+  QUIB_ASSERT(start <= text->size() && (start == 0 || (*text)[start - 1] == '\n'),
+              "a prefix ends at a line start of its text");
+  const size_t rest = text->size() - start;
+  if (rest >= kTwoPartParseBytes) {
+    const size_t middle = start + (rest + std::min(helper_first_bytes, rest / 2)) / 2;
     if (const std::optional<SplitPoint> split = find_split_point(*text, middle)) {
-      if (std::optional<ParseResult> parsed = parse_in_two_parts(text, *split, kWindowBytes, job)) {
+      if (std::optional<ParseResult> parsed =
+              parse_in_two_parts(text, *split, kWindowBytes, job, prefix.get())) {
         return std::move(*parsed);
       }
+      // The prefix's sink holds part of a failed parse.
       return parse_in_one_part(std::move(text), kWindowBytes);
     }
   }
   if (job) (*job)();
-  return parse_in_one_part(std::move(text), kWindowBytes);
+  return parse_in_one_part(std::move(text), kWindowBytes, prefix.get());
 }
 
 ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split,
@@ -788,7 +867,7 @@ ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split
       split.offset <= text->size() && (split.offset == 0 || (*text)[split.offset - 1] == '\n'),
       "a text is split at a line start");
   if (std::optional<ParseResult> parsed =
-          parse_in_two_parts(text, split, window_bytes, /*helper_first=*/nullptr)) {
+          parse_in_two_parts(text, split, window_bytes, /*helper_first=*/nullptr, nullptr)) {
     return std::move(*parsed);
   }
   return parse_in_one_part(std::move(text), window_bytes);

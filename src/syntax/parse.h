@@ -54,6 +54,30 @@ ParseResult parse_tree(std::shared_ptr<const std::string> text);
 // `helper_first` must share no unsynchronised state with the parse.
 ParseResult parse_tree(std::shared_ptr<const std::string> text,
                        const std::function<void()>& helper_first, size_t helper_first_bytes);
+
+// The items of a text's first lines, parsed while the rest of the text was still being written
+// (see `parse_prefix`), and where that parse stopped. Opaque: only `parse_tree` reads it.
+struct ParsedPrefix;
+struct ParsedPrefixDelete {
+  void operator()(ParsedPrefix* prefix) const;
+};
+using ParsedPrefixPtr = std::unique_ptr<ParsedPrefix, ParsedPrefixDelete>;
+
+// Parses the text being written into `storage` from its start, a window of about `window_bytes`
+// at a time, as far as its bytes are final. Before each window `final_bytes(wanted)` tells how
+// many bytes at the start of `storage` are final, at least `wanted` (it may wait for them to be
+// written); any smaller answer ends the parse. Reads no byte of `storage` beyond the last
+// answer, so the rest may be written meanwhile. The prefix ends at a line where the whole parse
+// begins an item; it is empty when no window could be settled.
+ParsedPrefixPtr parse_prefix(const std::string& storage,
+                             const std::function<size_t(size_t wanted)>& final_bytes,
+                             uint32_t window_bytes);
+// `parse_tree` of `text` that goes on from `prefix`, a parse of this text's first lines (of the
+// same bytes, written into any storage), instead of from the start; null `prefix` parses it
+// all. The tree and diagnostics are those of any parse of the text.
+ParseResult parse_tree(std::shared_ptr<const std::string> text,
+                       const std::function<void()>& helper_first, size_t helper_first_bytes,
+                       ParsedPrefixPtr prefix);
 // `parse_tree` cut at `split` (a line start) whatever the text's size, with the same fallback
 // to one part, holding the tokens of `window_bytes` of text at a time: for tests of the
 // two-part and windowed paths.

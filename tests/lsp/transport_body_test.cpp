@@ -181,6 +181,71 @@ TEST(ParseBodyTest, InPlaceFailureKeepsTheBytesAfterTheRewrittenOnes) {
   }
 }
 
+// What a watcher hears of one body's decoding. At each step the bytes called final must be those
+// of the text the body carries.
+class RecordingWatcher final : public LongStringWatcher {
+ public:
+  explicit RecordingWatcher(std::string text) : text_(std::move(text)) {}
+
+  void body_begins() override { events.push_back("body"); }
+  void string_begins(const std::string& storage) override {
+    events.push_back("string");
+    storage_ = &storage;
+  }
+  void string_decoded(size_t bytes) override {
+    ASSERT_NE(storage_, nullptr);
+    EXPECT_GE(bytes, decoded);
+    decoded = bytes;
+    const std::string_view final(storage_->data(), bytes);
+    EXPECT_TRUE(final == std::string_view(text_).substr(0, bytes))
+        << "the " << bytes << " bytes called final differ from the text's first ones";
+  }
+  void body_ends() override { events.push_back("end"); }
+
+  std::vector<std::string> events;
+  size_t decoded = 0;
+  const std::string* storage_ = nullptr;
+
+ private:
+  std::string text_;
+};
+
+std::string unescaped(const std::string& literal) {
+  return std::string(boost::json::parse(literal).as_string());
+}
+
+// The first long string of a body is watched while it is unescaped into the body, a growing
+// count of final bytes at a time, and ends as the text the parse hands over in that storage;
+// every body is begun and ended, also one that fails, and no other string is watched.
+TEST(ParseBodyTest, AWatcherSeesTheFirstLongStringDecoded) {
+  struct WatchCase {
+    std::string body;
+    std::vector<std::string> events;
+    bool parses;
+  };
+  const std::vector<WatchCase> cases = {
+      {message(R"({"textDocument":{"uri":"u","text":)" + kEscaped + "}}"),
+       {"body", "string", "end"},
+       true},
+      {message(R"({"a":)" + kEscaped + R"(,"b":)" + kBig + "}"), {"body", "string", "end"}, true},
+      {message(R"({"a":"short"})"), {"body", "end"}, true},
+      {message(R"({"text":)" + kEscaped + ",}"), {"body", "string", "end"}, false},
+  };
+  for (const WatchCase& c : cases) {
+    SCOPED_TRACE(c.body.substr(0, 60));
+    RecordingWatcher watcher(unescaped(kEscaped));
+    std::string body = c.body;
+    const InPlaceParse parse = parse_body_in_place(body, kDetachedStringMin, &watcher);
+    EXPECT_EQ(watcher.events, c.events);
+    EXPECT_EQ(parse.parsed.has_value(), c.parses);
+    if (c.parses && c.events.size() == 3) {
+      const std::string& text = parse.parsed->detached[0].text;
+      EXPECT_EQ(watcher.decoded, text.size());
+      EXPECT_EQ(text, unescaped(kEscaped));
+    }
+  }
+}
+
 TEST(DetachedTargetTest, OnlyTheDocumentTextsHaveAPlace) {
   DidOpenTextDocumentParams open;
   EXPECT_EQ(detached_target(open, "/textDocument/text"), &open.textDocument.text);

@@ -102,5 +102,32 @@ TEST(RunInParallel, ConcurrentCallersAllFinish) {
   EXPECT_EQ(count.load(), 4 * 500 * 2);
 }
 
+// A background job runs only while nobody else wants the helper: a split asks it to give way,
+// waits for it to return and then has the helper for its second piece, whether the job had
+// begun or not when it asked. Meanwhile nobody else can start a job on the helper.
+TEST(RunInParallel, BackgroundJobGivesWay) {
+  for (int round = 0; round < 50; ++round) {
+    std::atomic<bool> yield = false;
+    std::atomic<bool> started = false;
+    std::atomic<bool> returned = false;
+    auto job = [&] {
+      started = true;
+      while (!yield.load()) std::this_thread::yield();
+      returned = true;
+    };
+    using Job = decltype(job);
+    const detail::JobRef ref{&job, [](void* callable) { (*static_cast<Job*>(callable))(); }};
+    ASSERT_TRUE(detail::start_background_on_helper(ref, yield));
+    EXPECT_FALSE(detail::start_background_on_helper(ref, yield));
+    if (round % 2 == 1) {
+      while (!started.load()) std::this_thread::yield();
+    }
+    std::thread::id second_thread;
+    run_in_parallel([] {}, [&] { second_thread = std::this_thread::get_id(); });
+    EXPECT_TRUE(returned.load());
+    EXPECT_NE(second_thread, std::this_thread::get_id());
+  }
+}
+
 }  // namespace
 }  // namespace quib

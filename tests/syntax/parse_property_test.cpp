@@ -274,3 +274,66 @@ TEST(ParseProperty, HelperJobRunsOnceAndLeavesTheTreeAlone) {
 
 }  // namespace
 }  // namespace quib
+
+namespace quib {
+namespace {
+
+// What the parse from a prefix must never see: the bytes of the storage after those reported
+// final, which here read as group lines and directives that would change the items around them.
+std::string storage_with_unwritten_tail(const std::string& text, size_t final) {
+  std::string storage = text;
+  constexpr std::string_view kJunk = "}\n!v\ngroup j {\n";
+  for (size_t i = final; i < storage.size(); ++i) storage[i] = kJunk[i % kJunk.size()];
+  return storage;
+}
+
+// A parse that goes on from a prefix, parsed while only the first bytes were final, gives the
+// tree and diagnostics of one whole parse wherever the written part ended, however small the
+// windows are and however the final count grew, in one part or (for a large rest) in two.
+TEST(ParseProperty, ParseFromAPrefixMatchesOnePart) {
+  Draw draw(29);
+  std::string large = "!version 0.1\n";
+  for (int i = 0; large.size() < 600 * 1024; ++i) {
+    if (i % 40 == 0) large += "group g" + std::to_string(i) + " {\n";
+    large += "[help] t" + std::to_string(i) + "\n    t" + std::to_string(i) + "(a):\n";
+    large += "        echo {{ a }}\n\n";
+    if (i % 40 == 39) large += "}\n\n";
+  }
+  std::vector<std::string> texts = {large};
+  for (int i = 0; i < 60; ++i) {
+    texts.push_back(testing_support::random_document(draw, 1 + draw.below(12)));
+  }
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(testing::Message() << "input: " << testing::PrintToString(text.substr(0, 2000)));
+    const ParseResult whole = parse(text);
+    const std::string expected = dump_tree(whole.root, whole.diagnostics);
+    const bool is_large = text.size() > 256 * 1024;
+    const size_t steps = is_large ? 6 : 30;
+    std::vector<size_t> finals = {0, text.size()};
+    for (size_t at = 0; at < text.size(); at += std::max<size_t>(1, text.size() / steps)) {
+      finals.push_back(at);
+    }
+    const std::vector<uint32_t> windows =
+        is_large ? std::vector<uint32_t>{4096, 8192} : std::vector<uint32_t>{1, 16, 8192};
+    for (const size_t final : finals) {
+      for (const uint32_t window : windows) {
+        const std::string storage = storage_with_unwritten_tail(text, final);
+        // The count grows by a random step each time it is asked, up to `final`.
+        size_t reported = 0;
+        const auto final_bytes = [&](size_t wanted) {
+          EXPECT_LE(wanted, storage.size());
+          if (reported < wanted) reported = std::min(final, wanted + draw.below(3 * window));
+          return reported;
+        };
+        ParsedPrefixPtr prefix = parse_prefix(storage, final_bytes, window);
+        const ParseResult parsed =
+            parse_tree(std::make_shared<const std::string>(text), {}, 0, std::move(prefix));
+        ASSERT_EQ(dump_tree(parsed.root, parsed.diagnostics), expected)
+            << "final " << final << " window " << window;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quib

@@ -1,0 +1,109 @@
+#include "syntax/parse_ahead.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "syntax/assert.h"
+#include "syntax/parallel.h"
+
+namespace quib {
+
+namespace {
+
+// A prefix's windows are small, so that the parse gives way within a few tens of microseconds
+// when asked to stop.
+constexpr uint32_t kAheadWindowBytes = 8 * 1024;
+// How long `end` spins for the parse to return before it sleeps.
+constexpr auto kSpin = std::chrono::microseconds(100);
+
+void pause_briefly() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+}  // namespace
+
+ParseAhead::~ParseAhead() {
+  QUIB_ASSERT(!parsing_, "a text parsed ahead is ended before its parser goes");
+}
+
+void ParseAhead::forget() {
+  std::lock_guard lock(mutex_);
+  prefix_.reset();
+  prefix_data_ = nullptr;
+  prefix_size_ = 0;
+}
+
+void ParseAhead::begin(const std::string& storage) {
+  QUIB_ASSERT(!parsing_, "one text at a time is parsed ahead");
+  forget();
+  if (storage.size() < kMinStorageBytes) return;
+  storage_ = &storage;
+  final_bytes_.store(0, std::memory_order_relaxed);
+  stop_.store(false, std::memory_order_relaxed);
+  returned_.store(false, std::memory_order_relaxed);
+  const detail::JobRef job{this, [](void* self) { static_cast<ParseAhead*>(self)->parse(); }};
+  parsing_ = detail::start_background_on_helper(job, stop_);
+  if (!parsing_) storage_ = nullptr;
+}
+
+void ParseAhead::advance(size_t bytes) {
+  final_bytes_.store(bytes, std::memory_order_release);
+}
+
+void ParseAhead::end() {
+  if (!parsing_) return;
+  stop_.store(true, std::memory_order_relaxed);
+  // The parse returns within a window's time; waking from a sleep would cost as much again.
+  const auto returned = [&] { return returned_.load(std::memory_order_acquire); };
+  const auto until = std::chrono::steady_clock::now() + kSpin;
+  for (uint32_t round = 1; !returned(); ++round) {
+    if (round % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
+    pause_briefly();
+  }
+  std::unique_lock lock(mutex_);
+  parsed_.wait(lock, returned);
+  parsing_ = false;
+  if (prefix_) {
+    prefix_data_ = storage_->data();
+    prefix_size_ = final_bytes_.load(std::memory_order_relaxed);
+  }
+  storage_ = nullptr;
+}
+
+ParsedPrefixPtr ParseAhead::take(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (!prefix_ || text.data() != prefix_data_ || text.size() != prefix_size_) return nullptr;
+  prefix_data_ = nullptr;
+  prefix_size_ = 0;
+  return std::move(prefix_);
+}
+
+// Runs on the helper. The decoder writes much faster than a parse reads, so a window rarely
+// waits for its bytes. Before each window, and while it waits, the parse looks at `stop_`, which
+// `end` or a caller that wants the helper sets.
+void ParseAhead::parse() {
+  const auto final_bytes = [&](size_t wanted) {
+    for (uint32_t round = 0;; ++round) {
+      if (stop_.load(std::memory_order_relaxed)) return size_t{0};
+      const size_t final = final_bytes_.load(std::memory_order_acquire);
+      if (final >= wanted) return final;
+      if (round % 64 == 63) {
+        std::this_thread::yield();
+      } else {
+        pause_briefly();
+      }
+    }
+  };
+  ParsedPrefixPtr prefix = parse_prefix(*storage_, final_bytes, kAheadWindowBytes);
+  // Told under the lock: `end` may return, and this object go, as soon as the lock is released,
+  // which is the parse's last touch of it.
+  std::lock_guard lock(mutex_);
+  prefix_ = std::move(prefix);
+  returned_.store(true, std::memory_order_release);
+  parsed_.notify_one();
+}
+
+}  // namespace quib
