@@ -2,8 +2,9 @@
 // lossless and tiles the text, items lie flat under the Document, Eof never enters the tree,
 // the token list matches the tree, there is one diagnostic per ErrorItem, in document order,
 // and the windowed item scan finds the tree's items wherever the text is split; the tree parsed
-// in parts and windows is the same tree; the token list is the one the recogniser gives driven a
-// token at a time.
+// in parts and windows, or on from a prefix parsed while the text was being written, is the same
+// tree; the token list is the one the recogniser gives driven a token at a time.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -204,6 +205,21 @@ void verify_parts(std::string_view text, const ParseResult& result, size_t split
   }
 }
 
+// The tree parsed on from a prefix, parsed while only the first `final` bytes were written (the
+// rest of its storage still junk), is the whole parse's tree.
+void verify_prefix(std::string_view text, const ParseResult& result, size_t final, size_t window) {
+  std::string storage(text);
+  for (size_t i = final; i < storage.size(); ++i) storage[i] = i % 3 == 0 ? '\n' : '}';
+  ParsedPrefixPtr prefix = parse_prefix(
+      storage, [&](size_t wanted) { return std::min(wanted + window, final); },
+      static_cast<uint32_t>(window));
+  const ParseResult parsed =
+      parse_tree(std::make_shared<const std::string>(text), {}, 0, std::move(prefix));
+  FUZZ_CHECK(
+      dump_tree(parsed.root, parsed.diagnostics) == dump_tree(result.root, result.diagnostics),
+      "a tree parsed on from a prefix is the whole parse's tree");
+}
+
 }  // namespace
 }  // namespace quib::fuzz
 
@@ -236,5 +252,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t window = 1 + (size == 0 ? 0 : data[size - 1] % 64);
   quib::fuzz::verify_scan(text, result, split, window);
   quib::fuzz::verify_parts(text, result, split, window);
+  quib::fuzz::verify_prefix(text, result, split, window);
   return 0;
 }
