@@ -97,7 +97,13 @@ void ParseAhead::parse() {
       }
     }
   };
-  ParsedPrefixPtr prefix = parse_prefix(*storage_, final_bytes, kAheadWindowBytes);
+  ParsedPrefixPtr prefix;
+  try {
+    prefix = parse_prefix(*storage_, final_bytes, kAheadWindowBytes);
+  } catch (...) {
+    // Only running out of memory gets here; the text is then parsed from its start, or fails
+    // there with a caller to hear of it.
+  }
   // Told under the lock: `end` may return, and this object go, as soon as the lock is released,
   // which is the parse's last touch of it.
   std::lock_guard lock(mutex_);
