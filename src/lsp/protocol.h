@@ -51,6 +51,7 @@ class LanguageServer {
     void string_begins(const std::string& storage) override { parse_ahead_.begin(storage); }
     void string_decoded(size_t bytes) override { parse_ahead_.advance(bytes); }
     void body_ends() override { parse_ahead_.end(); }
+    void string_copied(const std::string& text) override { parse_ahead_.moved(text); }
 
    private:
     ParseAhead& parse_ahead_;

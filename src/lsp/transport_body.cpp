@@ -328,6 +328,7 @@ InPlaceParse parse_body_in_place(std::string& body, size_t min_detached,
     if (result.rewritten < body.capacity() / 2) {
       // A string filling less than half of the body's storage does not keep it.
       text.assign(body.data(), result.rewritten);
+      if (watcher) watcher->string_copied(text);
     } else {
       body.resize(result.rewritten);
       text = std::move(body);

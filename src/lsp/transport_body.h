@@ -53,6 +53,9 @@ class LongStringWatcher {
   // The body is decoded, or turned out not to be JSON. Must return only once nothing reads
   // the storage any more: it changes or goes afterwards.
   virtual void body_ends() = 0;
+  // After body_ends, when the string was copied out of the body into `text` (a text much
+  // smaller than its body's storage does not keep it).
+  virtual void string_copied(const std::string& text) = 0;
 };
 
 // What parsing a body in place gives: the parse, or nothing and how many bytes at the start of

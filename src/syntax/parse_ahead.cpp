@@ -73,6 +73,11 @@ void ParseAhead::end() {
   storage_ = nullptr;
 }
 
+void ParseAhead::moved(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (prefix_ && text.size() == prefix_size_) prefix_data_ = text.data();
+}
+
 ParsedPrefixPtr ParseAhead::take(const std::string& text) {
   std::lock_guard lock(mutex_);
   if (!prefix_ || text.data() != prefix_data_ || text.size() != prefix_size_) return nullptr;

@@ -39,6 +39,9 @@ class ParseAhead {
   // The text is written, its last `advance` giving its size, or abandoned. Returns once the
   // parse no longer reads the storage, which may then change or go.
   void end();
+  // The text of the last `end` was copied into `text` (by its writer, before anyone takes its
+  // prefix): the prefix now goes to that storage.
+  void moved(const std::string& text);
   // The prefix parsed of `text` when `text` holds the text of the last `end` in that same
   // storage; otherwise null. A prefix is taken once.
   ParsedPrefixPtr take(const std::string& text);

@@ -70,8 +70,9 @@ TEST(ParseAhead, TheParseGoesOnFromThePrefixOfItsText) {
   }
 }
 
-// A prefix is only for the text in the storage it was parsed from, as the last text ended there,
-// and only until the next text begins or it is forgotten; a small text is not parsed ahead.
+// A prefix is only for the text in the storage it was parsed from (or was said to be moved to),
+// as the last text ended there, and only until the next text begins or it is forgotten; a small
+// text is not parsed ahead.
 TEST(ParseAhead, APrefixGoesOnlyToItsOwnText) {
   const std::string& text = large_text();
   ParseAhead ahead;
@@ -93,6 +94,12 @@ TEST(ParseAhead, APrefixGoesOnlyToItsOwnText) {
   write_ahead(ahead, storage, text, 16 * 1024);
   ahead.forget();
   EXPECT_EQ(ahead.take(storage), nullptr);
+
+  write_ahead(ahead, storage, text, 16 * 1024);
+  const std::string copy = storage;
+  ahead.moved(copy);
+  EXPECT_EQ(ahead.take(storage), nullptr) << "the text was moved out of its storage";
+  EXPECT_NE(ahead.take(copy), nullptr);
 }
 
 // Splits on another thread take the helper from the parse ahead whenever they want it; the parse
