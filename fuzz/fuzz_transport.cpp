@@ -1,8 +1,9 @@
 // Fuzzes the transport's reading side: arbitrary bytes, handed over in uneven reads, go through
 // the message reader and the JSON-RPC decoder as the server's reader thread drives them. Never
 // crashes or loops, and the reader holds no more than the bytes it was given plus one read.
-// Decoded messages are written back and must decode to what they were, and detaching long
-// params strings changes nothing once they are put back.
+// Decoded messages are written back and must decode to what they were, detaching long params
+// strings changes nothing once they are put back, and a watcher of the decoding is told only
+// what holds.
 #include <algorithm>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
@@ -95,6 +96,62 @@ bool same_json(const json::value& a, const json::value& b) {
   return json::serialize(a) == json::serialize(b);
 }
 
+// Holds the decoding to what a watcher may rely on: each body begun and ended once, at most one
+// string watched, its count of final bytes never falling nor passing the storage, those bytes
+// never rewritten before the body ends, and the text handed over (in the storage itself or in
+// the copy it is said to be moved to) exactly those bytes.
+class CheckingWatcher final : public LongStringWatcher {
+ public:
+  void body_begins() override {
+    FUZZ_CHECK(state_ == State::Idle, "a body begins once");
+    state_ = State::Body;
+  }
+  void string_begins(const std::string& storage) override {
+    FUZZ_CHECK(state_ == State::Body && storage_ == nullptr, "one string is watched per body");
+    storage_ = &storage;
+    storage_data_ = storage.data();
+  }
+  void string_decoded(size_t bytes) override {
+    FUZZ_CHECK(state_ == State::Body && storage_ != nullptr, "bytes are final inside a body");
+    FUZZ_CHECK(bytes >= final_.size() && bytes <= storage_->size(),
+               "the final count never falls and stays inside the storage");
+    FUZZ_CHECK(std::string_view(storage_->data(), final_.size()) == final_,
+               "bytes called final are never rewritten");
+    final_.append(storage_->data() + final_.size(), bytes - final_.size());
+  }
+  void body_ends() override {
+    FUZZ_CHECK(state_ == State::Body, "a body ends once, after it began");
+    if (storage_) {
+      FUZZ_CHECK(std::string_view(storage_->data(), final_.size()) == final_,
+                 "bytes called final are never rewritten");
+    }
+    state_ = State::Ended;
+  }
+  void string_copied(const std::string& text) override {
+    FUZZ_CHECK(state_ == State::Ended && storage_ != nullptr && copy_ == nullptr,
+               "only a watched string is copied, once, after its body");
+    copy_ = &text;
+  }
+
+  // After the parse: the text the watched string became, if it is among the detached ones.
+  void check_handed_over(const DetachedStrings& detached) const {
+    FUZZ_CHECK(state_ == State::Ended, "every body ends");
+    for (const DetachedString& d : detached) {
+      if (d.text.data() == (copy_ ? copy_->data() : storage_data_)) {
+        FUZZ_CHECK(d.text == final_, "the text handed over is the bytes called final");
+      }
+    }
+  }
+
+ private:
+  enum class State { Idle, Body, Ended };
+  State state_ = State::Idle;
+  const std::string* storage_ = nullptr;
+  const char* storage_data_ = nullptr;
+  const std::string* copy_ = nullptr;
+  std::string final_;  // a copy of the bytes called final so far
+};
+
 // Long params strings are detached at any length: put back, they give the plain parse, and
 // each pointer names an empty string in the params. Parsed in place, a body gives the same
 // JSON and texts, or fails where the plain parse does with its unread bytes untouched.
@@ -105,7 +162,9 @@ void check_detached(std::string_view body) {
     std::optional<ParsedBody> parsed = parse_body(body, min_detached);
     FUZZ_CHECK(parsed.has_value() == !ec, "a body parses exactly when plain JSON does");
     std::string copy(body);
-    InPlaceParse in_place = parse_body_in_place(copy, min_detached);
+    CheckingWatcher watcher;
+    InPlaceParse in_place = parse_body_in_place(copy, min_detached, &watcher);
+    if (in_place.parsed) watcher.check_handed_over(in_place.parsed->detached);
     FUZZ_CHECK(in_place.parsed.has_value() == parsed.has_value(),
                "a body parses in place exactly when it parses");
     if (!parsed) {
