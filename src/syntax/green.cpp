@@ -170,6 +170,13 @@ void GreenArena::reserve(size_t capacity) {
   capacity_ = capacity;
 }
 
+void GreenArena::take_spare(size_t capacity) {
+  if (data_ || capacity < kMinSpareCapacity) return;
+  const auto [spare, spare_capacity] = spare_buffer().take(std::min<size_t>(capacity, UINT32_MAX));
+  data_ = spare;
+  capacity_ = spare_capacity;
+}
+
 void GreenArena::move_to_own_buffer(size_t capacity) {
   char* own = static_cast<char*>(std::malloc(capacity));
   if (!own) throw std::bad_alloc();
@@ -242,6 +249,10 @@ GreenBuilder::GreenBuilder(size_t expected_tokens)
 
 void GreenBuilder::reserve(size_t expected_tokens) {
   arena_->reserve(expected_tokens * kArenaBytesPerToken);
+}
+
+void GreenBuilder::reserve_from_spare(size_t expected_tokens) {
+  arena_->take_spare(expected_tokens * kArenaBytesPerToken);
 }
 
 GreenBuilder::GreenBuilder(GreenBuilder& lender, size_t expected_tokens) : GreenBuilder() {

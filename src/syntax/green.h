@@ -41,6 +41,9 @@ class GreenArena {
   uint32_t allocate(size_t size);
   // Grows the buffer to hold at least `capacity` bytes in all; only before seal().
   void reserve(size_t capacity);
+  // Takes the kept buffer of a dropped tree if it fits `capacity` bytes (see reserve) and this
+  // arena has no buffer yet; otherwise leaves the arena as it is.
+  void take_spare(size_t capacity);
   char* at(uint32_t offset) { return data_ + offset; }
   const char* data() const { return data_; }
   // Bytes in use: every element lies below this offset.
@@ -212,6 +215,10 @@ class GreenBuilder {
   // Sizes the arena for `expected_tokens` tokens in all, as the constructor does, for a tree
   // whose size became known only after it was begun.
   void reserve(size_t expected_tokens);
+  // Sizes the arena for `expected_tokens` tokens from the kept buffer of a dropped tree, if one
+  // fits, and otherwise leaves it to grow as elements are added: for a tree that must not take
+  // fresh memory for its whole expected size yet.
+  void reserve_from_spare(size_t expected_tokens);
   void start_node(SyntaxKind kind);
   void token(SyntaxKind kind, std::string_view text);
   // Adds `count` tokens in order, as `token` would: token i is of kind `kinds[i]` and its text

@@ -800,9 +800,11 @@ ParsedPrefixPtr parse_prefix(const std::string& storage,
   // The window parsers share their text by handle; this one owns nothing, since `storage`
   // outlives the call and no parser outlives its window.
   const std::shared_ptr<const std::string> text(std::shared_ptr<const std::string>(), &storage);
-  // The tree grows as the prefix does: sizing it for the whole text now would hold a second
-  // tree's memory while the text's previous tree is still in use.
+  // The tree grows as the prefix does, unless the buffer of a dropped tree is kept for it:
+  // sizing it for the whole text in fresh memory would hold a second tree's memory while the
+  // text's previous tree is still in use.
   ParsedPrefixPtr prefix(new ParsedPrefix{ItemSink(0), {}});
+  prefix->sink.builder.reserve_from_spare(expected_tokens(storage.size()));
   ScanStart& at = prefix->resume;
   uint64_t window = window_bytes;
   for (;;) {
