@@ -717,9 +717,9 @@ void clear_keeping_storage(TaskHeaderView& view) {
 }
 
 // Fills `view`, emptied first, with the header `header` at `offset`, whose texts come from
-// `source`.
+// `source`; the dependency summary only `with_summary`.
 void read_header(const GreenNode& header, uint32_t offset, const Source& source,
-                 TaskHeaderView& view) {
+                 TaskHeaderView& view, bool with_summary) {
   clear_keeping_storage(view);
   bool seen_parameters = false;
   bool seen_shell = false;
@@ -747,6 +747,7 @@ void read_header(const GreenNode& header, uint32_t offset, const Source& source,
         break;
       case K::Dependency: {
         dependency_entries(node, at, clause_index++, view.dependencies);
+        if (!with_summary) break;
         std::string text = clause_text(node, at, source);
         if (view.dependency_summary) {
           *view.dependency_summary += " & ";
@@ -785,7 +786,7 @@ std::optional<std::pair<const GreenNode*, uint32_t>> first_child_node(const Gree
 
 TaskHeaderView TaskHeader::view() const {
   TaskHeaderView view;
-  read_header(node_.green(), range().start, Source::of(node_), view);
+  read_header(node_.green(), range().start, Source::of(node_), view, /*with_summary=*/true);
   return view;
 }
 
@@ -810,20 +811,29 @@ std::optional<TextRange> Task::name_range() const {
   return std::nullopt;
 }
 
-TaskHeaderView Task::header_view() const {
-  TaskHeaderView view;
-  header_view_into(view);
-  return view;
-}
+namespace {
 
-void Task::header_view_into(TaskHeaderView& view) const {
-  // Read from the green header, so no handle is made for it.
-  const auto header = first_child_node(node_.green(), range().start, K::TaskHeader);
+// The header view of the Task node `task`, read from its green header, so no handle is made
+// for it.
+void read_task_header(const SyntaxNode& task, TaskHeaderView& view, bool with_summary) {
+  const auto header = first_child_node(task.green(), task.text_range().start, K::TaskHeader);
   if (!header) {
     clear_keeping_storage(view);
     return;
   }
-  read_header(*header->first, header->second, Source::of(node_), view);
+  read_header(*header->first, header->second, Source::of(task), view, with_summary);
+}
+
+}  // namespace
+
+TaskHeaderView Task::header_view() const {
+  TaskHeaderView view;
+  read_task_header(node_, view, /*with_summary=*/true);
+  return view;
+}
+
+void Task::header_view_into(TaskHeaderView& view) const {
+  read_task_header(node_, view, /*with_summary=*/false);
 }
 
 std::vector<BodyLine> Task::body_lines() const {

@@ -371,7 +371,8 @@ class Task : public TypedNode<Task, SyntaxKind::Task> {
   // The header's view; an empty view for a task without a header.
   TaskHeaderView header_view() const;
   // The same view written over `view`, whose lists keep their storage, so a caller reading many
-  // tasks allocates the lists once.
+  // tasks allocates the lists once; without `dependency_summary`, which such callers (lowering,
+  // highlighting) never read and which would cost a joined text per task.
   void header_view_into(TaskHeaderView& view) const;
   // The commands of the body, in order. Blank lines and lines whose first non-blank character
   // is `#` are no commands, and they end a block.
