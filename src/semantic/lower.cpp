@@ -571,22 +571,35 @@ constexpr size_t kTwoRunPassTasks = 2048;
 // and joining the runs would cost more than the parallel work saves.
 constexpr size_t kTwoRunLoweringBytes = 256 * 1024;
 
-// Where the items may be lowered in two runs: the index of the first item node in the second
-// half of the text whose previous item is a task (no metadata is pending there). None when
-// there is no such item.
-std::optional<uint32_t> find_cut(const GreenNode& root) {
+// Where a document's items are cut for two runs, and how many Task items lie before the cut and
+// in all: the slots of the runs' tasks.
+struct TaskSlots {
+  std::optional<uint32_t> cut;
+  size_t before_cut = 0;
+  size_t all = 0;
+};
+
+// The Task items of the root's children, counted in one walk, with the cut either given or, when
+// `find_cut`, found: the index of the first item node in the second half of the text whose
+// previous item is a task (no metadata is pending there), or none when there is no such item.
+TaskSlots count_task_slots(const GreenNode& root, std::optional<uint32_t> cut, bool find_cut) {
+  TaskSlots slots{.cut = cut};
   const uint32_t half = root.text_len() / 2;
   uint32_t offset = 0;
   bool after_task = false;
   for (uint32_t i = 0; i < root.child_count(); ++i) {
     const GreenElement child = root.child(i);
     if (child.is_node()) {
-      if (offset >= half && after_task) return i;
+      if (find_cut && !slots.cut && offset >= half && after_task) slots.cut = i;
       after_task = child.kind() == SyntaxKind::Task;
+      if (after_task) {
+        ++slots.all;
+        if (!slots.cut || i < *slots.cut) ++slots.before_cut;
+      }
     }
     offset += child.text_len();
   }
-  return std::nullopt;
+  return slots;
 }
 
 // A guess of the state that lowering the items before the root's child `cut` leaves, read from
@@ -608,16 +621,6 @@ LoweringState guess_state_at(const SyntaxNode& root, uint32_t cut) {
     }
   }
   return state;
-}
-
-// The number of Task items among the root's children [begin, end).
-size_t task_items(const GreenNode& root, uint32_t begin, uint32_t end) {
-  size_t count = 0;
-  for (uint32_t i = begin; i < std::min(end, root.child_count()); ++i) {
-    const GreenElement child = root.child(i);
-    count += child.is_node() && child.kind() == SyntaxKind::Task;
-  }
-  return count;
 }
 
 // Keeps the tasks of the runs' slots and drops the slots no task took (a Task item without a
@@ -646,13 +649,14 @@ std::shared_ptr<RecordPools> take_pools(ModelStorage& storage) {
   return pools;
 }
 
-// The runs before and after `cut`, lowered on two threads into the slots of `tasks` and joined;
-// none when the second run started from a wrongly guessed state (the slots are then spent).
+// The runs before and after `cut`, lowered on two threads into the slots of `tasks` (the first
+// `first_slots` for the first run) and joined; none when the second run started from a wrongly
+// guessed state (the slots are then spent).
 std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
                                                const std::shared_ptr<const std::string>& source,
-                                               uint32_t cut, std::vector<TaskDecl>& tasks,
+                                               uint32_t cut, size_t first_slots,
+                                               std::vector<TaskDecl>& tasks,
                                                ModelStorage& storage) {
-  const size_t first_slots = task_items(parse.root.green(), 0, cut);
   const std::span<TaskDecl> slots(tasks);
   std::optional<Lowering> first;
   std::optional<Lowering> second;
@@ -697,20 +701,21 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
   return model;
 }
 
-// The model of `parse`, its items lowered in two runs split at `cut` when given. The tasks are
-// written straight into one list with a slot per Task item, so that joining two runs moves no
-// task and never holds a run's tasks twice.
+// The model of `parse`, its items lowered in two runs split at `counted.cut` when there is one.
+// The tasks are written straight into one list with a slot per Task item, so that joining two
+// runs moves no task and never holds a run's tasks twice.
 SemanticModel lower_model(const ParseResult& parse,
                           const std::shared_ptr<const std::string>& source,
-                          std::optional<uint32_t> cut, ModelStorage storage) {
-  const size_t slots = task_items(parse.root.green(), 0, UINT32_MAX);
+                          const TaskSlots& counted, ModelStorage storage) {
+  const std::optional<uint32_t> cut = counted.cut;
+  const size_t slots = counted.all;
   std::vector<TaskDecl> tasks = std::move(storage.tasks);
   // Growing by resize would double the list and move the stored default records into it;
   // a list of exactly the slots needed holds no task twice and no room for a second document.
   if (tasks.capacity() < slots) tasks = std::vector<TaskDecl>();
   tasks.resize(slots);
   std::optional<SemanticModel> model;
-  if (cut) model = lower_in_two_runs(parse, source, *cut, tasks, storage);
+  if (cut) model = lower_in_two_runs(parse, source, *cut, counted.before_cut, tasks, storage);
   if (!model) {
     if (cut) tasks = std::vector<TaskDecl>(slots);
     Lowering whole(source, parse.diagnostics, LoweringState{}, tasks, take_pools(storage));
@@ -743,13 +748,14 @@ std::shared_ptr<const std::string> source_of(const ParseResult& parse) {
 }  // namespace
 
 SemanticModel lower(const ParseResult& parse, ModelStorage storage) {
-  std::optional<uint32_t> cut;
-  if (parse.root.text_range().len() >= kTwoRunLoweringBytes) cut = find_cut(parse.root.green());
-  return lower_model(parse, source_of(parse), cut, std::move(storage));
+  const bool two_runs = parse.root.text_range().len() >= kTwoRunLoweringBytes;
+  const TaskSlots counted = count_task_slots(parse.root.green(), std::nullopt, two_runs);
+  return lower_model(parse, source_of(parse), counted, std::move(storage));
 }
 
 SemanticModel lower(const ParseResult& parse, uint32_t cut) {
-  return lower_model(parse, source_of(parse), cut, {});
+  const TaskSlots counted = count_task_slots(parse.root.green(), cut, /*find_cut=*/false);
+  return lower_model(parse, source_of(parse), counted, {});
 }
 
 }  // namespace quib
