@@ -20,8 +20,9 @@ size_t parse_bytes_like_emptying(uint32_t text_bytes) {
 // `retired`'s model into `retired.emptied`.
 ParseResult parse_retiring(std::shared_ptr<const std::string> text, RetiredModel& retired,
                            ParsedPrefixPtr prefix) {
-  if (retired.model == SemanticModel())
+  if (retired.model == SemanticModel()) {
     return parse_tree(std::move(text), {}, 0, std::move(prefix));
+  }
   const std::function<void()> empty_retired = [&retired] {
     retired.emptied = empty_model(retired.model);
   };
