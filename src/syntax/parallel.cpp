@@ -17,23 +17,6 @@ namespace {
 // microseconds on each side, so a short spin turns most hand-overs into a few loads.
 constexpr auto kSpin = std::chrono::microseconds(50);
 
-void pause_briefly() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
-// Spins until `done()` or kSpin has passed; whether `done()` held.
-template <typename Done>
-bool spin_until(Done&& done) {
-  const auto until = std::chrono::steady_clock::now() + kSpin;
-  for (uint32_t round = 0;; ++round) {
-    if (done()) return true;
-    pause_briefly();
-    if (round % 64 == 63 && std::chrono::steady_clock::now() >= until) return done();
-  }
-}
-
 // One thread that runs one job at a time. A thread started per job would often begin only
 // after the job it was meant to share had ended: the kernel first places a new thread on its
 // parent's processor. A waiting thread that is woken goes to an idle processor at once.
@@ -95,7 +78,7 @@ class Helper {
   void wait() {
     const auto finished = [&] { return !running_.load(std::memory_order_acquire); };
     std::unique_lock lock(mutex_, std::defer_lock);
-    if (spin_until(finished)) {
+    if (spin_until(finished, kSpin)) {
       lock.lock();
     } else {
       lock.lock();
@@ -115,7 +98,7 @@ class Helper {
     const auto has_job = [&] { return running_.load(std::memory_order_acquire); };
     for (;;) {
       lock.unlock();
-      const bool spun = spin_until(has_job);
+      const bool spun = spin_until(has_job, kSpin);
       lock.lock();
       if (!spun) wake_.wait(lock, has_job);
       const JobRef job = job_;

@@ -4,12 +4,33 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <exception>
 #include <utility>
 
 namespace quib {
 
 namespace detail {
+
+// A hint to the processor that this thread is spinning.
+inline void pause_briefly() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// Spins until `done()` or `limit` has passed; whether `done()` held. For a wait expected to end
+// within microseconds, where sleeping and being woken would cost more.
+template <typename Done>
+bool spin_until(Done&& done, std::chrono::microseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  for (uint32_t round = 0;; ++round) {
+    if (done()) return true;
+    pause_briefly();
+    if (round % 64 == 63 && std::chrono::steady_clock::now() >= until) return done();
+  }
+}
 
 // A call of some callable without owning it or allocating.
 struct JobRef {

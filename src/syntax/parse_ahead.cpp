@@ -17,12 +17,6 @@ constexpr uint32_t kAheadWindowBytes = 8 * 1024;
 // How long `end` spins for the parse to return before it sleeps.
 constexpr auto kSpin = std::chrono::microseconds(100);
 
-void pause_briefly() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
 }  // namespace
 
 ParseAhead::~ParseAhead() {
@@ -58,11 +52,7 @@ void ParseAhead::end() {
   stop_.store(true, std::memory_order_relaxed);
   // The parse returns within a window's time; waking from a sleep would cost as much again.
   const auto returned = [&] { return returned_.load(std::memory_order_acquire); };
-  const auto until = std::chrono::steady_clock::now() + kSpin;
-  for (uint32_t round = 1; !returned(); ++round) {
-    if (round % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
-    pause_briefly();
-  }
+  detail::spin_until(returned, kSpin);
   std::unique_lock lock(mutex_);
   parsed_.wait(lock, returned);
   parsing_ = false;
@@ -98,7 +88,7 @@ void ParseAhead::parse() {
       if (round % 64 == 63) {
         std::this_thread::yield();
       } else {
-        pause_briefly();
+        detail::pause_briefly();
       }
     }
   };
