@@ -553,15 +553,20 @@ void qualify_dependencies(SemanticModel& model) {
   }
 }
 
+// The symbol of each task of `tasks`, into `out` in the same order.
+void name_tasks(std::span<const TaskDecl> tasks, std::span<SymbolEntry> out) {
+  for (size_t i = 0; i < tasks.size(); ++i) out[i] = {tasks[i].qualified_name(), tasks[i].range};
+}
+
+// The group symbols, and the task symbols unless the runs named their tasks already.
 void build_symbols(SemanticModel& model) {
   model.group_symbols.reserve(model.groups.size());
-  model.task_symbols.reserve(model.tasks.size());
   for (const GroupDecl& group : model.groups) {
     model.group_symbols.push_back({group.name, group.range});
   }
-  for (const TaskDecl& task : model.tasks) {
-    model.task_symbols.push_back({task.qualified_name(), task.range});
-  }
+  if (model.task_symbols.size() == model.tasks.size()) return;
+  model.task_symbols.resize(model.tasks.size());
+  name_tasks(model.tasks, model.task_symbols);
 }
 
 // Below this many tasks the whole-file passes run one after the other on the calling thread.
@@ -623,22 +628,23 @@ LoweringState guess_state_at(const SyntaxNode& root, uint32_t cut) {
   return state;
 }
 
-// Keeps the tasks of the runs' slots and drops the slots no task took (a Task item without a
+// Keeps the records of the runs' slots and drops the slots no task took (a Task item without a
 // name gives none): `used` tells, for each run in order, how many of its `slots` it filled.
-void keep_lowered_tasks(std::vector<TaskDecl>& tasks, std::span<const size_t> slots,
+template <typename Record>
+void keep_lowered_tasks(std::vector<Record>& records, std::span<const size_t> slots,
                         std::span<const size_t> used) {
   size_t kept = 0;
   size_t first_slot = 0;
   for (size_t run = 0; run < slots.size(); ++run) {
     if (kept != first_slot) {
-      std::move(tasks.begin() + static_cast<std::ptrdiff_t>(first_slot),
-                tasks.begin() + static_cast<std::ptrdiff_t>(first_slot + used[run]),
-                tasks.begin() + static_cast<std::ptrdiff_t>(kept));
+      std::move(records.begin() + static_cast<std::ptrdiff_t>(first_slot),
+                records.begin() + static_cast<std::ptrdiff_t>(first_slot + used[run]),
+                records.begin() + static_cast<std::ptrdiff_t>(kept));
     }
     kept += used[run];
     first_slot += slots[run];
   }
-  tasks.erase(tasks.begin() + static_cast<std::ptrdiff_t>(kept), tasks.end());
+  records.erase(records.begin() + static_cast<std::ptrdiff_t>(kept), records.end());
 }
 
 // One of the emptied pools that `storage` lends, or null when it has none left.
@@ -664,17 +670,24 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
   SyntaxNode second_root = parse.root.share_root();
   std::shared_ptr<RecordPools> first_pools = take_pools(storage);
   std::shared_ptr<RecordPools> second_pools = take_pools(storage);
+  // Each run names the tasks it lowered, in the slots of its tasks; the tasks of a group opened
+  // before the second run are named again once that group is known.
+  std::vector<SymbolEntry> symbols(tasks.size());
+  const std::span<SymbolEntry> symbol_slots(symbols);
   run_in_parallel(
       [&] {
         first.emplace(source, parse.diagnostics, LoweringState{}, slots.first(first_slots),
                       std::move(first_pools));
         first->lower_items(parse.root.first_child(), cut);
+        name_tasks(slots.first(first->tasks_lowered()), symbol_slots);
       },
       [&] {
         guessed = guess_state_at(second_root, cut);
         second.emplace(source, std::vector<Diagnostic>{}, guessed, slots.subspan(first_slots),
                        std::move(second_pools));
         second->lower_items(second_root.first_child_from(cut), UINT32_MAX);
+        name_tasks(slots.subspan(first_slots, second->tasks_lowered()),
+                   symbol_slots.subspan(first_slots));
       });
   if (first->metadata_pending() || first->state() != guessed) return std::nullopt;
   SemanticModel model = std::move(first->model());
@@ -682,7 +695,9 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
   if (guessed.group_open) {
     GroupDecl& open_group = model.groups.back();
     for (size_t i = 0; i < second->inherited_group_tasks(); ++i) {
-      tasks[first_slots + i].group = open_group.name;
+      TaskDecl& task = tasks[first_slots + i];
+      task.group = open_group.name;
+      symbols[first_slots + i].name = task.qualified_name();
     }
     if (second->inherited_group_close()) open_group.close_range = second->inherited_group_close();
   }
@@ -697,7 +712,9 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
   const size_t slot_counts[] = {first_slots, tasks.size() - first_slots};
   const size_t used[] = {first->tasks_lowered(), second->tasks_lowered()};
   keep_lowered_tasks(tasks, slot_counts, used);
+  keep_lowered_tasks(symbols, slot_counts, used);
   model.tasks = std::move(tasks);
+  model.task_symbols = std::move(symbols);
   return model;
 }
 

@@ -77,13 +77,6 @@ bool is_space(K kind) {
   return kind == K::Whitespace || kind == K::Newline || kind == K::Indent;
 }
 
-Toks subtree_tokens(const GreenNode& node, uint32_t offset) {
-  Toks out;
-  for_each_token(node, offset,
-                 [&](const GreenToken& token, uint32_t at) { out.push_back(make_tok(token, at)); });
-  return out;
-}
-
 // The direct token children only.
 Toks child_tokens(const GreenNode& node, uint32_t offset) {
   Toks out;
@@ -93,12 +86,23 @@ Toks child_tokens(const GreenNode& node, uint32_t offset) {
   return out;
 }
 
-Toks non_space(const Toks& tokens) {
+// The direct token children that are not space.
+Toks non_space_child_tokens(const GreenNode& node, uint32_t offset) {
   Toks out;
-  for (const Tok& tok : tokens) {
-    if (!is_space(tok.kind)) out.push_back(tok);
-  }
+  for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
+    if (child.is_token() && !is_space(child.kind())) out.push_back(make_tok(*child.as_token(), at));
+  });
   return out;
+}
+
+// The first direct token child of `kind`, if any.
+std::optional<Tok> first_child_token(const GreenNode& node, uint32_t offset, K kind) {
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenElement child = node.child(i);
+    if (child.is_token() && child.kind() == kind) return make_tok(*child.as_token(), offset);
+    offset += child.text_len();
+  }
+  return std::nullopt;
 }
 
 std::string concat(const Tok* first, const Tok* last) {
@@ -140,13 +144,6 @@ TextRange cover(const Tok& first, const Tok& last) {
   return TextRange(first.range.start, last.range.end);
 }
 
-const Tok* first_of(const Toks& tokens, K kind) {
-  for (const Tok& tok : tokens) {
-    if (tok.kind == kind) return &tok;
-  }
-  return nullptr;
-}
-
 std::string_view trim(std::string_view text) {
   return trim_unicode_whitespace(text);
 }
@@ -155,19 +152,19 @@ std::string_view trim(std::string_view text) {
 
 std::optional<ParameterView> parameter_view(const GreenNode& node, uint32_t offset,
                                             const Source& source) {
-  const Toks tokens = subtree_tokens(node, offset);
-  const Tok* name = nullptr;
-  for (const Tok& tok : tokens) {
-    if (tok.kind == K::Word || tok.kind == K::ShellKeyword) {
-      name = &tok;
-      break;
-    }
-  }
+  // The name is the first Word or ShellKeyword token, the default the first string.
+  std::optional<Tok> name;
+  std::optional<Tok> string;
+  for_each_token(node, offset, [&](const GreenToken& token, uint32_t at) {
+    const K kind = token.kind();
+    if (!name && (kind == K::Word || kind == K::ShellKeyword)) name = make_tok(token, at);
+    if (!string && kind == K::String) string = make_tok(token, at);
+  });
   if (!name) return std::nullopt;
 
   ParameterView view{std::string(name->text), name->range, std::nullopt, false,
                      TextRange(offset, offset + node.text_len())};
-  if (const Tok* string = first_of(tokens, K::String)) {
+  if (string) {
     if (auto value = unquote(string->text)) view.default_value = std::string(*value);
   }
   // `rest..` or `rest.. = "x"`: the part before the first `=` ends with "..".
@@ -190,19 +187,17 @@ void collect_parameters(const GreenNode& list, uint32_t offset, const Source& so
 }
 
 std::optional<GuardView> guard_view(const GreenNode& node, uint32_t offset) {
-  const Toks tokens = subtree_tokens(node, offset);
-  const Tok* at = nullptr;
-  const Tok* name = nullptr;
-  for (const Tok& tok : tokens) {
+  std::optional<Tok> at;
+  std::optional<Tok> name;
+  std::optional<Tok> string;
+  for_each_token(node, offset, [&](const GreenToken& token, uint32_t start) {
+    const K kind = token.kind();
     // Only an `@` before the name starts the head; the parser puts it there in every valid
     // guard, and taking a later one would make the head range run backwards.
-    if (tok.kind == K::At && !at) at = &tok;
-    if (tok.kind == K::Word) {
-      name = &tok;
-      break;
-    }
-  }
-  const Tok* string = first_of(tokens, K::String);
+    if (!name && !at && kind == K::At) at = make_tok(token, start);
+    if (!name && kind == K::Word) name = make_tok(token, start);
+    if (!string && kind == K::String) string = make_tok(token, start);
+  });
   if (!name || !string) return std::nullopt;
   const std::optional<std::string_view> argument = unquote(string->text);
   if (!argument) return std::nullopt;
@@ -251,7 +246,7 @@ void dependency_entry(const Tok* first, const Tok* last, uint32_t clause_index,
 
 void dependency_entries(const GreenNode& node, uint32_t offset, uint32_t clause_index,
                         std::vector<DependencyView>& out) {
-  const Toks tokens = non_space(child_tokens(node, offset));
+  const Toks tokens = non_space_child_tokens(node, offset);
   const Tok* first = tokens.data();
   const Tok* last = tokens.data() + tokens.size();
   if (first != last && first->kind == K::Ampersand) ++first;
@@ -274,7 +269,7 @@ void dependency_entries(const GreenNode& node, uint32_t offset, uint32_t clause_
 }
 
 std::optional<ShellOverrideView> shell_view(const GreenNode& node, uint32_t offset) {
-  const Toks tokens = non_space(child_tokens(node, offset));
+  const Toks tokens = non_space_child_tokens(node, offset);
   if (tokens.empty()) return std::nullopt;
   ShellMode mode;
   if (tokens.front().kind == K::ShellKeyword) {
@@ -295,9 +290,12 @@ std::optional<ShellOverrideView> shell_view(const GreenNode& node, uint32_t offs
 
 // The single token inside a TaskName node.
 std::optional<Tok> task_name_token(const GreenNode& node, uint32_t offset) {
-  const Toks tokens = child_tokens(node, offset);
-  if (tokens.empty()) return std::nullopt;
-  return tokens.front();
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const GreenElement child = node.child(i);
+    if (child.is_token()) return make_tok(*child.as_token(), offset);
+    offset += child.text_len();
+  }
+  return std::nullopt;
 }
 
 // The first child node of `kind`, as a red handle.
@@ -610,14 +608,14 @@ bool GroupLine::is_close() const {
 }
 
 std::optional<std::string> GroupLine::name() const {
-  const Toks tokens = child_tokens(node_.green(), range().start);
-  if (const Tok* word = first_of(tokens, K::Word)) return std::string(word->text);
+  if (auto word = first_child_token(node_.green(), range().start, K::Word)) {
+    return std::string(word->text);
+  }
   return std::nullopt;
 }
 
 std::optional<TextRange> GroupLine::name_range() const {
-  const Toks tokens = child_tokens(node_.green(), range().start);
-  if (const Tok* word = first_of(tokens, K::Word)) return word->range;
+  if (auto word = first_child_token(node_.green(), range().start, K::Word)) return word->range;
   return std::nullopt;
 }
 
