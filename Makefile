@@ -21,7 +21,7 @@ test: deps
 	@build/tsan/tests/syntax_tests --gtest_brief=1 \
 	  --gtest_filter='*RunInParallel*:ParseAhead.*:ParseProperty.TwoPart*:ParseProperty.HelperJob*:FormatterProperty.TwoPart*:GreenStorage.Adopt*'
 	@build/tsan/tests/semantic_tests --gtest_brief=1 \
-	  --gtest_filter='AnalyzeProperty.TwoRun*:ManyTasks.*'
+	  --gtest_filter='AnalyzeProperty.TwoRun*:AnalyzeProperty.LargeDocuments*:ManyTasks.*'
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz
 	@scripts/run-fuzzers.sh 20

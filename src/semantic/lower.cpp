@@ -127,7 +127,7 @@ class Lowering {
   static View cast_item(const SyntaxNode& node) {
     std::optional<View> view = View::cast(node);
     QUIB_ASSERT(view.has_value(), "item node must cast to the view of its kind");
-    return *view;
+    return std::move(*view);
   }
 
   void raise(Diagnostic diagnostic) { model_.diagnostics.push_back(std::move(diagnostic)); }
@@ -584,25 +584,103 @@ struct TaskSlots {
   size_t all = 0;
 };
 
-// The Task items of the root's children, counted in one walk, with the cut either given or, when
-// `find_cut`, found: the index of the first item node in the second half of the text whose
-// previous item is a task (no metadata is pending there), or none when there is no such item.
-TaskSlots count_task_slots(const GreenNode& root, std::optional<uint32_t> cut, bool find_cut) {
+// The Task items of the root's children, counted in one walk: before `cut` (all of them when
+// there is none) and in all.
+TaskSlots count_task_slots(const GreenNode& root, std::optional<uint32_t> cut) {
   TaskSlots slots{.cut = cut};
-  const uint32_t half = root.text_len() / 2;
-  uint32_t offset = 0;
-  bool after_task = false;
   for (uint32_t i = 0; i < root.child_count(); ++i) {
     const GreenElement child = root.child(i);
+    if (child.is_node() && child.kind() == SyntaxKind::Task) {
+      ++slots.all;
+      if (!cut || i < *cut) ++slots.before_cut;
+    }
+  }
+  return slots;
+}
+
+// The first half of the root's children, walked forward from the document's start.
+struct ForwardCount {
+  size_t tasks = 0;
+  std::optional<uint32_t> cut;  // the cut, when it lies in this half
+  size_t before_cut = 0;
+  bool ends_with_task = false;  // the half's last item node is a Task
+};
+
+ForwardCount count_forward(const GreenNode& root, uint32_t end, uint32_t half) {
+  ForwardCount count;
+  uint32_t offset = 0;
+  for (uint32_t i = 0; i < end; ++i) {
+    const GreenElement child = root.child(i);
     if (child.is_node()) {
-      if (find_cut && !slots.cut && offset >= half && after_task) slots.cut = i;
-      after_task = child.kind() == SyntaxKind::Task;
-      if (after_task) {
-        ++slots.all;
-        if (!slots.cut || i < *slots.cut) ++slots.before_cut;
+      if (!count.cut && offset >= half && count.ends_with_task) {
+        count.cut = i;
+        count.before_cut = count.tasks;
       }
+      count.ends_with_task = child.kind() == SyntaxKind::Task;
+      if (count.ends_with_task) ++count.tasks;
     }
     offset += child.text_len();
+  }
+  return count;
+}
+
+// The second half of the root's children, walked backward from the document's end: each
+// child's offset is then known without the first half's length.
+struct BackwardCount {
+  size_t tasks = 0;
+  // The first cut after the half's first item node, and the Task items from there on.
+  std::optional<uint32_t> cut;
+  size_t from_cut = 0;
+  // The half's first item node and its offset; whether it is a cut depends on the item before.
+  std::optional<uint32_t> first_node;
+  uint32_t first_node_offset = 0;
+};
+
+BackwardCount count_backward(const GreenNode& root, uint32_t begin, uint32_t half) {
+  BackwardCount count;
+  uint32_t end = root.text_len();
+  for (uint32_t i = root.child_count(); i-- > begin;) {
+    const GreenElement child = root.child(i);
+    end -= child.text_len();
+    if (!child.is_node()) continue;
+    const bool is_task = child.kind() == SyntaxKind::Task;
+    // The node visited before this one follows it in the document; walking backward, the last
+    // cut found is the first in document order.
+    if (is_task && count.first_node && count.first_node_offset >= half) {
+      count.cut = count.first_node;
+      count.from_cut = count.tasks;
+    }
+    if (is_task) ++count.tasks;
+    count.first_node = i;
+    count.first_node_offset = end;
+  }
+  return count;
+}
+
+// The slots of two runs, cut before the first item node in the second half of the text whose
+// previous item is a task (no metadata is pending there), or of one run when there is no such
+// item. The two halves of the root's children are walked on two threads: the walk shows in the
+// time of a large document.
+TaskSlots find_task_slots_on_two_threads(const GreenNode& root) {
+  const uint32_t half = root.text_len() / 2;
+  const uint32_t middle = root.child_count() / 2;
+  ForwardCount before;
+  BackwardCount after;
+  run_in_parallel([&] { before = count_forward(root, middle, half); },
+                  [&] { after = count_backward(root, middle, half); });
+  TaskSlots slots;
+  slots.all = before.tasks + after.tasks;
+  if (before.cut) {
+    slots.cut = before.cut;
+    slots.before_cut = before.before_cut;
+  } else if (before.ends_with_task && after.first_node && after.first_node_offset >= half) {
+    slots.cut = after.first_node;
+    slots.before_cut = before.tasks;
+  } else if (after.cut) {
+    slots.cut = after.cut;
+    slots.before_cut = slots.all - after.from_cut;
+  } else {
+    slots.before_cut = slots.all;
   }
   return slots;
 }
@@ -766,12 +844,13 @@ std::shared_ptr<const std::string> source_of(const ParseResult& parse) {
 
 SemanticModel lower(const ParseResult& parse, ModelStorage storage) {
   const bool two_runs = parse.root.text_range().len() >= kTwoRunLoweringBytes;
-  const TaskSlots counted = count_task_slots(parse.root.green(), std::nullopt, two_runs);
+  const TaskSlots counted = two_runs ? find_task_slots_on_two_threads(parse.root.green())
+                                     : count_task_slots(parse.root.green(), std::nullopt);
   return lower_model(parse, source_of(parse), counted, std::move(storage));
 }
 
 SemanticModel lower(const ParseResult& parse, uint32_t cut) {
-  const TaskSlots counted = count_task_slots(parse.root.green(), cut, /*find_cut=*/false);
+  const TaskSlots counted = count_task_slots(parse.root.green(), cut);
   return lower_model(parse, source_of(parse), counted, {});
 }
 

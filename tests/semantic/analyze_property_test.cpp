@@ -115,5 +115,43 @@ TEST(AnalyzeProperty, TwoRunLoweringOfValidDocumentsMatchesOneRun) {
   }
 }
 
+// A document of 256 KiB or more finds its own cut, counting the task slots of both halves on two
+// threads; the model is still that of one run, wherever the middle of the text falls.
+TEST(AnalyzeProperty, LargeDocumentsFindTheirCut) {
+  const auto whole_of = [](const ParseResult& parsed) {
+    return lower(parsed, parsed.root.child_count());
+  };
+  std::vector<std::string> texts;
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    testing_support::Draw draw(seed);
+    std::string text;
+    while (text.size() < 300 * 1024) {
+      text += seed % 2 ? testing_support::random_document(draw, 1 + draw.below(30))
+                       : testing_support::ValidDocumentBuilder(draw).build(20);
+      text += '\n';
+    }
+    texts.push_back(std::move(text));
+  }
+  // Tasks of one size: the middle of the text is the first task of the second half of the
+  // items. Small tasks, then large ones: the middle lies among the second half of the items.
+  // One huge task first: the middle lies inside the first item.
+  const auto task = [](int i, size_t body) {
+    std::string name = std::to_string(10000 + i);
+    return "t" + name + ":\n    echo " + std::string(body, 'x') + "\n";
+  };
+  std::string equal_tasks;
+  std::string small_then_large;
+  std::string huge_first = task(0, 200 * 1024);
+  for (int i = 0; i < 2000; ++i) equal_tasks += task(i, 120);
+  for (int i = 0; i < 6000; ++i) small_then_large += task(i, 1);
+  for (int i = 6000; i < 6200; ++i) small_then_large += task(i, 1000);
+  for (int i = 1; i < 5000; ++i) huge_first += task(i, 1);
+  texts.insert(texts.end(), {equal_tasks, small_then_large, huge_first});
+  for (const std::string& text : texts) {
+    const ParseResult parsed = parse(text);
+    ASSERT_TRUE(lower(parsed) == whole_of(parsed)) << text.substr(0, 200);
+  }
+}
+
 }  // namespace
 }  // namespace quib
