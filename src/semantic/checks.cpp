@@ -108,10 +108,6 @@ class SmallSet {
   std::unordered_set<Key, Hash> large_;  // Invariant: empty, or holds exactly `items_`.
 };
 
-// Below this many tasks the per-task checks, and the building of the tables they share, run on
-// the calling thread alone.
-constexpr size_t kTwoRunTaskChecks = 2048;
-
 // The file-wide lookups the checks share; read-only once built, so checks on two threads may
 // use them at once. Indices and views into the model, which outlives the tables.
 struct FileTables {
@@ -119,30 +115,19 @@ struct FileTables {
       : task_names(model.task_symbols.size()), top_level_task_names(model.tasks.size()) {
     QUIB_ASSERT(model.task_symbols.size() == model.tasks.size(),
                 "lowering must give every task one symbol");
-    // The two task tables are independent: a large file builds them at once.
-    const auto index_qualified_names = [&] {
-      name_hashes.reserve(model.task_symbols.size());
-      for (uint32_t i = 0; i < model.task_symbols.size(); ++i) {
-        const std::string& name = model.task_symbols[i].name;
-        name_hashes.push_back(hash_text(name));
-        task_names.insert(name_hashes.back(), i,
-                          [&](uint32_t other) { return model.task_symbols[other].name == name; });
-      }
-    };
-    const auto index_top_level_names = [&] {
-      for (uint32_t i = 0; i < model.tasks.size(); ++i) {
-        const TaskDecl& task = model.tasks[i];
-        if (task.group) continue;
-        top_level_task_names.insert(hash_text(task.name), i, [&](uint32_t other) {
-          return model.tasks[other].name == task.name;
-        });
-      }
-    };
-    if (model.tasks.size() >= kTwoRunTaskChecks) {
-      run_in_parallel(index_qualified_names, index_top_level_names);
-    } else {
-      index_qualified_names();
-      index_top_level_names();
+    name_hashes.reserve(model.task_symbols.size());
+    for (uint32_t i = 0; i < model.task_symbols.size(); ++i) {
+      const std::string& name = model.task_symbols[i].name;
+      name_hashes.push_back(hash_text(name));
+      task_names.insert(name_hashes.back(), i,
+                        [&](uint32_t other) { return model.task_symbols[other].name == name; });
+    }
+    for (uint32_t i = 0; i < model.tasks.size(); ++i) {
+      const TaskDecl& task = model.tasks[i];
+      if (task.group) continue;
+      top_level_task_names.insert(hash_text(task.name), i, [&](uint32_t other) {
+        return model.tasks[other].name == task.name;
+      });
     }
     for (const DirectiveDecl& directive : model.directives) {
       if (const VariableDecl* variable = directive.variable()) variables.insert(variable->name);
@@ -155,6 +140,8 @@ struct FileTables {
   std::unordered_set<std::string_view> variables;  // global variable names
 };
 
+// Below this many tasks the per-task checks run on the calling thread alone.
+constexpr size_t kTwoRunTaskChecks = 2048;
 // Tasks checked in one go by either thread when the checks run on two.
 constexpr size_t kTaskChunk = 256;
 
