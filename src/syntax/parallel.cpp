@@ -13,14 +13,12 @@ namespace quib::detail {
 namespace {
 
 // How long a side that waits for the other spins before it sleeps. An analysis hands the helper
-// several jobs in a row, each a few milliseconds or less; waking a sleeping thread takes tens of
-// microseconds on each side, so a short spin turns most hand-overs into a few loads.
-constexpr auto kSpin = std::chrono::microseconds(50);
-// How long the helper spins for its next job. Between two jobs of one analysis the calling
-// thread may work alone for longer than `kSpin` (joining the two parts of a large tree takes
-// about a tenth of a millisecond), and the helper should still be awake when the next job
-// comes; when none comes, it sleeps after this.
-constexpr auto kHelperSpin = std::chrono::microseconds(200);
+// several jobs in a row, each a few milliseconds or less, with up to a tenth of a millisecond of
+// work alone between them (joining the two parts of a large tree), and the two sides of a job
+// may finish a tenth of a millisecond apart; waking a sleeping thread takes tens of microseconds
+// on each side, so spinning that long turns most hand-overs into a few loads. A side that spins
+// has nothing else to do meanwhile; when nothing comes, it sleeps after this.
+constexpr auto kSpin = std::chrono::microseconds(200);
 
 // One thread that runs one job at a time. A thread started per job would often begin only
 // after the job it was meant to share had ended: the kernel first places a new thread on its
@@ -103,7 +101,7 @@ class Helper {
     const auto has_job = [&] { return running_.load(std::memory_order_acquire); };
     for (;;) {
       lock.unlock();
-      const bool spun = spin_until(has_job, kHelperSpin);
+      const bool spun = spin_until(has_job, kSpin);
       lock.lock();
       if (!spun) wake_.wait(lock, has_job);
       const JobRef job = job_;
