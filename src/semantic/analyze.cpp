@@ -7,11 +7,12 @@
 namespace quib {
 
 SemanticModel analyze(const ParseResult& parse, ModelStorage storage) {
-  SemanticModel model = lower(parse, std::move(storage));
-  std::vector<Diagnostic> checked = run_checks(model);
+  LoweredModel lowered = lower_with_tables(parse, std::move(storage));
+  SemanticModel& model = lowered.model;
+  std::vector<Diagnostic> checked = run_checks(model, lowered.tables);
   model.diagnostics.insert(model.diagnostics.end(), std::make_move_iterator(checked.begin()),
                            std::make_move_iterator(checked.end()));
-  return model;
+  return std::move(model);
 }
 
 }  // namespace quib

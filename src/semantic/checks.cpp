@@ -111,32 +111,18 @@ class SmallSet {
 // The file-wide lookups the checks share; read-only once built, so checks on two threads may
 // use them at once. Indices and views into the model, which outlives the tables.
 struct FileTables {
-  explicit FileTables(const SemanticModel& model)
-      : task_names(model.task_symbols.size()), top_level_task_names(model.tasks.size()) {
-    QUIB_ASSERT(model.task_symbols.size() == model.tasks.size(),
-                "lowering must give every task one symbol");
-    name_hashes.reserve(model.task_symbols.size());
-    for (uint32_t i = 0; i < model.task_symbols.size(); ++i) {
-      const std::string& name = model.task_symbols[i].name;
-      name_hashes.push_back(hash_text(name));
-      task_names.insert(name_hashes.back(), i,
-                        [&](uint32_t other) { return model.task_symbols[other].name == name; });
-    }
-    for (uint32_t i = 0; i < model.tasks.size(); ++i) {
-      const TaskDecl& task = model.tasks[i];
-      if (task.group) continue;
-      top_level_task_names.insert(hash_text(task.name), i, [&](uint32_t other) {
-        return model.tasks[other].name == task.name;
-      });
-    }
+  FileTables(const SemanticModel& model, const TaskTables& task_tables)
+      : task_names(task_tables.qualified_names),
+        top_level_task_names(task_tables.top_level_names),
+        name_hashes(task_tables.name_hashes) {
     for (const DirectiveDecl& directive : model.directives) {
       if (const VariableDecl* variable = directive.variable()) variables.insert(variable->name);
     }
   }
 
-  IndexTable task_names;                           // every task, by qualified name
-  IndexTable top_level_task_names;                 // the tasks outside groups, by name
-  std::vector<size_t> name_hashes;                 // of every task's qualified name, in order
+  const IndexTable& task_names;                    // every task, by qualified name
+  const IndexTable& top_level_task_names;          // the tasks outside groups, by name
+  const std::vector<size_t>& name_hashes;          // of every task's qualified name, in order
   std::unordered_set<std::string_view> variables;  // global variable names
 };
 
@@ -433,7 +419,11 @@ class Checker {
 }  // namespace
 
 std::vector<Diagnostic> run_checks(const SemanticModel& model) {
-  const FileTables tables(model);
+  return run_checks(model, TaskTables::of(model));
+}
+
+std::vector<Diagnostic> run_checks(const SemanticModel& model, const TaskTables& task_tables) {
+  const FileTables tables(model, task_tables);
   return Checker(model, tables).run();
 }
 

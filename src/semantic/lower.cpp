@@ -493,15 +493,12 @@ class Lowering {
 // ------------------------------------------------------------------------------------------
 // Whole-file passes
 
-// Later definitions of a task take the texts they lack from its first definition.
-void inherit_metadata(SemanticModel& model) {
-  IndexTable first_definition(model.tasks.size());
-  for (size_t i = 0; i < model.tasks.size(); ++i) {
+// Later definitions of a task take the texts they lack from its first definition, found as every
+// task is added to `tables` under its qualified name.
+void inherit_metadata(SemanticModel& model, TaskTables& tables) {
+  for (uint32_t i = 0; i < model.tasks.size(); ++i) {
     TaskDecl& task = model.tasks[i];
-    const std::string& name = model.task_symbols[i].name;
-    const uint32_t first = first_definition.insert(
-        hash_text(name), static_cast<uint32_t>(i),
-        [&](uint32_t other) { return model.task_symbols[other].name == name; });
+    const uint32_t first = tables.index_qualified_name(model, i);
     if (first != i) {
       const MetadataBlock& origin = model.tasks[first].metadata;
       if (!task.metadata.help) task.metadata.help = origin.help;
@@ -799,9 +796,8 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
 // The model of `parse`, its items lowered in two runs split at `counted.cut` when there is one.
 // The tasks are written straight into one list with a slot per Task item, so that joining two
 // runs moves no task and never holds a run's tasks twice.
-SemanticModel lower_model(const ParseResult& parse,
-                          const std::shared_ptr<const std::string>& source,
-                          const TaskSlots& counted, ModelStorage storage) {
+LoweredModel lower_model(const ParseResult& parse, const std::shared_ptr<const std::string>& source,
+                         const TaskSlots& counted, ModelStorage storage) {
   const std::optional<uint32_t> cut = counted.cut;
   const size_t slots = counted.all;
   std::vector<TaskDecl> tasks = std::move(storage.tasks);
@@ -824,13 +820,20 @@ SemanticModel lower_model(const ParseResult& parse,
   // Symbols first: the later passes key their lookups by the symbols' qualified names. The two
   // later passes write different fields of the tasks, so a large model runs them at once.
   build_symbols(*model);
+  // The task tables for the checks are built on the way: inheriting metadata indexes every
+  // qualified name, and qualifying dependencies changes no task's name or group.
+  TaskTables tables(*model);
+  const auto inherit_and_index = [&] {
+    inherit_metadata(*model, tables);
+    tables.index_top_level_names(*model);
+  };
   if (model->tasks.size() >= kTwoRunPassTasks) {
-    run_in_parallel([&] { inherit_metadata(*model); }, [&] { qualify_dependencies(*model); });
+    run_in_parallel(inherit_and_index, [&] { qualify_dependencies(*model); });
   } else {
-    inherit_metadata(*model);
+    inherit_and_index();
     qualify_dependencies(*model);
   }
-  return std::move(*model);
+  return {std::move(*model), std::move(tables)};
 }
 
 // The text `parse` was made from, which the model's views keep alive: the tree's own source, or
@@ -843,6 +846,10 @@ std::shared_ptr<const std::string> source_of(const ParseResult& parse) {
 }  // namespace
 
 SemanticModel lower(const ParseResult& parse, ModelStorage storage) {
+  return lower_with_tables(parse, std::move(storage)).model;
+}
+
+LoweredModel lower_with_tables(const ParseResult& parse, ModelStorage storage) {
   const bool two_runs = parse.root.text_range().len() >= kTwoRunLoweringBytes;
   const TaskSlots counted = two_runs ? find_task_slots_on_two_threads(parse.root.green())
                                      : count_task_slots(parse.root.green(), std::nullopt);
@@ -851,7 +858,7 @@ SemanticModel lower(const ParseResult& parse, ModelStorage storage) {
 
 SemanticModel lower(const ParseResult& parse, uint32_t cut) {
   const TaskSlots counted = count_task_slots(parse.root.green(), cut);
-  return lower_model(parse, source_of(parse), counted, {});
+  return lower_model(parse, source_of(parse), counted, {}).model;
 }
 
 }  // namespace quib

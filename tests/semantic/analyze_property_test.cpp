@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "semantic/analyze.h"
+#include "semantic/checks.h"
 #include "semantic/lower.h"
 #include "support/fragments.h"
 #include "support/valid_documents.h"
@@ -112,6 +113,31 @@ TEST(AnalyzeProperty, TwoRunLoweringOfValidDocumentsMatchesOneRun) {
     SCOPED_TRACE(testing::Message() << "seed " << seed << "\n" << text);
     expect_two_runs_match_one(text);
     if (HasFatalFailure()) return;
+  }
+}
+
+// The checks of an analysis read the task tables its lowering built; they find what checks with
+// tables of their own find, also for a model whose passes run on two threads.
+TEST(AnalyzeProperty, ChecksOnLoweringsTablesMatchFreshTables) {
+  std::vector<std::string> texts;
+  for (uint32_t seed = 1; seed <= 200; ++seed) {
+    testing_support::Draw draw(seed);
+    texts.push_back(testing_support::random_document(draw, 1 + draw.below(40)));
+  }
+  std::string many_tasks = "t0:\n    echo\n";
+  for (int i = 0; i < 3000; ++i) {
+    const std::string n = std::to_string(i);
+    many_tasks += "group g" + std::to_string(i % 7) + " {\n    t" + n + " & t" +
+                  std::to_string(i / 2) + " & u" + n + ":\n        echo\n}\nt" +
+                  std::to_string(i % 5) + ":\n    echo\n";
+  }
+  texts.push_back(many_tasks);
+  for (const std::string& text : texts) {
+    const ParseResult parsed = parse(text);
+    SemanticModel lowered = lower(parsed);
+    std::vector<Diagnostic> expected = lowered.diagnostics;
+    for (Diagnostic& diagnostic : run_checks(lowered)) expected.push_back(std::move(diagnostic));
+    ASSERT_EQ(analyze(parsed).diagnostics, expected) << text.substr(0, 300);
   }
 }
 
