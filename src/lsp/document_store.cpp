@@ -39,16 +39,12 @@ DocumentSnapshot::DocumentSnapshot(std::string uri, std::shared_ptr<const std::s
       text(*text_owner),
       version(version),
       parse_result(parse_retiring(text_owner, retired, std::move(prefix))),
-      model(analyze(parse_result, std::move(retired.emptied))) {}
+      model(analyze(parse_result, std::move(retired.emptied))),
+      folding_regions(folding_ranges(model)) {}
 
 const LineIndex& DocumentSnapshot::lines() const {
   std::call_once(lines_built_, [&] { lines_.emplace(text); });
   return *lines_;
-}
-
-const std::vector<FoldingRegion>& DocumentSnapshot::folding_regions() const {
-  std::call_once(folding_found_, [&] { folding_regions_ = folding_ranges(model); });
-  return folding_regions_;
 }
 
 DocumentSnapshot::~DocumentSnapshot() {

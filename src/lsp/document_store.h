@@ -49,21 +49,18 @@ struct DocumentSnapshot {
   int32_t version;
   ParseResult parse_result;
   SemanticModel model;
+  // The folding regions of `model`, found with the analysis while the model is in the caches:
+  // a large model has left them by the time a request comes, and walking it again for every
+  // folding request cost a 4 MB document's request a quarter of its time.
+  std::vector<FoldingRegion> folding_regions;
 
   // The line index of `text`, built on first use (by any thread): publishing the diagnostics of
   // a clean document needs none, and building it is a share of a large document's analysis.
   const LineIndex& lines() const;
-  // The folding regions of `model`, found once on first use (by any thread). The server asks
-  // for them right after publishing the diagnostics, while the model is still in the caches: a
-  // large model has left them by the time a request comes, and walking it then cost a 4 MB
-  // document's folding request a quarter of its time.
-  const std::vector<FoldingRegion>& folding_regions() const;
 
  private:
   mutable std::once_flag lines_built_;
   mutable std::optional<LineIndex> lines_;
-  mutable std::once_flag folding_found_;
-  mutable std::vector<FoldingRegion> folding_regions_;
 };
 
 // A stored text is analysed once, when it is stored, and every request shares that analysis:

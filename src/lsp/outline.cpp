@@ -79,7 +79,7 @@ void write_json(JsonWriter& w, const DocumentSymbols& symbols) {
 
 std::vector<FoldingRange> folding_ranges(const DocumentSnapshot& snapshot) {
   std::vector<FoldingRange> ranges;
-  const std::vector<FoldingRegion>& regions = snapshot.folding_regions();
+  const std::vector<FoldingRegion>& regions = snapshot.folding_regions;
   ranges.reserve(regions.size());
   // Regions come family by family (tasks, blocks, groups), each in document order.
   ForwardRanges positions(snapshot.lines());

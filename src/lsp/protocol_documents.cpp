@@ -43,17 +43,13 @@ void LanguageServer::on_did_close(const DidCloseTextDocumentParams& params) {
 
 void LanguageServer::publish_diagnostics(const std::string& uri, std::optional<int32_t> version) {
   PublishDiagnosticsParams out{.uri = uri, .diagnostics = {}, .version = version};
-  const Snapshot snapshot = documents_.analyze_document(uri);
-  if (snapshot) {
+  if (auto snapshot = documents_.analyze_document(uri)) {
     out.diagnostics.reserve(snapshot->model.diagnostics.size());
     for (const Diagnostic& diagnostic : snapshot->model.diagnostics) {
       out.diagnostics.push_back(to_protocol(diagnostic, snapshot->lines()));
     }
   }
   client_.publish_diagnostics(out);
-  // Folding regions are found once the diagnostics are out, ahead of the request that wants
-  // them, while the reader decodes the next message.
-  if (snapshot) snapshot->folding_regions();
 }
 
 }  // namespace quib::lsp
