@@ -521,28 +521,35 @@ std::span<DependencyDecl> writable(SemanticModel& model, const RecordList<Depend
 
 // Inside a group, an unqualified dependency on a sibling task names that sibling.
 void qualify_dependencies(SemanticModel& model) {
-  const auto grouped = [](const TaskDecl& task) { return task.group.has_value(); };
-  const size_t grouped_count = std::count_if(model.tasks.begin(), model.tasks.end(), grouped);
-  if (grouped_count == 0) return;
-  // Grouped tasks by group and plain name; no task's group or name changes in this pass.
-  IndexTable members(grouped_count);
-  const auto member_hash = [](std::string_view group, std::string_view name) {
-    return hash_combine(hash_text(group), hash_text(name));
-  };
+  // Grouped tasks by group and plain name; no task's group or name changes in this pass. A
+  // group's tasks follow each other, so a group name is hashed once per run of its tasks.
+  IndexTable members(model.tasks.size());
+  std::vector<size_t> group_hashes(model.tasks.size());
+  bool any_grouped = false;
+  const std::string* previous_group = nullptr;
+  size_t group_hash = 0;
   for (size_t i = 0; i < model.tasks.size(); ++i) {
     const TaskDecl& task = model.tasks[i];
     if (!task.group) continue;
-    members.insert(
-        member_hash(*task.group, task.name), static_cast<uint32_t>(i), [&](uint32_t other) {
-          return model.tasks[other].group == task.group && model.tasks[other].name == task.name;
-        });
+    if (!previous_group || *previous_group != *task.group) group_hash = hash_text(*task.group);
+    previous_group = &*task.group;
+    group_hashes[i] = group_hash;
+    any_grouped = true;
+    members.insert(hash_combine(group_hash, hash_text(task.name)), static_cast<uint32_t>(i),
+                   [&](uint32_t other) {
+                     return model.tasks[other].group == task.group &&
+                            model.tasks[other].name == task.name;
+                   });
   }
-  for (TaskDecl& task : model.tasks) {
-    if (!task.group) continue;
+  if (!any_grouped) return;
+  for (size_t i = 0; i < model.tasks.size(); ++i) {
+    TaskDecl& task = model.tasks[i];
+    if (!task.group || task.dependencies.empty()) continue;
     const std::string_view group = *task.group;
     for (DependencyDecl& dependency : writable(model, task.dependencies)) {
       if (dependency.name.find('.') != std::string::npos) continue;
-      const auto sibling = members.find(member_hash(group, dependency.name), [&](uint32_t other) {
+      const size_t hash = hash_combine(group_hashes[i], hash_text(dependency.name));
+      const auto sibling = members.find(hash, [&](uint32_t other) {
         return *model.tasks[other].group == group && model.tasks[other].name == dependency.name;
       });
       if (sibling) dependency.name = *task.group + "." + dependency.name;
