@@ -494,11 +494,11 @@ class Lowering {
 // Whole-file passes
 
 // Later definitions of a task take the texts they lack from its first definition, found as every
-// task is added to `tables` under its qualified name.
+// task is added to `tables`.
 void inherit_metadata(SemanticModel& model, TaskTables& tables) {
   for (uint32_t i = 0; i < model.tasks.size(); ++i) {
     TaskDecl& task = model.tasks[i];
-    const uint32_t first = tables.index_qualified_name(model, i);
+    const uint32_t first = tables.index_task(model, i);
     if (first != i) {
       const MetadataBlock& origin = model.tasks[first].metadata;
       if (!task.metadata.help) task.metadata.help = origin.help;
@@ -828,16 +828,13 @@ LoweredModel lower_model(const ParseResult& parse, const std::shared_ptr<const s
   // later passes write different fields of the tasks, so a large model runs them at once.
   build_symbols(*model);
   // The task tables for the checks are built on the way: inheriting metadata indexes every
-  // qualified name, and qualifying dependencies changes no task's name or group.
+  // task, and qualifying dependencies changes no task's name or group.
   TaskTables tables(*model);
-  const auto inherit_and_index = [&] {
-    inherit_metadata(*model, tables);
-    tables.index_top_level_names(*model);
-  };
   if (model->tasks.size() >= kTwoRunPassTasks) {
-    run_in_parallel(inherit_and_index, [&] { qualify_dependencies(*model); });
+    run_in_parallel([&] { inherit_metadata(*model, tables); },
+                    [&] { qualify_dependencies(*model); });
   } else {
-    inherit_and_index();
+    inherit_metadata(*model, tables);
     qualify_dependencies(*model);
   }
   return {std::move(*model), std::move(tables)};

@@ -11,27 +11,22 @@ TaskTables::TaskTables(const SemanticModel& model)
 
 TaskTables TaskTables::of(const SemanticModel& model) {
   TaskTables tables(model);
-  for (uint32_t i = 0; i < model.task_symbols.size(); ++i) tables.index_qualified_name(model, i);
-  tables.index_top_level_names(model);
+  for (uint32_t i = 0; i < model.tasks.size(); ++i) tables.index_task(model, i);
   return tables;
 }
 
-uint32_t TaskTables::index_qualified_name(const SemanticModel& model, uint32_t index) {
+uint32_t TaskTables::index_task(const SemanticModel& model, uint32_t index) {
   QUIB_ASSERT(index == name_hashes.size(), "tasks are indexed in task order");
+  const TaskDecl& task = model.tasks[index];
+  if (!task.group) {
+    top_level_names.insert(hash_text(task.name), index,
+                           [&](uint32_t other) { return model.tasks[other].name == task.name; });
+  }
   const std::string& name = model.task_symbols[index].name;
   name_hashes.push_back(hash_text(name));
   return qualified_names.insert(name_hashes.back(), index, [&](uint32_t other) {
     return model.task_symbols[other].name == name;
   });
-}
-
-void TaskTables::index_top_level_names(const SemanticModel& model) {
-  for (uint32_t i = 0; i < model.tasks.size(); ++i) {
-    const TaskDecl& task = model.tasks[i];
-    if (task.group) continue;
-    top_level_names.insert(hash_text(task.name), i,
-                           [&](uint32_t other) { return model.tasks[other].name == task.name; });
-  }
 }
 
 }  // namespace quib

@@ -18,11 +18,11 @@ struct TaskTables {
   // Both tables of `model`, built in task order.
   static TaskTables of(const SemanticModel& model);
 
-  // Adds task `index`, the next in task order, under its qualified name (its symbol); the index
-  // of that name's first definition, `index` itself when it is the first.
-  uint32_t index_qualified_name(const SemanticModel& model, uint32_t index);
-  // Adds every task outside a group under its plain name.
-  void index_top_level_names(const SemanticModel& model);
+  // Adds task `index`, the next in task order, under its qualified name (its symbol), and under
+  // its plain name when it is outside a group; the index of its qualified name's first
+  // definition, `index` itself when it is the first. Tasks are indexed in one pass over the
+  // model, whose task records a large model no longer holds in the caches.
+  uint32_t index_task(const SemanticModel& model, uint32_t index);
 
   IndexTable qualified_names;       // every task, by qualified name: the first definition stands
   IndexTable top_level_names;       // the tasks outside groups, by plain name
