@@ -166,7 +166,10 @@ class Checker {
     const auto check_chunks = [&](Checker& checker) {
       for (size_t chunk; (chunk = next_chunk.fetch_add(1, std::memory_order_relaxed)) < chunks;) {
         const size_t end = std::min(count, (chunk + 1) * kTaskChunk);
-        for (size_t i = chunk * kTaskChunk; i < end; ++i) checker.check_task(model_.tasks[i], i);
+        for (size_t i = chunk * kTaskChunk; i < end; ++i) {
+          prefetch_task(model_.tasks, i);
+          checker.check_task(model_.tasks[i], i);
+        }
         chunk_findings[chunk] = std::move(checker.found_);
         checker.found_.clear();
       }
@@ -385,6 +388,7 @@ class Checker {
     IndexTable guard_signatures(model_.tasks.size());
     IndexTable full_signatures(model_.tasks.size());
     for (uint32_t i = 0; i < model_.tasks.size(); ++i) {
+      prefetch_task(model_.tasks, i);
       const TaskDecl& task = model_.tasks[i];
       const std::string& name = task_name(i);
       const auto same_guards_as_this = [&](uint32_t other) {

@@ -497,6 +497,7 @@ class Lowering {
 // task is added to `tables`.
 void inherit_metadata(SemanticModel& model, TaskTables& tables) {
   for (uint32_t i = 0; i < model.tasks.size(); ++i) {
+    prefetch_task(model.tasks, i);
     TaskDecl& task = model.tasks[i];
     const uint32_t first = tables.index_task(model, i);
     if (first != i) {
@@ -529,6 +530,7 @@ void qualify_dependencies(SemanticModel& model) {
   const std::string* previous_group = nullptr;
   size_t group_hash = 0;
   for (size_t i = 0; i < model.tasks.size(); ++i) {
+    prefetch_task(model.tasks, i);
     const TaskDecl& task = model.tasks[i];
     if (!task.group) continue;
     if (!previous_group || *previous_group != *task.group) group_hash = hash_text(*task.group);
@@ -543,6 +545,7 @@ void qualify_dependencies(SemanticModel& model) {
   }
   if (!any_grouped) return;
   for (size_t i = 0; i < model.tasks.size(); ++i) {
+    prefetch_task(model.tasks, i);
     TaskDecl& task = model.tasks[i];
     if (!task.group || task.dependencies.empty()) continue;
     const std::string_view group = *task.group;
