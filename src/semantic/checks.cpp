@@ -111,18 +111,13 @@ class SmallSet {
 // The file-wide lookups the checks share; read-only once built, so checks on two threads may
 // use them at once. Indices and views into the model, which outlives the tables.
 struct FileTables {
-  FileTables(const SemanticModel& model, const TaskTables& task_tables)
-      : task_names(task_tables.qualified_names),
-        top_level_task_names(task_tables.top_level_names),
-        name_hashes(task_tables.name_hashes) {
+  FileTables(const SemanticModel& model, const TaskTables& task_tables) : tasks(task_tables) {
     for (const DirectiveDecl& directive : model.directives) {
       if (const VariableDecl* variable = directive.variable()) variables.insert(variable->name);
     }
   }
 
-  const IndexTable& task_names;                    // every task, by qualified name
-  const IndexTable& top_level_task_names;          // the tasks outside groups, by name
-  const std::vector<size_t>& name_hashes;          // of every task's qualified name, in order
+  const TaskTables& tasks;                         // built by lowering, or for the checks alone
   std::unordered_set<std::string_view> variables;  // global variable names
 };
 
@@ -135,8 +130,8 @@ class Checker {
  public:
   Checker(const SemanticModel& model, const FileTables& tables)
       : model_(model),
-        task_names_(tables.task_names),
-        top_level_task_names_(tables.top_level_task_names),
+        task_names_(tables.tasks.qualified_names),
+        top_level_task_names_(tables.tasks.top_level_names),
         variables_(tables.variables),
         tables_(tables) {}
 
@@ -363,7 +358,7 @@ class Checker {
   // task indices and compare the tasks' fields in place.
   void check_repeated_tasks() {
     const auto hash_guards = [this](size_t i) {
-      size_t seed = tables_.name_hashes[i];
+      size_t seed = tables_.tasks.name_hashes[i];
       for (const GuardDecl& guard : model_.tasks[i].guards) {
         seed = hash_combine(seed, GuardKeyHash{}(guard_key(guard)));
       }

@@ -722,7 +722,7 @@ LoweringState guess_state_at(const SyntaxNode& root, uint32_t cut) {
 // Keeps the records of the runs' slots and drops the slots no task took (a Task item without a
 // name gives none): `used` tells, for each run in order, how many of its `slots` it filled.
 template <typename Record>
-void keep_lowered_tasks(std::vector<Record>& records, std::span<const size_t> slots,
+void keep_lowered_slots(std::vector<Record>& records, std::span<const size_t> slots,
                         std::span<const size_t> used) {
   size_t kept = 0;
   size_t first_slot = 0;
@@ -802,8 +802,8 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
   append(model.record_pools.pools, rest.record_pools.pools);
   const size_t slot_counts[] = {first_slots, tasks.size() - first_slots};
   const size_t used[] = {first->tasks_lowered(), second->tasks_lowered()};
-  keep_lowered_tasks(tasks, slot_counts, used);
-  keep_lowered_tasks(symbols, slot_counts, used);
+  keep_lowered_slots(tasks, slot_counts, used);
+  keep_lowered_slots(symbols, slot_counts, used);
   model.tasks = std::move(tasks);
   model.task_symbols = std::move(symbols);
   return model;
@@ -829,7 +829,7 @@ LoweredModel lower_model(const ParseResult& parse, const std::shared_ptr<const s
     whole.lower_items(parse.root.first_child(), UINT32_MAX);
     const size_t slot_counts[] = {slots};
     const size_t used[] = {whole.tasks_lowered()};
-    keep_lowered_tasks(tasks, slot_counts, used);
+    keep_lowered_slots(tasks, slot_counts, used);
     model = std::move(whole.model());
     model->tasks = std::move(tasks);
   }
