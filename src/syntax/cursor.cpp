@@ -249,7 +249,7 @@ void for_each_token(std::string_view text, uint32_t begin, Sink& sink) {
 // last token, with room for a block's tokens made before each block.
 class TokenSink {
  public:
-  TokenSink(std::vector<SyntaxKind>& kinds, std::vector<uint32_t>& starts, size_t expected)
+  TokenSink(ScratchVector<SyntaxKind>& kinds, ScratchVector<uint32_t>& starts, size_t expected)
       : kinds_(kinds), starts_(starts) {
     kinds_.clear();
     starts_.clear();
@@ -277,8 +277,8 @@ class TokenSink {
     start_slots_ = starts_.data();
   }
 
-  std::vector<SyntaxKind>& kinds_;
-  std::vector<uint32_t>& starts_;
+  ScratchVector<SyntaxKind>& kinds_;
+  ScratchVector<uint32_t>& starts_;
   SyntaxKind* kind_slots_ = nullptr;
   uint32_t* start_slots_ = nullptr;
   size_t count_ = 0;
@@ -321,7 +321,7 @@ class RecordSink {
 // No token spans a line feed, so the tokens of a part that starts and ends lines are those of
 // the whole text there; the scan never looks past `end`.
 void collect_tokens(std::string_view text, uint32_t begin, uint32_t end,
-                    std::vector<SyntaxKind>& kinds, std::vector<uint32_t>& starts) {
+                    ScratchVector<SyntaxKind>& kinds, ScratchVector<uint32_t>& starts) {
   TokenSink sink(kinds, starts, (end - begin) / kBytesPerTokenEstimate + kBlockBytes + 1);
   for_each_token(text.substr(0, end), begin, sink);
   sink.make_room(1);
@@ -350,8 +350,8 @@ TokenList tokenize_compact(std::shared_ptr<const std::string> text, uint32_t beg
   QUIB_ASSERT(begin <= end && end <= text->size() && (begin == 0 || (*text)[begin - 1] == '\n') &&
                   (end == text->size() || (*text)[end - 1] == '\n'),
               "a part of a text must run from a line start to a line end");
-  std::vector<SyntaxKind> kinds;
-  std::vector<uint32_t> starts;
+  ScratchVector<SyntaxKind> kinds;
+  ScratchVector<uint32_t> starts;
   collect_tokens(*text, begin, end, kinds, starts);
   return TokenList(std::move(text), std::move(kinds), std::move(starts));
 }

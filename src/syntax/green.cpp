@@ -273,16 +273,31 @@ GreenElement GreenBuilder::element(Ref ref) const {
                  : GreenElement(reinterpret_cast<const GreenNode*>(at));
 }
 
+// Inlined into the two token adders: nearly every token is found in a cache, and that path is
+// a few loads and compares, less than a call's own cost.
+GreenBuilder::Ref GreenBuilder::intern_token(SyntaxKind kind, std::string_view text) {
+  const auto len = static_cast<uint32_t>(text.size());
+  if (len == 1) {
+    Ref& shared =
+        one_byte_tokens_[static_cast<size_t>(kind) * 256 + static_cast<unsigned char>(text[0])];
+    if (!shared) shared = new_token(kind, text);
+    return shared;
+  }
+  if (len > kMaxCachedTokenLen) return new_token(kind, text);
+  const ShortText words = load_short(text);
+  const uint64_t tag = token_tag(kind, len);
+  TokenSlot& slot = token_cache_[token_hash(tag, words) % kCacheSlots];
+  if (slot.tag == tag && slot.lo == words.lo && slot.hi == words.hi && slot.token) {
+    return slot.token;
+  }
+  const Ref made = new_token(kind, text);
+  slot = TokenSlot{tag, words.lo, words.hi, made};
+  return made;
+}
+
 void GreenBuilder::token(SyntaxKind kind, std::string_view text) {
   QUIB_ASSERT(!open_.empty(), "a token must be added inside a started node");
   open_.back().text_len += text.size();
-  // Most tokens are one byte long and made already: those skip the call.
-  if (text.size() == 1) {
-    if (const Ref shared = one_byte_token(kind, text[0])) {
-      children_.push_back(shared);
-      return;
-    }
-  }
   children_.push_back(intern_token(kind, text));
 }
 
@@ -295,45 +310,19 @@ void GreenBuilder::tokens(const SyntaxKind* kinds, const uint32_t* starts, const
   // Resizing may move the list, and interning never touches it: the pointer is taken after.
   Ref* out = children_.data() + first;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t start = starts[i];
-    if (starts[i + 1] - start == 1) {
-      if (const Ref shared = one_byte_token(kinds[i], source[start])) {
-        out[i] = shared;
-        continue;
-      }
-    }
-    out[i] = intern_token(kinds[i], std::string_view(source + start, starts[i + 1] - start));
+    out[i] =
+        intern_token(kinds[i], std::string_view(source + starts[i], starts[i + 1] - starts[i]));
   }
 }
 
-GreenBuilder::Ref GreenBuilder::intern_token(SyntaxKind kind, std::string_view text) {
+GreenBuilder::Ref GreenBuilder::new_token(SyntaxKind kind, std::string_view text) {
   const auto len = static_cast<uint32_t>(text.size());
-  Ref* one_byte = nullptr;
-  if (len == 1) {
-    one_byte =
-        &one_byte_tokens_[static_cast<size_t>(kind) * 256 + static_cast<unsigned char>(text[0])];
-    if (*one_byte) return *one_byte;
-  }
-  TokenSlot* slot = nullptr;
-  ShortText words;
-  uint64_t tag = 0;
-  if (!one_byte && len <= kMaxCachedTokenLen) {
-    words = load_short(text);
-    tag = token_tag(kind, len);
-    slot = &token_cache_[token_hash(tag, words) % kCacheSlots];
-    if (slot->tag == tag && slot->lo == words.lo && slot->hi == words.hi && slot->token) {
-      return slot->token;
-    }
-  }
   const uint32_t offset = arena_->allocate(sizeof(GreenToken) + len);
   char* memory = arena_->at(offset);
   auto* token = new (memory) GreenToken();
   token->header_ = GreenHeader{kind, true, len};
   if (len != 0) std::memcpy(memory + sizeof(GreenToken), text.data(), len);
-  const Ref ref = offset | 1;
-  if (one_byte) *one_byte = ref;
-  if (slot) *slot = TokenSlot{tag, words.lo, words.hi, ref};
-  return ref;
+  return offset | 1;
 }
 
 void GreenBuilder::finish_node() {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "syntax/scratch_vector.h"
 #include "syntax/syntax_kind.h"
 
 namespace quib {
@@ -260,13 +261,11 @@ class GreenBuilder {
   };
   // The element a Ref names; valid until the next allocation in the arena.
   GreenElement element(Ref ref) const;
-  // The one-byte token of kind `kind` and byte `byte` made so far, or 0.
-  Ref one_byte_token(SyntaxKind kind, char byte) const {
-    return one_byte_tokens_[static_cast<size_t>(kind) * 256 + static_cast<unsigned char>(byte)];
-  }
   // A token of kind `kind` and text `text`: one made earlier when the caches still hold it,
   // else a new one, which the caches then hold when it is short enough.
   Ref intern_token(SyntaxKind kind, std::string_view text);
+  // A new token in the arena, shared with nothing yet.
+  Ref new_token(SyntaxKind kind, std::string_view text);
 
   GreenArena* arena_;
   // Every one-byte token made so far, at kind * 256 + byte (0 for none yet). Most tokens are
@@ -274,7 +273,7 @@ class GreenBuilder {
   // evicted.
   std::vector<Ref> one_byte_tokens_;
   std::vector<OpenNode> open_;
-  std::vector<Ref> children_;  // pending children of all open nodes, in order
+  ScratchVector<Ref> children_;  // pending children of all open nodes, in order
   std::vector<TokenSlot> token_cache_;
   std::vector<NodeSlot> node_cache_;
 };

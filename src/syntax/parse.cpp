@@ -334,30 +334,27 @@ class Parser {
     WindowScan settled{0, inside_group_};
     std::vector<ScannedItem> pending;
     bool group_before = inside_group_;  // the group state before the current item
-    size_t line_break = 0;              // the first Newline at or after the current item's end
+    uint32_t line_break = 0;            // the first Newline at or after the current item's end
     const auto commit = [&](WindowScan at) {
       out.insert(out.end(), pending.begin(), pending.end());
       pending.clear();
       settled = at;
     };
-    for_each_item(
-        [](uint32_t) { return true; },
-        [&](uint32_t first, const ClassifiedItem& item) {
-          if (const std::optional<uint32_t> line = line_start_of(first)) {
-            commit({tokens_.range(*line).start, group_before});
-          }
-          const uint32_t end = first + item.count;
-          if (!last) {
-            line_break = std::max<size_t>(line_break, end);
-            while (line_break < tokens_.size() && tokens_.kind(line_break) != K::Newline) {
-              ++line_break;
-            }
-            if (line_break == tokens_.size()) return false;
-          }
-          pending.push_back(scanned(base, first, item));
-          group_before = inside_group_;
-          return true;
-        });
+    for_each_item([](uint32_t) { return true; },
+                  [&](uint32_t first, const ClassifiedItem& item) {
+                    if (const std::optional<uint32_t> line = line_start_of(first)) {
+                      commit({tokens_.range(*line).start, group_before});
+                    }
+                    const uint32_t end = first + item.count;
+                    if (!last) {
+                      line_break =
+                          find_kind(tokens_.kinds(), std::max(line_break, end), K::Newline);
+                      if (line_break == tokens_.size()) return false;
+                    }
+                    pending.push_back(scanned(base, first, item));
+                    group_before = inside_group_;
+                    return true;
+                  });
     if (last) commit({static_cast<uint32_t>(source_->size()), inside_group_});
     return settled;
   }
@@ -427,8 +424,7 @@ class Parser {
   // Whether the window holds the whole line that starts at or after token `end`. `line_break`
   // carries the search from item to item, so many items on one long line cost one scan of it.
   bool settled(uint32_t end, uint32_t& line_break) const {
-    line_break = std::max(line_break, end);
-    while (line_break < tokens_.size() && tokens_.kind(line_break) != K::Newline) ++line_break;
+    line_break = find_kind(tokens_.kinds(), std::max(line_break, end), K::Newline);
     return line_break < tokens_.size();
   }
 

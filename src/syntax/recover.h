@@ -9,6 +9,10 @@
 
 namespace quib {
 
+// The index of the first `kind` in `kinds` at or after `from`, or `kinds.size()` if none.
+// Lines run to a dozen tokens and more, so eight kinds are compared at a time.
+uint32_t find_kind(std::span<const SyntaxKind> kinds, uint32_t from, SyntaxKind kind);
+
 // A read position in the kind array of one parse. The array always ends with Eof, so
 // peeking at the current position is always defined; positions never pass the Eof.
 class KindCursor {

@@ -4,8 +4,8 @@
 
 namespace quib {
 
-TokenList::TokenList(std::shared_ptr<const std::string> text, std::vector<SyntaxKind> kinds,
-                     std::vector<uint32_t> starts)
+TokenList::TokenList(std::shared_ptr<const std::string> text, ScratchVector<SyntaxKind> kinds,
+                     ScratchVector<uint32_t> starts)
     : text_(std::move(text)), kinds_(std::move(kinds)), starts_(std::move(starts)) {
   QUIB_ASSERT(
       !kinds_.empty() && kinds_.size() == starts_.size() && kinds_.back() == SyntaxKind::Eof,

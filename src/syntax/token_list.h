@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "syntax/scratch_vector.h"
 #include "syntax/token.h"
 
 namespace quib {
@@ -20,8 +21,8 @@ namespace quib {
 class TokenList {
  public:
   TokenList() = default;
-  TokenList(std::shared_ptr<const std::string> text, std::vector<SyntaxKind> kinds,
-            std::vector<uint32_t> starts);
+  TokenList(std::shared_ptr<const std::string> text, ScratchVector<SyntaxKind> kinds,
+            ScratchVector<uint32_t> starts);
 
   // Eof included.
   size_t size() const { return kinds_.size(); }
@@ -35,14 +36,14 @@ class TokenList {
   }
   // The record of token `i`, with its own copy of the text.
   Token operator[](size_t i) const { return Token{SmallText(text(i)), starts_[i], kinds_[i]}; }
-  const std::vector<SyntaxKind>& kinds() const { return kinds_; }
-  const std::vector<uint32_t>& starts() const { return starts_; }
+  const ScratchVector<SyntaxKind>& kinds() const { return kinds_; }
+  const ScratchVector<uint32_t>& starts() const { return starts_; }
   std::string_view source() const { return *text_; }
 
  private:
   std::shared_ptr<const std::string> text_ = std::make_shared<const std::string>();
-  std::vector<SyntaxKind> kinds_;
-  std::vector<uint32_t> starts_;
+  ScratchVector<SyntaxKind> kinds_;
+  ScratchVector<uint32_t> starts_;
 };
 
 }  // namespace quib
