@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -16,8 +17,37 @@
 namespace quib {
 
 // Hashes for IndexTable callers: one text, and the mixing of a further part into a hash.
+// Names are short, so a text is read a word at a time (the last word overlapping the one
+// before it, a short text as head and tail), with its length in the seed, so that equal
+// words mean equal texts; the last mix spreads every byte into the low bits that probe.
 inline size_t hash_text(std::string_view text) {
-  return std::hash<std::string_view>{}(text);
+  const char* p = text.data();
+  const size_t n = text.size();
+  uint64_t h = 0x9E3779B97F4A7C15ull * (n + 1);
+  const auto mix = [&h](uint64_t word) {
+    h = (h ^ word) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+  };
+  if (n >= 8) {
+    uint64_t word;
+    for (size_t i = 0; i + 8 < n; i += 8) {
+      std::memcpy(&word, p + i, 8);
+      mix(word);
+    }
+    std::memcpy(&word, p + n - 8, 8);
+    mix(word);
+  } else if (n >= 4) {
+    uint32_t head;
+    uint32_t tail;
+    std::memcpy(&head, p, 4);
+    std::memcpy(&tail, p + n - 4, 4);
+    mix(head | uint64_t{tail} << 32);
+  } else if (n != 0) {
+    const auto byte = [p](size_t i) { return uint64_t{static_cast<unsigned char>(p[i])}; };
+    mix(byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16);
+  }
+  h *= 0x94D049BB133111EBull;
+  return h ^ (h >> 32);
 }
 inline size_t hash_combine(size_t seed, size_t value) {
   return seed ^ (value + 0x9E3779B97F4A7C15ull + (seed << 6) + (seed >> 2));

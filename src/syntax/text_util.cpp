@@ -35,8 +35,22 @@ size_t space_length(std::string_view text, bool at_end) {
   if (is_ascii_space(edge)) {
     return 1;
   }
-  // Every non-ASCII space starts and ends with a byte of 0x80 or above.
+  // Every non-ASCII space starts and ends with a byte of 0x80 or above, and its first two
+  // bytes are one of a few pairs: other texts ending in non-ASCII (a symbol, a letter) skip
+  // the table.
   if (static_cast<unsigned char>(edge) < 0x80) {
+    return 0;
+  }
+  const auto starts_space = [&](size_t length) {
+    if (text.size() < length) return false;
+    const size_t at = at_end ? text.size() - length : 0;
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const auto next = static_cast<unsigned char>(text[at + 1]);
+    if (length == 2) return lead == 0xC2 && (next == 0x85 || next == 0xA0);
+    return (lead == 0xE1 && next == 0x9A) || (lead == 0xE2 && (next == 0x80 || next == 0x81)) ||
+           (lead == 0xE3 && next == 0x80);
+  };
+  if (!starts_space(2) && !starts_space(3)) {
     return 0;
   }
   for (const std::string_view space : kUnicodeSpaces) {
@@ -49,7 +63,7 @@ size_t space_length(std::string_view text, bool at_end) {
 
 }  // namespace
 
-std::string_view trim_unicode_whitespace(std::string_view text) {
+std::string_view detail::trim_edges(std::string_view text) {
   while (const size_t length = space_length(text, false)) {
     text.remove_prefix(length);
   }

@@ -13,4 +13,16 @@ namespace quib {
 // encoded space.
 std::string_view trim_unicode_whitespace(std::string_view text);
 
+namespace detail {
+std::string_view trim_edges(std::string_view text);
+}  // namespace detail
+
+// Inline for the common case, a text between two visible ASCII bytes, which has nothing to
+// trim: every name and nearly every command and metadata text.
+inline std::string_view trim_unicode_whitespace(std::string_view text) {
+  const auto visible = [](char byte) { return byte > ' ' && byte <= '~'; };
+  if (!text.empty() && visible(text.front()) && visible(text.back())) return text;
+  return detail::trim_edges(text);
+}
+
 }  // namespace quib

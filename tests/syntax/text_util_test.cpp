@@ -28,7 +28,10 @@ INSTANTIATE_TEST_SUITE_P(
                     // à ends in A0 like U+00A0, Å in 85 like U+0085, Ⅰ (U+2160) in A0 too.
                     TrimCase{"à", "à"}, TrimCase{"Å", "Å"}, TrimCase{"\u2160", "\u2160"},
                     // Lone bytes of a space encoding are malformed text, kept as they are.
-                    TrimCase{"\xA0x\x85", "\xA0x\x85"}, TrimCase{"\xC2", "\xC2"}));
+                    TrimCase{"\xA0x\x85", "\xA0x\x85"}, TrimCase{"\xC2", "\xC2"},
+                    // Symbols led like spaces (E2, E3) but not spaces; a lone lead at the end.
+                    TrimCase{"✔ ok ✔", "✔ ok ✔"}, TrimCase{"\u3000x\u3001", "x\u3001"},
+                    TrimCase{"x\xE2\x80", "x\xE2\x80"}, TrimCase{"\x7F", "\x7F"}));
 
 }  // namespace
 }  // namespace quib
