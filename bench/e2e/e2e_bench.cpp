@@ -78,8 +78,13 @@ bool is_word(char c) {
 
 // Where hover and completion are asked: the first top-level task header after the middle of
 // the text whose clauses before the first `&` end with `)`, so that `&` opens a dependency
-// context. Hover is on the task's name; completion just after the first letter of its first
-// dependency, as if that letter had been typed.
+// context, and whose first dependency starts with `kCompletedLetter`. Hover is on the task's
+// name; completion just after that letter, as if it had been typed. The letter is the same at
+// every size, so that completion offers the same kind of names at every size and its answer
+// grows with the document alone (with the first dependency's own letter, the 4 MB document's
+// first such header asked for `b`, the names of two verbs, and the 1 MB one for `a`, one).
+constexpr char kCompletedLetter = 'a';
+
 struct Cursors {
   json::object hover;
   json::object completion;
@@ -93,7 +98,8 @@ Cursors find_cursors(std::string_view text) {
     std::string_view line = text.substr(start, end - start);
     std::size_t amp = line.find("& ");
     if (!line.empty() && is_word(line[0]) && line.rfind("group ", 0) != 0 &&
-        amp != std::string_view::npos && amp + 2 < line.size() && is_word(line[amp + 2])) {
+        amp != std::string_view::npos && amp + 2 < line.size() &&
+        line[amp + 2] == kCompletedLetter) {
       std::string_view before = line.substr(0, amp);
       while (!before.empty() && before.back() == ' ') before.remove_suffix(1);
       if (!before.empty() && before.back() == ')') {
