@@ -1,6 +1,8 @@
 // Scanning for "{{ name }}" references: one forward pass with substring search.
 #include "semantic/interpolation.h"
 
+#include <cstring>
+
 #include "syntax/text_util.h"
 
 namespace quib {
@@ -19,23 +21,47 @@ bool is_escaped(std::string_view text, size_t at) {
   return backslashes % 2 == 1;
 }
 
+bool is_ascii_space(char byte) {
+  return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
+
 // The trimmed name inside `text[inner_start, inner_end)`; an empty name sits at `inner_start`.
+// The blanks around a name are nearly always ASCII and are stepped over here; the full trim
+// then sees the name's own edges.
 TextRange trimmed_name(std::string_view text, size_t inner_start, size_t inner_end) {
-  const std::string_view inner = text.substr(inner_start, inner_end - inner_start);
+  size_t start = inner_start;
+  size_t end = inner_end;
+  while (start < end && is_ascii_space(text[start])) ++start;
+  while (end > start && is_ascii_space(text[end - 1])) --end;
+  const std::string_view inner = text.substr(start, end - start);
   const std::string_view name = trim_unicode_whitespace(inner);
-  const auto start = static_cast<uint32_t>(
-      inner_start + (name.empty() ? 0 : static_cast<size_t>(name.data() - inner.data())));
-  return TextRange(start, start + static_cast<uint32_t>(name.size()));
+  const auto name_start = static_cast<uint32_t>(
+      name.empty() ? inner_start : start + static_cast<size_t>(name.data() - inner.data()));
+  return TextRange(name_start, name_start + static_cast<uint32_t>(name.size()));
+}
+
+// The offset of the first `pair` of equal bytes at or after `from`, or npos: one byte found at a
+// time, then its follower checked, which beats a general substring search on short texts.
+size_t find_pair(std::string_view text, size_t from, char pair) {
+  const char* const data = text.data();
+  while (from + 1 < text.size()) {
+    const void* found = std::memchr(data + from, pair, text.size() - from - 1);
+    if (found == nullptr) return std::string_view::npos;
+    const auto at = static_cast<size_t>(static_cast<const char*>(found) - data);
+    if (data[at + 1] == pair) return at;
+    from = at + 1;
+  }
+  return std::string_view::npos;
 }
 
 }  // namespace
 
 std::optional<FoundInterpolation> next_interpolation(std::string_view text, size_t from) {
-  for (size_t start = text.find(kOpen, from); start != std::string_view::npos;
-       start = text.find(kOpen, start + kOpen.size())) {
+  for (size_t start = find_pair(text, from, '{'); start != std::string_view::npos;
+       start = find_pair(text, start + kOpen.size(), '{')) {
     if (is_escaped(text, start)) continue;
     const size_t inner = start + kOpen.size();
-    const size_t close = text.find(kClose, inner);
+    const size_t close = find_pair(text, inner, '}');
     if (close == std::string_view::npos) return std::nullopt;
     const size_t end = close + kClose.size();
     return FoundInterpolation{TextRange(static_cast<uint32_t>(start), static_cast<uint32_t>(end)),

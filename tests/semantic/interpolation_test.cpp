@@ -54,7 +54,12 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"{{ two words }}", {{"two words", {0, 15}, {3, 12}}}},
         // Ranges are bytes: ¥ is 2, ↓ 3, 😂 4, U+00A0 2 and U+3000 3 bytes long.
         ScanCase{"¥{{ ↓ }}😂{{\u00A0😂\u3000}}", {{"↓", {2, 11}, {5, 8}}, {"😂", {15, 28}, {19, 23}}}},
-        ScanCase{"echo ↓ {{\r\nx\f}}", {{"x", {9, 17}, {13, 14}}}}));
+        ScanCase{"echo ↓ {{\r\nx\f}}", {{"x", {9, 17}, {13, 14}}}},
+        // Lone braces are no pair: a lone `{` before an opening, a lone `}` inside a name.
+        ScanCase{"{x{{a}}", {{"a", {2, 7}, {4, 5}}}}, ScanCase{"{ {a}}", {}},
+        ScanCase{"{{a} }", {}}, ScanCase{"{{a}x}}", {{"a}x", {0, 7}, {2, 5}}}},
+        // ASCII and Unicode blanks mixed on both sides of a name.
+        ScanCase{"{{ \u3000 a \u3000 }}", {{"a", {0, 15}, {7, 8}}}}));
 
 TEST(InterpolationNameRange, RejectsRecordsThatDoNotFitTheText) {
   const std::string_view text = "{{a}}";
