@@ -185,7 +185,8 @@ void for_each_item_spans(std::optional<SyntaxNode> item, uint32_t stop, std::str
   Tokens spans;
   TaskScratch scratch;
   // Items never nest and are all children of the root, so no deeper walk is needed.
-  for (; item && item->index() < stop; item = item->next_sibling()) {
+  for (bool more = item.has_value(); more && item->index() < stop;
+       more = item->step_to_next_sibling()) {
     spans.clear();
     switch (item->kind()) {
       case SyntaxKind::Directive:

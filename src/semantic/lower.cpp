@@ -79,7 +79,8 @@ class Lowering {
 
   // Lowers the item nodes from `item` on that come before the root's child at `stop`.
   void lower_items(std::optional<SyntaxNode> item, uint32_t stop) {
-    for (; item && item->index() < stop; item = item->next_sibling()) {
+    for (bool more = item.has_value(); more && item->index() < stop;
+         more = item->step_to_next_sibling()) {
       visit(*item);
       seen_item_ = true;
     }

@@ -271,6 +271,31 @@ std::optional<SyntaxNode> SyntaxNode::next_sibling() const {
   return std::nullopt;
 }
 
+bool SyntaxNode::step_to_next_sibling() {
+  detail::RedNode* parent = data_->parent;
+  if (!parent) return false;
+  const GreenNode& green = *parent->green;
+  uint32_t offset = data_->offset + data_->green->text_len();
+  for (uint32_t i = data_->index + 1; i < green.child_count(); ++i) {
+    const GreenElement& child = green.child(i);
+    if (!child.is_node()) {
+      offset += child.text_len();
+      continue;
+    }
+    // Held by no other handle, the node is also no child's parent: nothing else sees it.
+    if (data_->refs == 1) {
+      data_->index = i;
+      data_->offset = offset;
+      data_->green = child.as_node();
+    } else {
+      ++parent->refs;
+      *this = child_node(SyntaxNode(parent), i, offset);
+    }
+    return true;
+  }
+  return false;
+}
+
 std::optional<SyntaxNode> SyntaxNode::prev_sibling() const {
   if (!data_->parent) return std::nullopt;
   ++data_->parent->refs;

@@ -90,6 +90,10 @@ class SyntaxNode {
   std::optional<SyntaxToken> token_child(uint32_t n) const;
 
   std::optional<SyntaxNode> next_sibling() const;
+  // Moves this handle to its next sibling node, as `*this = *next_sibling()` would, or returns
+  // false, the handle unchanged, when there is none. A handle that alone holds its node moves
+  // in place, so a walk over many siblings makes and drops no node per sibling.
+  bool step_to_next_sibling();
   std::optional<SyntaxNode> prev_sibling() const;
   std::optional<SyntaxElement> next_sibling_or_token() const;
   std::optional<SyntaxElement> prev_sibling_or_token() const;
