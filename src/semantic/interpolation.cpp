@@ -1,4 +1,4 @@
-// Scanning for "{{ name }}" references: one forward pass with substring search.
+// Scanning for "{{ name }}" references: one forward pass from brace pair to brace pair.
 #include "semantic/interpolation.h"
 
 #include <cstring>
