@@ -109,14 +109,18 @@ TEST(ParseAhead, SplitsMeanwhileTakeTheHelperFirst) {
   const std::string expected = whole_parse(text);
   ParseAhead ahead;
   std::string storage(text.size() + 4096, '{');
+  std::atomic<bool> started = false;
   std::atomic<bool> writing = true;
   std::atomic<int> splits = 0;
   std::thread splitter([&] {
-    while (writing.load()) {
+    started = true;
+    do {
       run_in_parallel([] {}, [&] { ++splits; });
       std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    } while (writing.load());
   });
+  // On a busy machine the thread may start only after a quick parse ahead is over.
+  while (!started.load()) std::this_thread::yield();
   write_ahead(ahead, storage, text, 4096);
   writing = false;
   splitter.join();
