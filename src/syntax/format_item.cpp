@@ -256,6 +256,20 @@ bool header_is_layable(const GreenNode& header) {
   return true;
 }
 
+// Whether the clause ends with a `(` left open, counted as the parser counts when it ends a
+// clause. Only a shell clause can (it accepts every token, and its line break ends it); written
+// on one line with the clauses after it, it would take them into itself, since a clause start
+// inside parentheses does not end it.
+bool leaves_parenthesis_open(const GreenNode& clause) {
+  uint32_t depth = 0;
+  for (uint32_t i = 0; i < clause.child_count(); ++i) {
+    const SyntaxKind kind = clause.child(i).kind();
+    if (kind == K::LParen) ++depth;
+    if (kind == K::RParen && depth > 0) --depth;
+  }
+  return depth > 0;
+}
+
 // "name = value" around the parameter's first `=` token, else the parameter on one line.
 void format_parameter(const GreenNode& parameter, std::string& out) {
   OneLineWriter name(out, "");
@@ -457,17 +471,22 @@ std::variant<LayoutItemKind, ItemError> format_task(const GreenAt& task, std::st
 
   // Guards, then dependencies, then shell clauses. The parser already accepts them only in
   // that order, and every shell clause is kept: the first one decides, the others stay text.
-  // Three or more clauses go on lines of their own.
+  // Three or more clauses go on lines of their own, and so do two or more when one before the
+  // last leaves a `(` open.
   const GreenNode& header_node = *header->node;
   uint32_t clause_count = 0;
+  bool open_before_last = false;
+  bool last_left_open = false;
   for (uint32_t i = 0; i < header_node.child_count(); ++i) {
     const K kind = header_node.child(i).kind();
     if (header_node.child(i).is_node() &&
         (kind == K::Guard || kind == K::Dependency || kind == K::ShellOverride)) {
       ++clause_count;
+      open_before_last = open_before_last || last_left_open;
+      last_left_open = leaves_parenthesis_open(*header_node.child(i).as_node());
     }
   }
-  const bool broken = clause_count >= 3;
+  const bool broken = clause_count >= 3 || open_before_last;
   const std::string_view clause_lead = broken ? "\n    " : " ";
   for (const K kind : {K::Guard, K::Dependency, K::ShellOverride}) {
     for_each_child(header_node, header->offset, [&](const GreenElement& child, uint32_t at) {

@@ -182,7 +182,15 @@ INSTANTIATE_TEST_SUITE_P(
         // laid out the same way again.
         LayoutCase{"OpenParenInShellClauseBreaksLikeAnyClause",
                    "t(a) ? @os(\"l\") & n shell~=@env(deno:\n    y\n", kOpenShellClause},
-        LayoutCase{"OpenParenInShellClauseIsStable", kOpenShellClause, kOpenShellClause}),
+        LayoutCase{"OpenParenInShellClauseIsStable", kOpenShellClause, kOpenShellClause},
+        // Joined on one line, a shell clause that leaves a `(` open would take the next one
+        // into itself (its shell would become `sh`): each keeps a line of its own.
+        LayoutCase{"ShellClauseAfterAnOpenParenKeepsItsLine",
+                   "b(x)\n  shell=bash (\n  shell=sh\n:\n  y\n",
+                   "b(x)\n    shell=bash(\n    shell=sh\n:\n    y\n"},
+        LayoutCase{"ClosedParensInShellClausesStayOnOneLine",
+                   "b(x)\n  shell=bash ()\n  shell=sh\n:\n  y\n",
+                   "b(x) shell=bash() shell=sh:\n    y\n"}),
     case_name);
 
 // ---- single declarations ----
