@@ -473,22 +473,24 @@ std::variant<LayoutItemKind, ItemError> format_task(const GreenAt& task, std::st
   // that order, and every shell clause is kept: the first one decides, the others stay text.
   // Three or more clauses go on lines of their own, and so do two or more when one before the
   // last leaves a `(` open.
+  // Clauses are counted in the order they are written, which is the layout's own.
   const GreenNode& header_node = *header->node;
+  constexpr K kClauseOrder[] = {K::Guard, K::Dependency, K::ShellOverride};
   uint32_t clause_count = 0;
   bool open_before_last = false;
   bool last_left_open = false;
-  for (uint32_t i = 0; i < header_node.child_count(); ++i) {
-    const K kind = header_node.child(i).kind();
-    if (header_node.child(i).is_node() &&
-        (kind == K::Guard || kind == K::Dependency || kind == K::ShellOverride)) {
+  for (const K kind : kClauseOrder) {
+    for (uint32_t i = 0; i < header_node.child_count(); ++i) {
+      const GreenElement& child = header_node.child(i);
+      if (!child.is_node() || child.kind() != kind) continue;
       ++clause_count;
       open_before_last = open_before_last || last_left_open;
-      last_left_open = leaves_parenthesis_open(*header_node.child(i).as_node());
+      last_left_open = leaves_parenthesis_open(*child.as_node());
     }
   }
   const bool broken = clause_count >= 3 || open_before_last;
   const std::string_view clause_lead = broken ? "\n    " : " ";
-  for (const K kind : {K::Guard, K::Dependency, K::ShellOverride}) {
+  for (const K kind : kClauseOrder) {
     for_each_child(header_node, header->offset, [&](const GreenElement& child, uint32_t at) {
       if (child.is_token() || child.kind() != kind) return;
       out += clause_lead;

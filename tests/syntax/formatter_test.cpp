@@ -188,6 +188,9 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"ShellClauseAfterAnOpenParenKeepsItsLine",
                    "b(x)\n  shell=bash (\n  shell=sh\n:\n  y\n",
                    "b(x)\n    shell=bash(\n    shell=sh\n:\n    y\n"},
+        // The open clause is written last, after the dependency written below it.
+        LayoutCase{"ShellClauseWithAnOpenParenWrittenLastStaysOnOneLine",
+                   "b(x)\n  shell=bash (\n  & y\n:\n  z\n", "b(x) & y shell=bash(:\n    z\n"},
         LayoutCase{"ClosedParensInShellClausesStayOnOneLine",
                    "b(x)\n  shell=bash ()\n  shell=sh\n:\n  y\n",
                    "b(x) shell=bash() shell=sh:\n    y\n"}),
