@@ -163,16 +163,28 @@ void collect_metadata(const SyntaxNode& node, std::string_view text, Tokens& out
   add_interpolations(text, node.text_range(), out);
 }
 
-// Stably sorts one item's spans by start. They come nearly in order (a span is out of place
-// only by the few spans of its own header clause or body line, such as a closing parenthesis
-// collected before the parameters it follows), so an insertion sort is about linear, and unlike
-// `std::stable_sort` it takes no buffer from the heap for every item.
+// Stably sorts one item's spans by start. They mostly come nearly in order (a span is out of
+// place only by the few spans of its own header clause or body line, such as a closing
+// parenthesis collected before the parameters it follows), so an insertion sort is about linear,
+// and unlike `std::stable_sort` it takes no buffer from the heap for every item. A block, though,
+// has its markers collected after all of its references: once the insertions have moved more
+// spans than a few per span, the rest is left to `std::stable_sort`, so that a block of many
+// lines costs O(n log n), not O(n^2).
 void sort_by_start(Tokens& spans) {
+  const size_t move_budget = 4 * spans.size();
+  size_t moves = 0;
   for (size_t i = 1; i < spans.size(); ++i) {
     const RawSemanticToken span = spans[i];
     size_t j = i;
     for (; j > 0 && spans[j - 1].start > span.start; --j) spans[j] = spans[j - 1];
     spans[j] = span;
+    moves += i - j;
+    if (moves > move_budget) {
+      std::stable_sort(
+          spans.begin(), spans.end(),
+          [](const RawSemanticToken& a, const RawSemanticToken& b) { return a.start < b.start; });
+      return;
+    }
   }
 }
 

@@ -156,6 +156,20 @@ TEST(SemanticTokens, ReferenceAcrossBlockLinesIsDropped) {
                {{0, 0, 1, "task"}, {1, 4, 1, "blockMarker"}, {2, 4, 1, "blockMarker"}});
 }
 
+// A block's markers are collected after all of its references; in a long block the sort gives
+// up inserting one span at a time, and the rows still come out line by line.
+TEST(SemanticTokens, LongBlockComesOutLineByLine) {
+  constexpr uint32_t kLines = 300;
+  std::string text = "t:\n";
+  std::vector<Row> rows = {{0, 0, 1, "task"}};
+  for (uint32_t line = 1; line <= kLines; ++line) {
+    text += "    | echo {{ v }}\n";
+    rows.push_back({line, 4, 1, "blockMarker"});
+    rows.push_back({line, 14, 1, "variable"});
+  }
+  check_tokens(text, rows);
+}
+
 // Spans are sorted item by item, which equals one stable sort of all spans only because every
 // span starts inside an item that is coloured at all; generated documents, broken ones
 // included, hold to both.
