@@ -1,7 +1,8 @@
 // Cost of semantic highlighting on generated documents of 100 KB, 1 MB and 4 MB: the whole
 // request (snapshot, collection, encoding), the token work alone on a ready snapshot, and the
 // answer's JSON text as the handler writes it.
-// Time per byte should stay flat across the sizes.
+// Time per byte should stay flat across the sizes; one long block, the worst order of spans
+// within an item, should cost the same per line at two sizes.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -83,5 +84,21 @@ BENCHMARK(BM_SemanticTokensAnswer)
     ->Arg(1 << 20)
     ->Arg(4 << 20)
     ->Unit(benchmark::kMillisecond);
+
+// One task whose body is a single block of `state.range(0)` lines, each with a reference: the
+// span order within one item is the worst case for sorting it, and the time per line should
+// stay flat from 16,000 to 256,000 lines.
+void BM_SemanticTokensOneLongBlock(benchmark::State& state) {
+  std::string block = "t:\n";
+  for (int64_t line = 0; line < state.range(0); ++line) block += "    | echo {{ v }}\n";
+  const quib::lsp::DocumentSnapshot snapshot(
+      "file:///bench", std::make_shared<const std::string>(std::move(block)), 1);
+  for (auto _ : state) {
+    const std::vector<uint32_t> data = quib::lsp::semantic_tokens(snapshot);
+    benchmark::DoNotOptimize(data.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_SemanticTokensOneLongBlock)->Arg(16'000)->Arg(256'000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
