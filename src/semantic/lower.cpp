@@ -6,9 +6,11 @@
 #include "semantic/lower.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <limits>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "semantic/index_table.h"
@@ -53,6 +55,14 @@ struct LoweringState {
   bool seen_item = false;
 
   bool operator==(const LoweringState&) const = default;
+};
+
+// One metadata text (help, desc, pass or fail) of a block, as its lines are read: the first
+// line's value, and from the second line on the values joined by line breaks.
+struct TextJoin {
+  uint32_t lines = 0;
+  std::string_view first;
+  std::string joined;
 };
 
 // The lowering of a run of the document's items into a model without the whole-file passes.
@@ -282,7 +292,12 @@ class Lowering {
         !separated_by_blank_line(gap_text(pending_.back().range().end, item_start))) {
       const size_t first_range = pools_->ranges.size();
       const size_t first_field = pools_->field_names.size();
-      for (const Metadata& line : pending_) add_metadata_line(block, line);
+      for (TextJoin& join : text_joins_) join.lines = 0;
+      for (const Metadata& line : pending_) add_metadata_line(line);
+      block.help = joined_text(text_joins_[kHelpJoin]);
+      block.desc = joined_text(text_joins_[kDescJoin]);
+      block.pass = joined_text(text_joins_[kPassJoin]);
+      block.fail = joined_text(text_joins_[kFailJoin]);
       block.help_ranges = listed_from(pools_->ranges, first_range);
       block.unknown_fields = listed_from(pools_->field_names, first_field);
     }
@@ -318,36 +333,42 @@ class Lowering {
     return false;
   }
 
-  // Adds the value at `range` to `text`: the first line's value is a view of the document, and
-  // each later one makes a joined text the model keeps.
-  void append_text(std::optional<std::string_view>& text, TextRange range) {
+  // Adds the value at `range` to the text `join` builds up for the block being taken.
+  void append_text(TextJoin& join, TextRange range) {
     const std::string_view value = text_.substr(range.start, range.len());
-    if (!text) {
-      text = value;
-      return;
+    if (join.lines++ == 0) {
+      join.first = value;
+    } else {
+      if (join.lines == 2) join.joined.assign(join.first);
+      join.joined += '\n';
+      join.joined += value;
     }
-    joined_.assign(*text);
-    joined_ += '\n';
-    joined_ += value;
-    text = pools_->joined_texts.store(joined_);
   }
 
-  void add_metadata_line(MetadataBlock& block, const Metadata& line) {
+  // The text `join` built: none, the one line's value as a view of the document, or the lines'
+  // values joined, stored once in the model.
+  std::optional<std::string_view> joined_text(const TextJoin& join) {
+    if (join.lines == 0) return std::nullopt;
+    if (join.lines == 1) return join.first;
+    return pools_->joined_texts.store(join.joined);
+  }
+
+  void add_metadata_line(const Metadata& line) {
     const std::optional<MetadataLayout> layout = line.layout();
     if (!layout) return;
     switch (layout->field.tag()) {
       case MetadataField::Help:
-        append_text(block.help, layout->value_range);
+        append_text(text_joins_[kHelpJoin], layout->value_range);
         pools_->ranges.push_back(layout->value_range);
         break;
       case MetadataField::Desc:
-        append_text(block.desc, layout->value_range);
+        append_text(text_joins_[kDescJoin], layout->value_range);
         break;
       case MetadataField::Pass:
-        append_text(block.pass, layout->value_range);
+        append_text(text_joins_[kPassJoin], layout->value_range);
         break;
       case MetadataField::Fail:
-        append_text(block.fail, layout->value_range);
+        append_text(text_joins_[kFailJoin], layout->value_range);
         break;
       default: {
         // The key is written between the brackets that `key_range` covers.
@@ -469,8 +490,11 @@ class Lowering {
   std::string_view text_;
   // Where the lists of this run's tasks and groups keep their records.
   std::shared_ptr<RecordPools> pools_;
-  // Where a joined metadata text is built before the pool keeps it.
-  std::string joined_;
+  // The help, desc, pass and fail texts of the metadata block being taken, each built up line by
+  // line and stored once the block is complete (storing every partial join would make a block
+  // of n lines cost O(n^2) bytes); kept from block to block for their storage.
+  static constexpr size_t kHelpJoin = 0, kDescJoin = 1, kPassJoin = 2, kFailJoin = 3;
+  std::array<TextJoin, 4> text_joins_;
   SemanticModel model_;
   std::span<TaskDecl> task_slots_;
   size_t tasks_lowered_ = 0;

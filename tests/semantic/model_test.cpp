@@ -57,6 +57,36 @@ TEST(Model, MetadataAttachesOnlyWithoutBlankLineBeforeTheItem) {
   EXPECT_EQ(model.tasks[1].summary, "one\ntwo");
 }
 
+// Each field joins its own lines, whatever lines of other fields stand between them, and the
+// next block starts from nothing; a block of a thousand lines joins all of them.
+TEST(Model, MetadataFieldsJoinTheirOwnLinesBlockByBlock) {
+  std::string many_lines;
+  std::string many_joined;
+  for (int i = 0; i < 1000; ++i) {
+    many_lines += "[desc] line " + std::to_string(i) + "\n";
+    many_joined += (i == 0 ? "" : "\n") + ("line " + std::to_string(i));
+  }
+  const SemanticModel model = analyze_text(
+      "[help] h1\n[desc] d1\n[help] h2\n[pass] p1\n[help] h3\nt:\n    echo\n"
+      "[fail] f1\n[fail] f2\nu:\n    echo\n" +
+      many_lines + "v:\n    echo\n");
+  ASSERT_EQ(model.tasks.size(), 3u);
+  const MetadataBlock& t = model.tasks[0].metadata;
+  EXPECT_EQ(t.help, "h1\nh2\nh3");
+  EXPECT_EQ(t.desc, "d1");
+  EXPECT_EQ(t.pass, "p1");
+  EXPECT_FALSE(t.fail.has_value());
+  const MetadataBlock& u = model.tasks[1].metadata;
+  EXPECT_FALSE(u.help.has_value());
+  EXPECT_FALSE(u.desc.has_value());
+  EXPECT_FALSE(u.pass.has_value());
+  EXPECT_EQ(u.fail, "f1\nf2");
+  const MetadataBlock& v = model.tasks[2].metadata;
+  EXPECT_EQ(v.desc, many_joined);
+  EXPECT_FALSE(v.help.has_value());
+  EXPECT_FALSE(v.fail.has_value());
+}
+
 // The indentation in front of an item is part of the item's line, not a blank line: inside a
 // group, metadata above a comment line still reaches the indented task below it.
 TEST(Model, MetadataReachesAnIndentedItemPastACommentLine) {
