@@ -1,4 +1,6 @@
-// Cost of offset -> position conversion through LineIndex on a large generated document.
+// Cost of offset -> position conversion through LineIndex on a large generated document, and
+// on one long line that is not ASCII, where each conversion should cost the same whatever the
+// line's length.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -61,5 +63,22 @@ void BM_LineIndexBuild(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_LineIndexBuild)->Unit(benchmark::kMillisecond);
+
+// Conversions both ways at spread offsets and columns of one line of `state.range(0)` bytes
+// with a few non-ASCII characters: time per conversion should stay flat from 64 KB to 4 MB.
+void BM_LineIndexOneLongLine(benchmark::State& state) {
+  std::string text;
+  while (text.size() < static_cast<size_t>(state.range(0))) text += "echo {{ x }} ¥ ↓ 😂 ";
+  const std::vector<uint32_t> offsets = make_offsets(text, 10'000);
+  const quib::lsp::LineIndex index(text);
+  for (auto _ : state) {
+    for (const uint32_t offset : offsets) {
+      const quib::lsp::Position position = index.position_of(offset);
+      benchmark::DoNotOptimize(index.offset_of(position));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(offsets.size()));
+}
+BENCHMARK(BM_LineIndexOneLongLine)->Arg(64 << 10)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -64,13 +64,13 @@ uint32_t column_between(std::string_view text, uint32_t line_start, uint32_t off
   return column;
 }
 
-// Offset of UTF-16 column `character` on the line [line_start, line_end), where line_end is the
-// line's LF or the text length. A column past the end gives line_end; a column that falls
-// between the two halves of a surrogate pair gives the start of that character.
-uint32_t offset_at_column(std::string_view text, uint32_t line_start, uint32_t line_end,
-                          uint32_t character) {
-  uint32_t column = 0;
-  for (uint32_t i = line_start; i < line_end; ++i) {
+// Offset of UTF-16 column `character` on a line that ends at `line_end` (its LF or the text
+// length), walking from byte `from` of the line, which is at column `column`, not above
+// `character`. A column past the end gives line_end; a column that falls between the two
+// halves of a surrogate pair gives the start of that character.
+uint32_t offset_at_column(std::string_view text, uint32_t from, uint32_t line_end,
+                          uint32_t character, uint32_t column) {
+  for (uint32_t i = from; i < line_end; ++i) {
     const uint32_t units = utf16_units(static_cast<unsigned char>(text[i]));
     if (units == 0) {
       continue;
@@ -105,9 +105,50 @@ LineIndex::LineIndex(std::string_view text) : text_(text.substr(0, text_length(t
     const char* line_end = newline != nullptr ? newline : end;
     line_starts_.push_back(static_cast<uint32_t>(line - begin));
     ascii_lines_.push_back(is_ascii(line, line_end));
+    if (!ascii_lines_.back()) {
+      add_checkpoints(line_count() - 1, static_cast<uint32_t>(line - begin),
+                      static_cast<uint32_t>(line_end - begin));
+    }
     if (newline == nullptr) break;
     line = newline + 1;
   }
+}
+
+void LineIndex::add_checkpoints(uint32_t line, uint32_t start, uint32_t end) {
+  if (end - start <= kCheckpointBytes) return;
+  long_lines_.push_back({line, static_cast<uint32_t>(checkpoint_columns_.size())});
+  uint32_t column = 0;
+  for (uint32_t at = start; end - at >= kCheckpointBytes; at += kCheckpointBytes) {
+    column += column_between(text_, at, at + kCheckpointBytes);
+    checkpoint_columns_.push_back(column);
+  }
+}
+
+const LineIndex::LongLine* LineIndex::long_line(uint32_t line) const {
+  const auto found =
+      std::lower_bound(long_lines_.begin(), long_lines_.end(), line,
+                       [](const LongLine& entry, uint32_t wanted) { return entry.line < wanted; });
+  return found != long_lines_.end() && found->line == line ? &*found : nullptr;
+}
+
+LineIndex::WalkStart LineIndex::walk_start_at_offset(uint32_t line, uint32_t offset) const {
+  const uint32_t start = line_starts_[line];
+  const LongLine* long_entry = long_line(line);
+  const uint32_t passed = (offset - start) / kCheckpointBytes;
+  if (long_entry == nullptr || passed == 0) return {start, 0};
+  return {start + passed * kCheckpointBytes,
+          checkpoint_columns_[long_entry->first_checkpoint + passed - 1]};
+}
+
+LineIndex::WalkStart LineIndex::walk_start_at_column(uint32_t line, uint32_t character) const {
+  const uint32_t start = line_starts_[line];
+  const LongLine* long_entry = long_line(line);
+  if (long_entry == nullptr) return {start, 0};
+  const auto first = checkpoint_columns_.begin() + long_entry->first_checkpoint;
+  const auto last = first + (line_end(line) - start) / kCheckpointBytes;
+  const auto passed = static_cast<uint32_t>(std::upper_bound(first, last, character) - first);
+  if (passed == 0) return {start, 0};
+  return {start + passed * kCheckpointBytes, *(first + passed - 1)};
 }
 
 uint32_t LineIndex::line_end(uint32_t line) const {
@@ -133,7 +174,9 @@ Position LineIndex::position_on_line(uint32_t clamped, uint32_t line) const {
   if (ascii_lines_[line]) {
     return {line, clamped - start};
   }
-  return {line, column_between(text_, start, character_start(text_, clamped, start))};
+  const uint32_t at = character_start(text_, clamped, start);
+  const WalkStart walk = walk_start_at_offset(line, at);
+  return {line, walk.column + column_between(text_, walk.offset, at)};
 }
 
 Range LineIndex::range_of(TextRange range) const {
@@ -149,7 +192,8 @@ uint32_t LineIndex::offset_of(Position position) const {
   if (ascii_lines_[position.line]) {
     return start + std::min(position.character, end - start);
   }
-  return offset_at_column(text_, start, end, position.character);
+  const WalkStart walk = walk_start_at_column(position.line, position.character);
+  return offset_at_column(text_, walk.offset, end, position.character, walk.column);
 }
 
 Position offset_to_position(std::string_view text, uint32_t offset) {
@@ -180,7 +224,7 @@ uint32_t position_to_offset(std::string_view text, uint32_t line, uint32_t chara
   }
   const uint32_t line_end =
       static_cast<uint32_t>(std::min<size_t>(text.find('\n', line_start), length));
-  return offset_at_column(text, line_start, line_end, character);
+  return offset_at_column(text, line_start, line_end, character, 0);
 }
 
 uint32_t last_non_whitespace_offset(std::string_view text, uint32_t start, uint32_t end) {

@@ -24,8 +24,9 @@ struct Range {
   bool operator==(const Range&) const = default;
 };
 
-// Line starts of one text, plus which lines are pure ASCII (where a column is a byte count),
-// so each conversion costs O(log lines + line length) instead of a scan from the start.
+// Line starts of one text, plus which lines are pure ASCII (where a column is a byte count)
+// and, on long lines that are not, the column at every few hundred bytes, so each conversion
+// costs O(log lines) plus a scan of at most those few hundred bytes, however long the line.
 // Invariant: results equal the one-shot functions below for every input.
 // The index borrows `text`; the text must outlive it. Offsets are 32-bit, so only the first
 // 4 GiB - 1 bytes of a larger text are seen.
@@ -48,17 +49,47 @@ class LineIndex {
   std::string_view text() const { return text_; }
 
  private:
+  // Columns are counted a byte at a time (a character at its first byte), so the column at any
+  // byte of a line is the column at an earlier byte plus the count in between: a walk may start
+  // at any checkpoint, even one inside a character.
+  static constexpr uint32_t kCheckpointBytes = 256;
+
+  // A line that is not ASCII and is longer than kCheckpointBytes.
+  struct LongLine {
+    uint32_t line;
+    uint32_t first_checkpoint;  // index into checkpoint_columns_
+  };
+
+  // Where a walk over a line that is not ASCII may start, and the column it starts with.
+  struct WalkStart {
+    uint32_t offset;
+    uint32_t column;
+  };
+
   uint32_t line_count() const { return static_cast<uint32_t>(line_starts_.size()); }
   // The position of `clamped` (an offset not past the text), which lies on `line`.
   Position position_on_line(uint32_t clamped, uint32_t line) const;
   // Offset of the LF that ends `line`, or the text length for the last line.
   uint32_t line_end(uint32_t line) const;
+  // Records the checkpoints of the non-ASCII line `line`, [start, end), if it is long.
+  void add_checkpoints(uint32_t line, uint32_t start, uint32_t end);
+  // The entry of `line` in long_lines_, or null.
+  const LongLine* long_line(uint32_t line) const;
+  // On the non-ASCII `line`: the last checkpoint at or before byte `offset`, or the last whose
+  // column is not above `character`; the line's start and column 0 when there is none.
+  WalkStart walk_start_at_offset(uint32_t line, uint32_t offset) const;
+  WalkStart walk_start_at_column(uint32_t line, uint32_t character) const;
 
   std::string_view text_;
   // Invariant: line_starts_[0] == 0, strictly increasing; each later entry follows an LF.
   std::vector<uint32_t> line_starts_;
   // Invariant: same size as line_starts_; true when the line (without its LF) is all ASCII.
   std::vector<bool> ascii_lines_;
+  // Invariant: one entry per long line, in line order.
+  std::vector<LongLine> long_lines_;
+  // From each long line's first_checkpoint on: the column at byte line start + j *
+  // kCheckpointBytes, for j = 1, 2, ... while that byte is not past the line's end.
+  std::vector<uint32_t> checkpoint_columns_;
 };
 
 // One-shot forms of the LineIndex conversions (each builds no index; fine for one offset).

@@ -271,6 +271,44 @@ TEST(PositionMapping, MatchesCharacterScanOnGeneratedTexts) {
   }
 }
 
+// Lines of hundreds to thousands of bytes, mixing characters of every width so that they
+// straddle the index's checkpoints at random, the last line with or without a line break.
+TEST(PositionMapping, LongLinesMatchCharacterScan) {
+  static constexpr std::string_view kPieces[] = {"a", " ", "\t", "\r", kYen, kArrow, kJoy, "é"};
+  std::mt19937 rng(20261209);
+  for (int round = 0; round < 12; ++round) {
+    std::string text;
+    const uint32_t lines = 1 + rng() % 3;
+    for (uint32_t line = 0; line < lines; ++line) {
+      if (line > 0) text += '\n';
+      const uint32_t pieces = rng() % 4 == 0 ? rng() % 40 : 150 + rng() % 700;
+      for (uint32_t i = 0; i < pieces; ++i) text += kPieces[rng() % std::size(kPieces)];
+    }
+    if (rng() % 2 == 0) text += '\n';
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    const LineIndex index(text);
+    uint32_t widest_line = 0;
+    uint32_t line_hint = 0;
+    for (const uint32_t offset : character_boundaries(text)) {
+      const Position expected = scan_offset_to_position(text, offset);
+      ASSERT_EQ(index.position_of(offset), expected) << "offset " << offset;
+      ASSERT_EQ(index.position_at_or_after(offset, line_hint), expected) << "offset " << offset;
+      // An offset inside a character is read as the character's first byte, as the one-shot
+      // scan from the text's start reads it.
+      ASSERT_EQ(index.position_of(offset + 1), offset_to_position(text, offset + 1))
+          << "offset " << offset + 1;
+      widest_line = std::max(widest_line, expected.character);
+    }
+    for (uint32_t line = 0; line <= lines; ++line) {
+      for (uint32_t character = 0; character <= widest_line + 2; ++character) {
+        ASSERT_EQ(index.offset_of({line, character}),
+                  scan_position_to_offset(text, line, character))
+            << line << ":" << character;
+      }
+    }
+  }
+}
+
 TEST(PositionMapping, RangeConvertsEachEndIndependently) {
   const std::string_view text = "¥\n↓😂\r\n";
   const Range expected{{0, 1}, {1, 3}};
