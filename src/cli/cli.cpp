@@ -4,7 +4,6 @@
 #include "lsp/version.h"
 
 #include <algorithm>
-#include <boost/json/serialize.hpp>
 #include <optional>
 
 #include "cli/files.h"
@@ -162,7 +161,8 @@ std::vector<Diagnostic> diagnostics_of(std::string_view text) {
 
 Status run_check(const Invocation& invocation, const Streams& streams) {
   Status status = Status::Clean;
-  boost::json::array all;
+  std::optional<JsonReport> json;
+  if (invocation.json) json.emplace(streams.out);
   for (const std::string& path : invocation.paths) {
     const std::optional<Input> input = load(path, streams);
     if (!input) {
@@ -173,15 +173,13 @@ Status run_check(const Invocation& invocation, const Streams& streams) {
     if (!diagnostics.empty()) {
       status = worse(status, Status::Findings);
     }
-    if (invocation.json) {
-      append_json(all, input->name, input->text, diagnostics);
+    if (json) {
+      json->add(input->name, input->text, diagnostics);
     } else {
       write_human(streams.out, input->name, input->text, diagnostics, streams.colour_out);
     }
   }
-  if (invocation.json) {
-    streams.out << boost::json::serialize(all) << '\n';
-  }
+  if (json) json->finish();
   return status;
 }
 

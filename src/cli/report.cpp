@@ -3,6 +3,7 @@
 #include "cli/report.h"
 
 #include <algorithm>
+#include <boost/json/serialize.hpp>
 #include <boost/json/value_from.hpp>
 #include <cstdint>
 #include <string>
@@ -55,39 +56,97 @@ std::string blank_like(std::string_view bytes) {
   return out;
 }
 
+// A source line longer than this is shown as a window of about this many bytes around the
+// range, marked where it is cut, so that a diagnostic on a generated or minified line prints a
+// few lines rather than the whole line once more.
+constexpr uint32_t kExcerptBytes = 160;
+// How much of a long line the window shows before the range.
+constexpr uint32_t kExcerptLeadBytes = 60;
+constexpr std::string_view kCutMark = "...";
+
 // One diagnostic's place in the text: its first line (without the line break, a CR before
-// the LF dropped) and where the range starts and ends within that line.
+// the LF dropped), or the window of it that is shown, and where the range starts and ends
+// within that.
 struct Excerpt {
-  uint32_t line_number;  // 1-based
-  uint32_t column;       // 1-based, in characters
-  std::string_view line;
-  std::string_view before;  // the line's bytes before the range
+  uint32_t line_number;     // 1-based
+  uint32_t column;          // 1-based, in characters
+  std::string_view shown;   // the line, or the window of a long line
+  bool cut_before;          // the window starts after the line's start
+  bool cut_after;           // the window ends before the line's end
+  std::string_view before;  // the shown bytes before the range
   uint32_t caret_count;     // at least 1
 };
 
-Excerpt excerpt_of(const lsp::LineIndex& lines, std::string_view text, TextRange range) {
+// The character column of offsets on one line, counted on from the last offset asked when
+// that lies before on the same line: diagnostics come in source order, so many on one long line
+// cost one pass over it rather than one each.
+class ColumnCounter {
+ public:
+  // 0-based characters before `offset` on the line starting at `line_start`.
+  uint32_t characters_before(std::string_view text, uint32_t line_start, uint32_t offset) {
+    if (line_start != line_start_ || offset < offset_) {
+      line_start_ = line_start;
+      offset_ = line_start;
+      characters_ = 0;
+    }
+    characters_ += count_characters(text.substr(offset_, offset - offset_));
+    offset_ = offset;
+    return characters_;
+  }
+
+ private:
+  uint32_t line_start_ = UINT32_MAX;
+  uint32_t offset_ = 0;
+  uint32_t characters_ = 0;
+};
+
+// `offset` moved forward (or back) to the first byte of a character, not past `limit`.
+uint32_t forward_to_character(std::string_view text, uint32_t offset, uint32_t limit) {
+  while (offset < limit && is_continuation(text[offset])) ++offset;
+  return offset;
+}
+uint32_t back_to_character(std::string_view text, uint32_t offset, uint32_t floor) {
+  while (offset > floor && offset < text.size() && is_continuation(text[offset])) --offset;
+  return offset;
+}
+
+Excerpt excerpt_of(const lsp::LineIndex& lines, std::string_view text, TextRange range,
+                   ColumnCounter& columns) {
   const uint32_t size = static_cast<uint32_t>(text.size());
   const uint32_t start = std::min(range.start, size);
   const uint32_t end = std::clamp(range.end, start, size);
   const uint32_t line = lines.position_of(start).line;
   const uint32_t line_start = lines.offset_of({line, 0});
-  const size_t newline = text.find('\n', line_start);
-  uint32_t line_end = newline == std::string_view::npos ? size : static_cast<uint32_t>(newline);
+  // A column past the line's end gives its LF, or the text's end on the last line.
+  uint32_t line_end = lines.offset_of({line, UINT32_MAX});
   if (line_end > line_start && text[line_end - 1] == '\r') {
     --line_end;
   }
-  const uint32_t range_end_on_line = std::min(end, line_end);
-  const std::string_view before = text.substr(line_start, start - line_start);
-  const uint32_t covered = range_end_on_line > start
-                               ? count_characters(text.substr(start, range_end_on_line - start))
-                               : 0;
-  return Excerpt{line + 1, count_characters(before) + 1,
-                 text.substr(line_start, line_end - line_start), before, std::max(covered, 1u)};
+  const uint32_t column = columns.characters_before(text, line_start, start) + 1;
+  uint32_t shown_start = line_start;
+  uint32_t shown_end = line_end;
+  if (line_end - line_start > kExcerptBytes) {
+    const uint32_t lead_start = start - std::min(start - line_start, kExcerptLeadBytes);
+    shown_start = forward_to_character(text, lead_start, start);
+    shown_end = back_to_character(text, std::min(line_end, shown_start + kExcerptBytes),
+                                  std::max(start, shown_start));
+  }
+  const uint32_t range_end_shown = std::min(end, shown_end);
+  const uint32_t covered =
+      range_end_shown > start ? count_characters(text.substr(start, range_end_shown - start)) : 0;
+  return Excerpt{line + 1,
+                 column,
+                 text.substr(shown_start, shown_end - shown_start),
+                 shown_start > line_start,
+                 shown_end < line_end,
+                 text.substr(shown_start, start - shown_start),
+                 std::max(covered, 1u)};
 }
 
 void write_one(std::ostream& out, std::string_view path, std::string_view text,
-               const lsp::LineIndex& lines, const Diagnostic& diagnostic, const Style& style) {
-  const Excerpt at = excerpt_of(lines, text, diagnostic.range);
+               const lsp::LineIndex& lines, ColumnCounter& columns, const Diagnostic& diagnostic,
+               const Style& style) {
+  const Excerpt at = excerpt_of(lines, text, diagnostic.range, columns);
   const std::string_view message = diagnostic.message;
   const size_t first_break = message.find('\n');
 
@@ -106,9 +165,12 @@ void write_one(std::ostream& out, std::string_view path, std::string_view text,
 
   const std::string number = std::to_string(at.line_number);
   const std::string gutter(number.size(), ' ');
-  out << "  " << style.gutter << number << " |" << style.reset << ' ' << at.line << '\n';
-  out << "  " << style.gutter << gutter << " |" << style.reset << ' ' << blank_like(at.before)
-      << style.caret << std::string(at.caret_count, '^') << style.reset << '\n';
+  const std::string_view cut_before = at.cut_before ? kCutMark : "";
+  out << "  " << style.gutter << number << " |" << style.reset << ' ' << cut_before << at.shown
+      << (at.cut_after ? kCutMark : "") << '\n';
+  out << "  " << style.gutter << gutter << " |" << style.reset << ' '
+      << std::string(cut_before.size(), ' ') << blank_like(at.before) << style.caret
+      << std::string(at.caret_count, '^') << style.reset << '\n';
 }
 
 }  // namespace
@@ -128,16 +190,23 @@ void write_human(std::ostream& out, std::string_view path, std::string_view text
                  const std::vector<Diagnostic>& diagnostics, bool colour) {
   const lsp::LineIndex lines(text);
   const Style style = style_for(colour);
+  ColumnCounter columns;
   for (const Diagnostic& diagnostic : diagnostics) {
-    write_one(out, path, text, lines, diagnostic, style);
+    write_one(out, path, text, lines, columns, diagnostic, style);
   }
 }
 
-void append_json(json::array& out, std::string_view path, std::string_view text,
-                 const std::vector<Diagnostic>& diagnostics) {
+JsonReport::JsonReport(std::ostream& out) : out_(out) {
+  out_ << '[';
+}
+
+void JsonReport::add(std::string_view path, std::string_view text,
+                     const std::vector<Diagnostic>& diagnostics) {
   const lsp::LineIndex lines(text);
   for (const Diagnostic& diagnostic : diagnostics) {
-    out.push_back(json::object{
+    if (!empty_) out_ << ',';
+    empty_ = false;
+    out_ << json::serialize(json::object{
         {"path", path},
         {"range", json::value_from(lines.range_of(diagnostic.range))},
         {"severity", static_cast<int>(diagnostic.severity) + 1},  // the protocol's Error is 1
@@ -145,6 +214,10 @@ void append_json(json::array& out, std::string_view path, std::string_view text,
         {"message", diagnostic.message},
     });
   }
+}
+
+void JsonReport::finish() {
+  out_ << "]\n";
 }
 
 }  // namespace quib::cli

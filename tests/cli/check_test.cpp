@@ -2,7 +2,10 @@
 // that cannot be read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/json.hpp>
+#include <string>
+#include <string_view>
 
 #include "quib_process.h"
 
@@ -87,6 +90,54 @@ INSTANTIATE_TEST_SUITE_P(
                     "  11 |     echo {{ x }}\n"
                     "     |          ^^^^^^^\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+std::string repeated(std::string_view piece, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+// A line longer than a screenful is shown as a window around the range, cut at character
+// boundaries and marked where it is cut; the column still counts from the line's start.
+TEST(CheckTextTest, LongLinesShowAWindowAroundTheRange) {
+  ScratchDir dir;
+  dir.write("middle",
+            "build():\n    echo " + repeated("é", 100) + " {{ x }} " + repeated("a", 200) + "\n");
+  EXPECT_EQ(run_quib({"check", "middle"}, dir.path()).out,
+            "middle:2:111: error[semantic.undefined-variable]: variable 'x' is not defined\n"
+            "  2 | ..." +
+                repeated("é", 29) + " {{ x }} " + repeated("a", 93) +
+                "...\n"
+                "    |    " +
+                std::string(30, ' ') + "^^^^^^^\n");
+
+  dir.write("start", "build():\n    echo {{ x }} " + repeated("a", 300) + "\n");
+  EXPECT_EQ(run_quib({"check", "start"}, dir.path()).out,
+            "start:2:10: error[semantic.undefined-variable]: variable 'x' is not defined\n"
+            "  2 |     echo {{ x }} " +
+                repeated("a", 143) +
+                "...\n"
+                "    |          ^^^^^^^\n");
+}
+
+// Thousands of diagnostics on one line print a window each, not the line each time.
+TEST(CheckTextTest, ManyDiagnosticsOnOneLongLineStayShort) {
+  ScratchDir dir;
+  dir.write("digits", std::string(5000, '1'));
+  const QuibRun run = run_quib({"check", "digits"}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  size_t lines = 0;
+  size_t longest = 0;
+  for (size_t from = 0; from < run.out.size();) {
+    const size_t end = run.out.find('\n', from);
+    longest = std::max(longest, end - from);
+    ++lines;
+    from = end + 1;
+  }
+  EXPECT_EQ(lines, 3u * 5000);
+  EXPECT_LE(longest, 200u);
+  EXPECT_NE(run.out.find("digits:1:5000: error[parse.unexpected-token]"), std::string::npos);
+}
 
 TEST(CheckJsonTest, GivesProtocolPositionsWithUtf16Columns) {
   ScratchDir dir;
