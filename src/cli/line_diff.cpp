@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -29,8 +30,12 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 // Invariant: the kept lines of `a` and of `b` are equal in number and pair up in order.
 class LineMatcher {
  public:
-  LineMatcher(std::vector<uint32_t> a, std::vector<uint32_t> b)
-      : a_(std::move(a)), b_(std::move(b)), keep_a_(a_.size()), keep_b_(b_.size()) {
+  LineMatcher(std::vector<uint32_t> a, std::vector<uint32_t> b, int search_limit)
+      : a_(std::move(a)),
+        b_(std::move(b)),
+        keep_a_(a_.size()),
+        keep_b_(b_.size()),
+        search_limit_(search_limit) {
     const size_t max_d = (a_.size() + b_.size() + 1) / 2;
     offset_ = static_cast<int>(max_d) + 1;
     forward_.resize(2 * max_d + 3);
@@ -81,6 +86,8 @@ class LineMatcher {
   // overlap; the snake where they meet lies on a shortest edit script. `forward(k)` is the
   // furthest x on diagonal x - y = k from the top left, `backward(k)` the furthest distance
   // from the bottom right on diagonal k of the reversed problem (forward diagonal delta - k).
+  // Past `search_limit_` steps the search settles for the furthest point a forward path has
+  // reached, as an empty snake: the parts around it still make a valid script.
   Snake middle_snake(int a0, int a1, int b0, int b1) {
     const int n = a1 - a0;
     const int m = b1 - b0;
@@ -121,14 +128,38 @@ class LineMatcher {
           return {a1 - x, b1 - y, a1 - x_start, b1 - y_start};
         }
       }
+      if (d >= search_limit_) {
+        if (const std::optional<Snake> split = furthest_forward_point(a0, b0, n, m, d)) {
+          return *split;
+        }
+      }
     }
     ::quib::assertion_failed("the forward and backward paths of a line diff must meet");
+  }
+
+  // The point inside the n-by-m problem at (a0, b0), other than its two corners, that the
+  // forward paths of `d` steps reached furthest (largest x + y), as an empty snake; none when
+  // no path has such a point. Splitting there leaves two strictly smaller problems.
+  std::optional<Snake> furthest_forward_point(int a0, int b0, int n, int m, int d) {
+    std::optional<Snake> best;
+    int best_reach = 0;
+    for (int k = -d; k <= d; k += 2) {
+      const int x = forward(k);
+      const int y = x - k;
+      const bool inside = x >= 0 && x <= n && y >= 0 && y <= m && x + y < n + m;
+      if (inside && x + y > best_reach) {
+        best_reach = x + y;
+        best = Snake{a0 + x, b0 + y, a0 + x, b0 + y};
+      }
+    }
+    return best;
   }
 
   std::vector<uint32_t> a_;
   std::vector<uint32_t> b_;
   std::vector<bool> keep_a_;
   std::vector<bool> keep_b_;
+  int search_limit_;
   std::vector<int> forward_;
   std::vector<int> backward_;
   int offset_ = 0;
@@ -142,7 +173,7 @@ struct Edit {
 };
 
 std::vector<Edit> edit_script(const std::vector<std::string_view>& before,
-                              const std::vector<std::string_view>& after) {
+                              const std::vector<std::string_view>& after, size_t search_limit) {
   std::unordered_map<std::string_view, uint32_t> ids;
   const auto intern = [&ids](const std::vector<std::string_view>& lines) {
     std::vector<uint32_t> out;
@@ -154,7 +185,8 @@ std::vector<Edit> edit_script(const std::vector<std::string_view>& before,
   };
   std::vector<uint32_t> a = intern(before);
   std::vector<uint32_t> b = intern(after);
-  const LineMatcher matcher(std::move(a), std::move(b));
+  const LineMatcher matcher(std::move(a), std::move(b),
+                            static_cast<int>(std::min<size_t>(search_limit, INT32_MAX)));
 
   std::vector<Edit> script;
   uint32_t i = 0;
@@ -194,13 +226,14 @@ void append_line(std::string& out, char kind, std::string_view line) {
 }  // namespace
 
 std::string unified_diff(std::string_view before, std::string_view after,
-                         std::string_view old_label, std::string_view new_label) {
+                         std::string_view old_label, std::string_view new_label,
+                         size_t search_limit) {
   if (before == after) {
     return {};
   }
   const std::vector<std::string_view> old_lines = split_lines(before);
   const std::vector<std::string_view> new_lines = split_lines(after);
-  const std::vector<Edit> script = edit_script(old_lines, new_lines);
+  const std::vector<Edit> script = edit_script(old_lines, new_lines, search_limit);
   const auto is_change = [&script](size_t index) { return script[index].kind != ' '; };
 
   std::string out;

@@ -141,5 +141,45 @@ TEST(LineDiffPropertyTest, ApplyingGivesTheNewTextWithAShortestScript) {
   }
 }
 
+// A search cut short settles for a longer script, which must still turn the old text into the
+// new one; on texts this small, limits of 1 to 3 steps cut most searches short.
+TEST(LineDiffPropertyTest, ACutShortSearchStillGivesAValidScript) {
+  std::mt19937 random(20261209);
+  const auto random_text = [&random] {
+    std::string text;
+    const int lines = std::uniform_int_distribution<int>(0, 40)(random);
+    for (int i = 0; i < lines; ++i) {
+      text += static_cast<char>('a' + std::uniform_int_distribution<int>(0, 5)(random));
+      text += '\n';
+    }
+    return text;
+  };
+  for (int round = 0; round < 600; ++round) {
+    const std::string before = random_text();
+    const std::string after = random_text();
+    const size_t limit = 1 + round % 3;
+    size_t changed = 0;
+    const std::string diff = unified_diff(before, after, "old", "new", limit);
+    ASSERT_EQ(apply(before, diff, changed), after) << "limit " << limit << ", diff:\n" << diff;
+    const std::vector<std::string> a = lines_of(before);
+    const std::vector<std::string> b = lines_of(after);
+    EXPECT_GE(changed, a.size() + b.size() - 2 * longest_common_subsequence(a, b));
+  }
+}
+
+// Every other line of a long text changed: far more changes than the default search takes
+// steps, and the diff still reproduces the new text.
+TEST(LineDiffTest, ManyChangesBeyondTheSearchLimitStillApply) {
+  std::string before;
+  std::string after;
+  for (int i = 0; i < 20000; ++i) {
+    before += "task" + std::to_string(i) + ":\n  echo " + std::to_string(i % 7) + "\n";
+    after += "task" + std::to_string(i) + ":\n    echo " + std::to_string(i % 7) + "\n";
+  }
+  size_t changed = 0;
+  EXPECT_EQ(apply(before, unified_diff(before, after, "old", "new"), changed), after);
+  EXPECT_EQ(changed, 2u * 20000);
+}
+
 }  // namespace
 }  // namespace quib::cli
