@@ -100,11 +100,12 @@ class ColumnCounter {
   uint32_t characters_ = 0;
 };
 
-// `offset` moved forward (or back) to the first byte of a character, not past `limit`.
+// `offset`, or the first byte of a character after it, but not past `limit`.
 uint32_t forward_to_character(std::string_view text, uint32_t offset, uint32_t limit) {
   while (offset < limit && is_continuation(text[offset])) ++offset;
   return offset;
 }
+// `offset`, or the first byte of the character it lies in, but not below `floor`.
 uint32_t back_to_character(std::string_view text, uint32_t offset, uint32_t floor) {
   while (offset > floor && offset < text.size() && is_continuation(text[offset])) --offset;
   return offset;
