@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lsp/json_writer.h"
@@ -113,13 +114,15 @@ struct DidCloseTextDocumentParams {
 };
 
 // The diagnostic as the protocol publishes it (the server's own record is quib::Diagnostic).
-// `code` is the dotted diagnostic code; severity 1 is Error.
+// `code` is the dotted diagnostic code; severity 1 is Error. The texts are views of the record
+// published, which outlives the writing of the message: a document with millions of diagnostics
+// would otherwise hold every text twice while its message is written.
 struct PublishedDiagnostic {
   Range range;
   int severity = 1;
-  std::string code;
-  std::string source;
-  std::string message;
+  std::string_view code;
+  std::string_view source;
+  std::string_view message;
 };
 
 struct PublishDiagnosticsParams {
