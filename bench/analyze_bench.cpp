@@ -91,4 +91,18 @@ BENCHMARK(BM_AnalyzeOnly)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// One directive line of `!` (a name `!` and a million-token value): the directive's accessors
+// read its first tokens for the name and walk the rest once, so the time per byte stays that of
+// a short line.
+void BM_AnalyzeOneLongDirective(benchmark::State& state) {
+  const std::string text(static_cast<size_t>(state.range(0)), '!');
+  const quib::ParseResult parsed = quib::parse(text);
+  for (auto _ : state) {
+    quib::SemanticModel model = quib::analyze(parsed);
+    benchmark::DoNotOptimize(model.diagnostics.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_AnalyzeOneLongDirective)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
+
 }  // namespace

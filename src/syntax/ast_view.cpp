@@ -77,15 +77,6 @@ bool is_space(K kind) {
   return kind == K::Whitespace || kind == K::Newline || kind == K::Indent;
 }
 
-// The direct token children only.
-Toks child_tokens(const GreenNode& node, uint32_t offset) {
-  Toks out;
-  for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
-    if (child.is_token()) out.push_back(make_tok(*child.as_token(), at));
-  });
-  return out;
-}
-
 // The direct token children that are not space.
 Toks non_space_child_tokens(const GreenNode& node, uint32_t offset) {
   Toks out;
@@ -360,25 +351,53 @@ std::optional<MetadataLayout> metadata_layout(const SyntaxNode& node) {
 
 // ---- directives ----
 
-// The directive's tokens and the index of its name (the second non-space token).
-struct DirectiveParts {
-  Toks tokens;
-  std::optional<size_t> bang;
-  std::optional<size_t> name;
+// A child of a node, by index, with the offset where it starts.
+struct ChildAt {
+  uint32_t index = 0;
+  uint32_t offset = 0;
 };
 
-DirectiveParts directive_parts(const SyntaxNode& node) {
-  DirectiveParts parts{child_tokens(node.green(), node.text_range().start), {}, {}};
-  for (size_t i = 0; i < parts.tokens.size(); ++i) {
-    if (is_space(parts.tokens[i].kind)) continue;
-    if (!parts.bang) {
-      parts.bang = i;
+// A directive's `!` and name (its first two non-space tokens), and the children just after
+// each. Read from the line's first tokens only: a directive line may hold millions of tokens,
+// and most accessors need none after the name.
+struct DirectiveHead {
+  std::optional<Tok> bang;
+  std::optional<Tok> name;
+  ChildAt after_bang;
+  ChildAt after_name;
+};
+
+DirectiveHead directive_head(const SyntaxNode& node) {
+  DirectiveHead head;
+  const GreenNode& green = node.green();
+  uint32_t offset = node.text_range().start;
+  for (uint32_t i = 0; i < green.child_count(); ++i) {
+    const GreenElement child = green.child(i);
+    const uint32_t at = offset;
+    offset += child.text_len();
+    if (!child.is_token() || is_space(child.kind())) continue;
+    const Tok tok = make_tok(*child.as_token(), at);
+    if (!head.bang) {
+      head.bang = tok;
+      head.after_bang = {i + 1, offset};
     } else {
-      parts.name = i;
+      head.name = tok;
+      head.after_name = {i + 1, offset};
       break;
     }
   }
-  return parts;
+  return head;
+}
+
+// Calls `visit` with each token child of `node` from `from` on, in order, until it returns false.
+template <typename Visit>
+void visit_tokens_from(const GreenNode& node, ChildAt from, Visit&& visit) {
+  uint32_t offset = from.offset;
+  for (uint32_t i = from.index; i < node.child_count(); ++i) {
+    const GreenElement child = node.child(i);
+    if (child.is_token() && !visit(make_tok(*child.as_token(), offset))) return;
+    offset += child.text_len();
+  }
 }
 
 // ---- body lines ----
@@ -498,60 +517,63 @@ std::optional<std::string_view> unquote(std::string_view text) {
 // ---- Directive ----
 
 std::optional<std::string> Directive::name() const {
-  const DirectiveParts parts = directive_parts(node_);
-  if (!parts.name) return std::nullopt;
-  return std::string(parts.tokens[*parts.name].text);
+  const DirectiveHead head = directive_head(node_);
+  if (!head.name) return std::nullopt;
+  return std::string(head.name->text);
 }
 
 std::optional<TextRange> Directive::name_range() const {
-  const DirectiveParts parts = directive_parts(node_);
-  if (!parts.name) return std::nullopt;
-  return parts.tokens[*parts.name].range;
+  const DirectiveHead head = directive_head(node_);
+  if (!head.name) return std::nullopt;
+  return head.name->range;
 }
 
 std::optional<DirectiveKind> Directive::kind() const {
-  const DirectiveParts parts = directive_parts(node_);
-  if (!parts.name) return std::nullopt;
-  return DirectiveKind::from_word(parts.tokens[*parts.name].text);
+  const DirectiveHead head = directive_head(node_);
+  if (!head.name) return std::nullopt;
+  return DirectiveKind::from_word(head.name->text);
 }
 
 std::optional<std::string> Directive::value_text() const {
-  const DirectiveParts parts = directive_parts(node_);
-  if (!parts.bang) return std::nullopt;
-  size_t i = *parts.bang + 1;
-  if (parts.name && parts.tokens[*parts.name].kind == K::Word) i = *parts.name + 1;
+  const DirectiveHead head = directive_head(node_);
+  if (!head.bang) return std::nullopt;
+  const ChildAt from = head.name && head.name->kind == K::Word ? head.after_name : head.after_bang;
   std::string text;
-  for (; i < parts.tokens.size() && parts.tokens[i].kind != K::Newline; ++i) {
-    text += parts.tokens[i].text;
-  }
+  visit_tokens_from(node_.green(), from, [&](const Tok& tok) {
+    if (tok.kind == K::Newline) return false;
+    text += tok.text;
+    return true;
+  });
   const std::string_view value = trim(text);
   if (value.empty()) return std::nullopt;
   return std::string(value);
 }
 
 std::optional<std::string> Directive::arguments() const {
-  const DirectiveParts parts = directive_parts(node_);
-  if (!parts.name) return std::nullopt;
+  const DirectiveHead head = directive_head(node_);
+  if (!head.name) return std::nullopt;
   std::string text;
-  for (size_t i = *parts.name + 1; i < parts.tokens.size(); ++i) {
-    if (is_space(parts.tokens[i].kind)) continue;
+  visit_tokens_from(node_.green(), head.after_name, [&](const Tok& tok) {
+    if (is_space(tok.kind)) return true;
     if (!text.empty()) text += ' ';
-    text += parts.tokens[i].text;
-  }
+    text += tok.text;
+    return true;
+  });
   if (text.empty()) return std::nullopt;
   return text;
 }
 
 std::optional<TextRange> Directive::variable_name_range() const {
-  const DirectiveParts parts = directive_parts(node_);
-  if (!parts.name) return std::nullopt;
+  const DirectiveHead head = directive_head(node_);
+  if (!head.name) return std::nullopt;
   std::optional<TextRange> range;
-  for (size_t i = *parts.name + 1; i < parts.tokens.size(); ++i) {
-    const Tok& tok = parts.tokens[i];
-    if (tok.kind == K::Equals) break;
-    if (is_space(tok.kind)) continue;
-    range = TextRange(range ? range->start : tok.range.start, tok.range.end);
-  }
+  visit_tokens_from(node_.green(), head.after_name, [&](const Tok& tok) {
+    if (tok.kind == K::Equals) return false;
+    if (!is_space(tok.kind)) {
+      range = TextRange(range ? range->start : tok.range.start, tok.range.end);
+    }
+    return true;
+  });
   return range;
 }
 

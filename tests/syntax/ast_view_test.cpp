@@ -65,6 +65,7 @@ TEST(AstViewDirective, Accessors) {
        "\xC2\xA5 name = \"\xF0\x9F\x98\x82\"", "\xC2\xA5name"},
       // A name that is not a Word is not skipped by the value text.
       {"!\"v\" x\n", "\"v\"", "\"v\" x", "x", "x"},
+      {"!!!\n", "!", "!!", "!", "!"},
   };
   for (const DirectiveCase& c : cases) {
     SCOPED_TRACE(c.input);
@@ -77,6 +78,20 @@ TEST(AstViewDirective, Accessors) {
     EXPECT_EQ(directive->arguments(), c.arguments);
     EXPECT_EQ(slice(c.input, directive->variable_name_range()), c.variable_name);
   }
+}
+
+// The accessors read past the name to the end of a line of any length.
+TEST(AstViewDirective, LongLineAccessorsReadEveryToken) {
+  std::string words;
+  for (int i = 0; i < 5000; ++i) words += i == 0 ? "w0" : " w" + std::to_string(i);
+  const std::string input = "!var " + words + " = \"v\"\n";
+  const ParseResult parsed = parse(input);
+  auto directive = first<Directive>(parsed, K::Directive);
+  ASSERT_TRUE(directive.has_value());
+  EXPECT_EQ(directive->kind(), DirectiveKind::Var);
+  EXPECT_EQ(directive->value_text(), words + " = \"v\"");
+  EXPECT_EQ(directive->arguments(), words + " = \"v\"");
+  EXPECT_EQ(slice(input, directive->variable_name_range()), words);
 }
 
 TEST(AstViewDirective, KindMapsTheNameExactly) {
