@@ -91,11 +91,17 @@ BENCHMARK(BM_AnalyzeOnly)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// One directive line of `!` (a name `!` and a million-token value): the directive's accessors
-// read its first tokens for the name and walk the rest once, so the time per byte stays that of
-// a short line.
-void BM_AnalyzeOneLongDirective(benchmark::State& state) {
-  const std::string text(static_cast<size_t>(state.range(0)), '!');
+// Documents of one long item line, which its accessors once copied token by token: a directive
+// of `!` (shape 0: a name `!` and a million-token value) and a task header whose shell clause
+// takes in a million unclosed parentheses (shape 1). The accessors keep only the few tokens they
+// answer from, so the time per byte stays that of short lines.
+std::string one_long_line(size_t bytes, int64_t shape) {
+  if (shape == 0) return std::string(bytes, '!');
+  return "t() shell=bash " + std::string(bytes, '(') + ":\n    echo\n";
+}
+
+void BM_AnalyzeOneLongLine(benchmark::State& state) {
+  const std::string text = one_long_line(static_cast<size_t>(state.range(0)), state.range(1));
   const quib::ParseResult parsed = quib::parse(text);
   for (auto _ : state) {
     quib::SemanticModel model = quib::analyze(parsed);
@@ -103,6 +109,9 @@ void BM_AnalyzeOneLongDirective(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_AnalyzeOneLongDirective)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalyzeOneLongLine)
+    ->ArgsProduct({{1 << 20, 4 << 20}, {0, 1}})
+    ->ArgNames({"bytes", "shape"})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -259,24 +259,31 @@ void dependency_entries(const GreenNode& node, uint32_t offset, uint32_t clause_
   if (part != last) dependency_entry(part, last, clause_index, out);
 }
 
+// One pass over the clause's tokens, keeping only its first, its last and its last Word: a
+// clause may run over millions of tokens (an unclosed parenthesis takes in the rest of the line).
 std::optional<ShellOverrideView> shell_view(const GreenNode& node, uint32_t offset) {
-  const Toks tokens = non_space_child_tokens(node, offset);
-  if (tokens.empty()) return std::nullopt;
+  std::optional<Tok> first;
+  std::optional<Tok> last;
+  std::optional<Tok> shell;
+  for_each_child(node, offset, [&](const GreenElement& child, uint32_t at) {
+    if (!child.is_token() || is_space(child.kind())) return;
+    const Tok tok = make_tok(*child.as_token(), at);
+    if (!first) first = tok;
+    last = tok;
+    if (tok.kind == K::Word) shell = tok;
+  });
+  if (!first) return std::nullopt;
   ShellMode mode;
-  if (tokens.front().kind == K::ShellKeyword) {
+  if (first->kind == K::ShellKeyword) {
     mode = ShellMode::Required;
-  } else if (tokens.front().kind == K::ShellTildeEquals) {
+  } else if (first->kind == K::ShellTildeEquals) {
     mode = ShellMode::Preferred;
   } else {
     return std::nullopt;
   }
-  const Tok* shell = nullptr;
-  for (const Tok& tok : tokens) {
-    if (tok.kind == K::Word) shell = &tok;
-  }
   if (!shell) return std::nullopt;
-  return ShellOverrideView{mode, ShellKind::from_word(shell->text),
-                           cover(tokens.front(), tokens.back()), shell->range};
+  return ShellOverrideView{mode, ShellKind::from_word(shell->text), cover(*first, *last),
+                           shell->range};
 }
 
 // The single token inside a TaskName node.

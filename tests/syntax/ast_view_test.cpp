@@ -353,6 +353,8 @@ TEST(AstViewTask, ShellOverride) {
       {"b shell=bash shell~=sh:", ShellMode::Required, ShellKind::Bash, "shell=bash"},
       // The shell must be a Word.
       {"b shell=\"bash\":", std::nullopt, std::nullopt, ""},
+      // The last Word names the shell; the range runs from the keyword to the last token.
+      {"b shell = sh bash ( :", ShellMode::Required, ShellKind::Bash, "shell = sh bash ("},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
