@@ -2,6 +2,7 @@
 // the whole lex + parse + tree build.
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <string>
 
 #include "support/document_generator.h"
@@ -36,5 +37,25 @@ void BM_Parse(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_Parse)->Arg(100 << 10)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
+
+// A snapshot's windowed parse of one item line longer than its window (a group line of
+// `bytes` bytes): the window grows past the line and its next one, so the line is lexed about
+// twice, however long it is.
+void BM_ParseTreeOneLongLine(benchmark::State& state) {
+  const auto bytes = static_cast<size_t>(state.range(0));
+  std::string line = "group ";
+  while (line.size() < bytes) line += "x ";
+  const auto text = std::make_shared<const std::string>(line + "{\n}\n");
+  for (auto _ : state) {
+    const quib::ParseResult parsed = quib::parse_tree(text);
+    benchmark::DoNotOptimize(&parsed.root);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text->size()));
+}
+BENCHMARK(BM_ParseTreeOneLongLine)
+    ->Arg(1 << 20)
+    ->Arg(4 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -685,7 +685,9 @@ WindowBuilt build_part(const std::shared_ptr<const std::string>& text, uint32_t 
     const WindowBuilt built = parser.build_window(sink, stop, window_end == text->size());
     if (built.reached_stop || window_end == end) return built;
     if (built.next == begin) {
-      window *= 2;  // one item longer than the window
+      // One item longer than the window. The window already ran on to a line end, so it must
+      // reach past `window_end`, or the next one would be the same window lexed again.
+      window = std::max<uint64_t>(window * 2, window_end - begin);
       continue;
     }
     begin = built.next;
