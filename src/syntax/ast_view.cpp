@@ -358,48 +358,44 @@ std::optional<MetadataLayout> metadata_layout(const SyntaxNode& node) {
 
 // ---- directives ----
 
-// A child of a node, by index, with the offset where it starts.
-struct ChildAt {
-  uint32_t index = 0;
-  uint32_t offset = 0;
-};
-
-// A directive's `!` and name (its first two non-space tokens), and the children just after
-// each. Read from the line's first tokens only: a directive line may hold millions of tokens,
-// and most accessors need none after the name.
+// A directive's `!` and name (its first two non-space tokens), and the places just after each.
+// Read from the line's first tokens only: a directive line may hold millions of tokens, and
+// most accessors need none after the name.
 struct DirectiveHead {
   std::optional<Tok> bang;
   std::optional<Tok> name;
-  ChildAt after_bang;
-  ChildAt after_name;
+  ChildCut after_bang{0, 0};
+  ChildCut after_name{0, 0};
 };
 
 DirectiveHead directive_head(const SyntaxNode& node) {
   DirectiveHead head;
   const GreenNode& green = node.green();
-  uint32_t offset = node.text_range().start;
-  for (uint32_t i = 0; i < green.child_count(); ++i) {
-    const GreenElement child = green.child(i);
-    const uint32_t at = offset;
-    offset += child.text_len();
+  const uint32_t start = node.text_range().start;
+  ChildCut cut{0, 0};
+  while (cut.index < green.child_count()) {
+    const GreenElement child = green.child(cut.index);
+    const uint32_t at = start + cut.offset;
+    cut = {cut.index + 1, cut.offset + child.text_len()};
     if (!child.is_token() || is_space(child.kind())) continue;
     const Tok tok = make_tok(*child.as_token(), at);
     if (!head.bang) {
       head.bang = tok;
-      head.after_bang = {i + 1, offset};
+      head.after_bang = cut;
     } else {
       head.name = tok;
-      head.after_name = {i + 1, offset};
+      head.after_name = cut;
       break;
     }
   }
   return head;
 }
 
-// Calls `visit` with each token child of `node` from `from` on, in order, until it returns false.
+// Calls `visit` with each token child of `node` (which starts at `start`) from `from` on, in
+// order, until it returns false.
 template <typename Visit>
-void visit_tokens_from(const GreenNode& node, ChildAt from, Visit&& visit) {
-  uint32_t offset = from.offset;
+void visit_tokens_from(const GreenNode& node, uint32_t start, ChildCut from, Visit&& visit) {
+  uint32_t offset = start + from.offset;
   for (uint32_t i = from.index; i < node.child_count(); ++i) {
     const GreenElement child = node.child(i);
     if (child.is_token() && !visit(make_tok(*child.as_token(), offset))) return;
@@ -544,9 +540,9 @@ std::optional<DirectiveKind> Directive::kind() const {
 std::optional<std::string> Directive::value_text() const {
   const DirectiveHead head = directive_head(node_);
   if (!head.bang) return std::nullopt;
-  const ChildAt from = head.name && head.name->kind == K::Word ? head.after_name : head.after_bang;
+  const ChildCut from = head.name && head.name->kind == K::Word ? head.after_name : head.after_bang;
   std::string text;
-  visit_tokens_from(node_.green(), from, [&](const Tok& tok) {
+  visit_tokens_from(node_.green(), node_.text_range().start, from, [&](const Tok& tok) {
     if (tok.kind == K::Newline) return false;
     text += tok.text;
     return true;
@@ -560,7 +556,7 @@ std::optional<std::string> Directive::arguments() const {
   const DirectiveHead head = directive_head(node_);
   if (!head.name) return std::nullopt;
   std::string text;
-  visit_tokens_from(node_.green(), head.after_name, [&](const Tok& tok) {
+  visit_tokens_from(node_.green(), node_.text_range().start, head.after_name, [&](const Tok& tok) {
     if (is_space(tok.kind)) return true;
     if (!text.empty()) text += ' ';
     text += tok.text;
@@ -574,7 +570,7 @@ std::optional<TextRange> Directive::variable_name_range() const {
   const DirectiveHead head = directive_head(node_);
   if (!head.name) return std::nullopt;
   std::optional<TextRange> range;
-  visit_tokens_from(node_.green(), head.after_name, [&](const Tok& tok) {
+  visit_tokens_from(node_.green(), node_.text_range().start, head.after_name, [&](const Tok& tok) {
     if (tok.kind == K::Equals) return false;
     if (!is_space(tok.kind)) {
       range = TextRange(range ? range->start : tok.range.start, tok.range.end);
