@@ -19,7 +19,7 @@ test: deps
 	@ctest --preset tsan
 	@build/tsan/tests/lsp_tests --gtest_brief=1
 	@build/tsan/tests/syntax_tests --gtest_brief=1 \
-	  --gtest_filter='*RunInParallel*:ParseAhead.*:ParseProperty.TwoPart*:ParseProperty.HelperJob*:FormatterProperty.TwoPart*:GreenStorage.Adopt*'
+	  --gtest_filter='*RunInParallel*:RunDivided.*:ParseAhead.*:ParseProperty.TwoPart*:ParseProperty.HelperJob*:FormatterProperty.TwoPart*:GreenStorage.Adopt*'
 	@build/tsan/tests/semantic_tests --gtest_brief=1 \
 	  --gtest_filter='AnalyzeProperty.TwoRun*:AnalyzeProperty.LargeDocuments*:ManyTasks.*'
 	@cmake --preset fuzz >/dev/null

@@ -608,24 +608,39 @@ constexpr size_t kTwoRunPassTasks = 2048;
 // and joining the runs would cost more than the parallel work saves.
 constexpr size_t kTwoRunLoweringBytes = 256 * 1024;
 
+// How lowerings in two runs have lately divided between the threads.
+DivisionBalance& lowering_balance() {
+  // Never destroyed: a lowering may run while static objects are destroyed.
+  static auto* balance = new DivisionBalance();
+  return *balance;
+}
+
 // Where a document's items are cut for two runs, and how many Task items lie before the cut and
 // in all: the slots of the runs' tasks.
 struct TaskSlots {
   std::optional<uint32_t> cut;
   size_t before_cut = 0;
   size_t all = 0;
+  // The share of the document's bytes before the cut.
+  double share_before_cut = 1.0;
 };
 
 // The Task items of the root's children, counted in one walk: before `cut` (all of them when
 // there is none) and in all.
 TaskSlots count_task_slots(const GreenNode& root, std::optional<uint32_t> cut) {
   TaskSlots slots{.cut = cut};
+  uint64_t bytes_before_cut = 0;
   for (uint32_t i = 0; i < root.child_count(); ++i) {
     const GreenElement child = root.child(i);
+    if (!cut || i < *cut) bytes_before_cut += child.text_len();
     if (child.is_node() && child.kind() == SyntaxKind::Task) {
       ++slots.all;
       if (!cut || i < *cut) ++slots.before_cut;
     }
+  }
+  if (root.text_len() != 0) {
+    slots.share_before_cut =
+        static_cast<double>(bytes_before_cut) / static_cast<double>(root.text_len());
   }
   return slots;
 }
@@ -638,6 +653,7 @@ constexpr uint32_t kChildAhead = 16;
 struct ForwardCount {
   size_t tasks = 0;
   std::optional<uint32_t> cut;  // the cut, when it lies in this half
+  uint32_t cut_offset = 0;
   size_t before_cut = 0;
   bool ends_with_task = false;  // the half's last item node is a Task
 };
@@ -651,6 +667,7 @@ ForwardCount count_forward(const GreenNode& root, uint32_t end, uint32_t half) {
     if (child.is_node()) {
       if (!count.cut && offset >= half && count.ends_with_task) {
         count.cut = i;
+        count.cut_offset = offset;
         count.before_cut = count.tasks;
       }
       count.ends_with_task = child.kind() == SyntaxKind::Task;
@@ -665,8 +682,10 @@ ForwardCount count_forward(const GreenNode& root, uint32_t end, uint32_t half) {
 // child's offset is then known without the first half's length.
 struct BackwardCount {
   size_t tasks = 0;
-  // The first cut after the half's first item node, and the Task items from there on.
+  // The first cut after the half's first item node, its offset, and the Task items from there
+  // on.
   std::optional<uint32_t> cut;
+  uint32_t cut_offset = 0;
   size_t from_cut = 0;
   // The half's first item node and its offset; whether it is a cut depends on the item before.
   std::optional<uint32_t> first_node;
@@ -686,6 +705,7 @@ BackwardCount count_backward(const GreenNode& root, uint32_t begin, uint32_t hal
     // cut found is the first in document order.
     if (is_task && count.first_node && count.first_node_offset >= half) {
       count.cut = count.first_node;
+      count.cut_offset = count.first_node_offset;
       count.from_cut = count.tasks;
     }
     if (is_task) ++count.tasks;
@@ -695,12 +715,12 @@ BackwardCount count_backward(const GreenNode& root, uint32_t begin, uint32_t hal
   return count;
 }
 
-// The slots of two runs, cut before the first item node in the second half of the text whose
+// The slots of two runs, cut before the first item node from `first_share` of the text on whose
 // previous item is a task (no metadata is pending there), or of one run when there is no such
 // item. The two halves of the root's children are walked on two threads: the walk shows in the
 // time of a large document.
-TaskSlots find_task_slots_on_two_threads(const GreenNode& root) {
-  const uint32_t half = root.text_len() / 2;
+TaskSlots find_task_slots_on_two_threads(const GreenNode& root, double first_share) {
+  const auto half = static_cast<uint32_t>(static_cast<double>(root.text_len()) * first_share);
   const uint32_t middle = root.child_count() / 2;
   ForwardCount before;
   BackwardCount after;
@@ -708,17 +728,24 @@ TaskSlots find_task_slots_on_two_threads(const GreenNode& root) {
                   [&] { after = count_backward(root, middle, half); });
   TaskSlots slots;
   slots.all = before.tasks + after.tasks;
+  uint32_t cut_offset = root.text_len();
   if (before.cut) {
     slots.cut = before.cut;
+    cut_offset = before.cut_offset;
     slots.before_cut = before.before_cut;
   } else if (before.ends_with_task && after.first_node && after.first_node_offset >= half) {
     slots.cut = after.first_node;
+    cut_offset = after.first_node_offset;
     slots.before_cut = before.tasks;
   } else if (after.cut) {
     slots.cut = after.cut;
+    cut_offset = after.cut_offset;
     slots.before_cut = slots.all - after.from_cut;
   } else {
     slots.before_cut = slots.all;
+  }
+  if (root.text_len() != 0) {
+    slots.share_before_cut = static_cast<double>(cut_offset) / static_cast<double>(root.text_len());
   }
   return slots;
 }
@@ -771,14 +798,16 @@ std::shared_ptr<RecordPools> take_pools(ModelStorage& storage) {
   return pools;
 }
 
-// The runs before and after `cut`, lowered on two threads into the slots of `tasks` (the first
-// `first_slots` for the first run) and joined; none when the second run started from a wrongly
-// guessed state (the slots are then spent).
+// The runs before and after `counted.cut`, lowered on two threads into the slots of `tasks` (the
+// first `counted.before_cut` for the first run) and joined; none when the second run started
+// from a wrongly guessed state (the slots are then spent).
 std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
                                                const std::shared_ptr<const std::string>& source,
-                                               uint32_t cut, size_t first_slots,
+                                               const TaskSlots& counted,
                                                std::vector<TaskDecl>& tasks,
                                                ModelStorage& storage) {
+  const uint32_t cut = *counted.cut;
+  const size_t first_slots = counted.before_cut;
   const std::span<TaskDecl> slots(tasks);
   std::optional<Lowering> first;
   std::optional<Lowering> second;
@@ -790,7 +819,8 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
   // before the second run are named again once that group is known.
   std::vector<SymbolEntry> symbols(tasks.size());
   const std::span<SymbolEntry> symbol_slots(symbols);
-  run_in_parallel(
+  run_divided(
+      lowering_balance(), counted.share_before_cut,
       [&] {
         first.emplace(source, parse.diagnostics, LoweringState{}, slots.first(first_slots),
                       std::move(first_pools));
@@ -847,7 +877,7 @@ LoweredModel lower_model(const ParseResult& parse, const std::shared_ptr<const s
   if (tasks.capacity() < slots) tasks = std::vector<TaskDecl>();
   tasks.resize(slots);
   std::optional<SemanticModel> model;
-  if (cut) model = lower_in_two_runs(parse, source, *cut, counted.before_cut, tasks, storage);
+  if (cut) model = lower_in_two_runs(parse, source, counted, tasks, storage);
   if (!model) {
     if (cut) tasks = std::vector<TaskDecl>(slots);
     Lowering whole(source, parse.diagnostics, LoweringState{}, tasks, take_pools(storage));
@@ -889,7 +919,8 @@ SemanticModel lower(const ParseResult& parse, ModelStorage storage) {
 
 LoweredModel lower_with_tables(const ParseResult& parse, ModelStorage storage) {
   const bool two_runs = parse.root.text_range().len() >= kTwoRunLoweringBytes;
-  const TaskSlots counted = two_runs ? find_task_slots_on_two_threads(parse.root.green())
+  const TaskSlots counted = two_runs ? find_task_slots_on_two_threads(
+                                           parse.root.green(), caller_share(lowering_balance()))
                                      : count_task_slots(parse.root.green(), std::nullopt);
   return lower_model(parse, source_of(parse), counted, std::move(storage));
 }

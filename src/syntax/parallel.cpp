@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+#include "syntax/thread_placement.h"
+
 namespace quib::detail {
 namespace {
 
@@ -22,7 +24,10 @@ constexpr auto kSpin = std::chrono::microseconds(200);
 
 // One thread that runs one job at a time. A thread started per job would often begin only
 // after the job it was meant to share had ended: the kernel first places a new thread on its
-// parent's processor. A waiting thread that is woken goes to an idle processor at once.
+// parent's processor. A waiting thread that is woken goes to an idle processor, when the kernel
+// sees one: a starter keeps the helper off its own processor for the job (see ThreadPlacement),
+// and a side about to sleep while waiting for the helper lets it run anywhere again, so that it
+// may take the processor that side leaves.
 // Invariant: `job` is set from a successful start until its run ends; `running` is true from a
 // successful start until the run ends (set under the mutex, read by spinning sides without it);
 // `busy` from a successful start until the starter has seen the end in wait_for_helper, or for
@@ -53,16 +58,22 @@ class Helper {
       if (busy_ && background_) {
         // A background job gives way: it returns soon after it is asked to.
         yield_->store(true, std::memory_order_relaxed);
+        placement_.allow_all();
         done_.wait(lock, [&] { return !busy_; });
       }
       if (busy_) return false;
       busy_ = true;
       job_ = job;
+      placement_.keep_off(current_processor());
       running_.store(true, std::memory_order_release);
     }
     wake_.notify_one();
     return true;
   }
+
+  // The processor the helper ran its last job on, where it most likely runs its next; -1 before
+  // the first.
+  int last_processor() const { return last_processor_.load(std::memory_order_relaxed); }
 
   bool start_background(JobRef job, std::atomic<bool>& yield) {
     {
@@ -72,6 +83,7 @@ class Helper {
       background_ = true;
       yield_ = &yield;
       job_ = job;
+      placement_.keep_off(current_processor());
       running_.store(true, std::memory_order_release);
     }
     wake_.notify_one();
@@ -85,9 +97,16 @@ class Helper {
       lock.lock();
     } else {
       lock.lock();
+      placement_.allow_all();
       done_.wait(lock, finished);
     }
     busy_ = false;
+  }
+
+  // Lets the helper run on any processor, for a side about to sleep while waiting for it.
+  void allow_anywhere() {
+    std::lock_guard lock(mutex_);
+    placement_.allow_all();
   }
 
  private:
@@ -96,6 +115,7 @@ class Helper {
     void* volatile first = std::malloc(1);
     std::free(first);
     std::unique_lock lock(mutex_);
+    placement_.adopt_calling_thread();
     started_ = true;
     done_.notify_all();
     const auto has_job = [&] { return running_.load(std::memory_order_acquire); };
@@ -106,6 +126,7 @@ class Helper {
       if (!spun) wake_.wait(lock, has_job);
       const JobRef job = job_;
       lock.unlock();
+      last_processor_.store(current_processor(), std::memory_order_relaxed);
       job.invoke(job.callable);
       lock.lock();
       running_.store(false, std::memory_order_release);
@@ -130,6 +151,8 @@ class Helper {
   bool background_ = false;
   std::atomic<bool>* yield_ = nullptr;
   std::atomic<bool> running_{false};
+  std::atomic<int> last_processor_{-1};
+  ThreadPlacement placement_;
   bool started_ = false;
 };
 
@@ -149,12 +172,45 @@ bool start_background_on_helper(JobRef job, std::atomic<bool>& yield) {
   return helper && helper->start_background(job, yield);
 }
 
+void let_helper_run_anywhere() {
+  if (Helper* helper = Helper::instance()) helper->allow_anywhere();
+}
+
+SideTimer::SideTimer(SideTime& time) : time_(time) {
+  time_.start_processor = current_processor();
+  time_.start = std::chrono::steady_clock::now();
+}
+
+SideTimer::~SideTimer() {
+  time_.end = std::chrono::steady_clock::now();
+  time_.end_processor = current_processor();
+}
+
+void record_division(DivisionBalance& balance, double caller_share, const SideTime& caller,
+                     const SideTime& helper) {
+  if (caller.start_processor != caller.end_processor ||
+      helper.start_processor != helper.end_processor) {
+    return;
+  }
+  const auto seconds = [](const SideTime& side) {
+    return std::chrono::duration<double>(side.end - side.start).count();
+  };
+  balance.record(caller.start_processor, helper.start_processor, caller_share, seconds(caller),
+                 seconds(helper));
+}
+
 }  // namespace quib::detail
 
 namespace quib {
 
 void start_helper() {
   detail::Helper::instance();
+}
+
+double caller_share(const DivisionBalance& balance) {
+  const detail::Helper* helper = detail::Helper::instance();
+  if (!helper) return 0.5;
+  return balance.caller_share(current_processor(), helper->last_processor());
 }
 
 }  // namespace quib

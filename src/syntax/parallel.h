@@ -9,6 +9,8 @@
 #include <exception>
 #include <utility>
 
+#include "syntax/division_balance.h"
+
 namespace quib {
 
 namespace detail {
@@ -50,6 +52,34 @@ void wait_for_helper();
 // for the job with wait_for_helper: the helper is free again as soon as the job returns, and
 // the job tells its own starter that it has ended.
 bool start_background_on_helper(JobRef job, std::atomic<bool>& yield);
+// Lets the helper run on any processor, also the caller's, which it is kept off while it runs a
+// job: for a caller about to sleep until a job of the helper's returns.
+void let_helper_run_anywhere();
+
+// Where and for how long one side of a divided job ran: set on construction and destruction of
+// a SideTimer.
+struct SideTime {
+  int start_processor = -1;
+  int end_processor = -1;
+  std::chrono::steady_clock::time_point start;
+  std::chrono::steady_clock::time_point end;
+};
+
+class SideTimer {
+ public:
+  explicit SideTimer(SideTime& time);
+  ~SideTimer();
+  SideTimer(const SideTimer&) = delete;
+  SideTimer& operator=(const SideTimer&) = delete;
+
+ private:
+  SideTime& time_;
+};
+
+// Tells `balance` what one divided job showed; a side that changed processors meanwhile, or
+// both on one processor, show nothing.
+void record_division(DivisionBalance& balance, double caller_share, const SideTime& caller,
+                     const SideTime& helper);
 
 }  // namespace detail
 
@@ -92,6 +122,29 @@ void run_in_parallel(First&& first, Second&& second) {
   detail::wait_for_helper();
   if (first_failure) std::rethrow_exception(first_failure);
   if (second_failure) std::rethrow_exception(second_failure);
+}
+
+// The share of a job of the kind `balance` learns that the calling thread should take, the
+// helper the rest, so that both sides end together on the processors they now run on: one half
+// unless those processors have lately run such jobs at different speeds.
+double caller_share(const DivisionBalance& balance);
+
+// As run_in_parallel, for one job divided so that `first` does `share` of it and `second` the
+// rest: how long each side took goes into `balance`, for the next job of its kind.
+template <typename First, typename Second>
+void run_divided(DivisionBalance& balance, double share, First&& first, Second&& second) {
+  detail::SideTime first_time;
+  detail::SideTime second_time;
+  run_in_parallel(
+      [&] {
+        const detail::SideTimer timer(first_time);
+        first();
+      },
+      [&] {
+        const detail::SideTimer timer(second_time);
+        second();
+      });
+  detail::record_division(balance, share, first_time, second_time);
 }
 
 }  // namespace quib

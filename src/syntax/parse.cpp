@@ -715,14 +715,22 @@ size_t expected_tokens(size_t bytes) {
 // and joining the parts would cost more than the parallel work saves.
 constexpr size_t kTwoPartParseBytes = 256 * 1024;
 
+// How parses in two parts have lately divided between the threads.
+DivisionBalance& parse_balance() {
+  // Never destroyed: a parse may run while static objects are destroyed.
+  static auto* balance = new DivisionBalance();
+  return *balance;
+}
+
 // The tree of `text` built from the part before `split` and the part after it, parsed on two
 // threads; none when the first part's items do not end exactly at the split in the group state
 // the second part was parsed with (it then read its text out of context).
-// `helper_first`, when given, runs on the helper thread before its part.
+// `helper_first`, when given, runs on the helper thread before its part, work worth about
+// `helper_first_bytes` bytes of parsing.
 std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::string>& text,
                                               SplitPoint split, uint32_t window_bytes,
                                               const std::function<void()>* helper_first,
-                                              ParsedPrefix* prefix) {
+                                              size_t helper_first_bytes, ParsedPrefix* prefix) {
   const auto size = static_cast<uint32_t>(text->size());
   // The first part reads the line at the split too: that is as far as classifying the item
   // before the split may look.
@@ -741,7 +749,10 @@ std::optional<ParseResult> parse_in_two_parts(const std::shared_ptr<const std::s
   WindowBuilt first_built;
   GreenNodePtr second_tree;
   std::vector<Diagnostic> second_diagnostics;
-  run_in_parallel(
+  const double first_share = static_cast<double>(split.offset - first_start.offset) /
+                             static_cast<double>(size - first_start.offset + helper_first_bytes);
+  run_divided(
+      parse_balance(), first_share,
       [&] {
         first_built = build_part(text, first_start.offset, first_end, split.offset,
                                  first_start.inside_group, first, window_bytes);
@@ -847,10 +858,13 @@ ParseResult parse_tree(std::shared_ptr<const std::string> text,
               "a prefix ends at a line start of its text");
   const size_t rest = text->size() - start;
   if (rest >= kTwoPartParseBytes) {
-    const size_t middle = start + (rest + std::min(helper_first_bytes, rest / 2)) / 2;
+    // The helper's job first counts for at most half of the rest.
+    const size_t helper_bytes = job ? std::min(helper_first_bytes, rest / 2) : 0;
+    const auto middle = start + static_cast<size_t>(static_cast<double>(rest + helper_bytes) *
+                                                    caller_share(parse_balance()));
     if (const std::optional<SplitPoint> split = find_split_point(*text, middle)) {
       if (std::optional<ParseResult> parsed =
-              parse_in_two_parts(text, *split, kWindowBytes, job, prefix.get())) {
+              parse_in_two_parts(text, *split, kWindowBytes, job, helper_bytes, prefix.get())) {
         return std::move(*parsed);
       }
       // The prefix's sink holds part of a failed parse.
@@ -867,7 +881,7 @@ ParseResult parse_tree(std::shared_ptr<const std::string> text, SplitPoint split
       split.offset <= text->size() && (split.offset == 0 || (*text)[split.offset - 1] == '\n'),
       "a text is split at a line start");
   if (std::optional<ParseResult> parsed =
-          parse_in_two_parts(text, split, window_bytes, /*helper_first=*/nullptr, nullptr)) {
+          parse_in_two_parts(text, split, window_bytes, /*helper_first=*/nullptr, 0, nullptr)) {
     return std::move(*parsed);
   }
   return parse_in_one_part(std::move(text), window_bytes);

@@ -52,7 +52,7 @@ void ParseAhead::end() {
   stop_.store(true, std::memory_order_relaxed);
   // The parse returns within a window's time; waking from a sleep would cost as much again.
   const auto returned = [&] { return returned_.load(std::memory_order_acquire); };
-  detail::spin_until(returned, kSpin);
+  if (!detail::spin_until(returned, kSpin)) detail::let_helper_run_anywhere();
   std::unique_lock lock(mutex_);
   parsed_.wait(lock, returned);
   parsing_ = false;

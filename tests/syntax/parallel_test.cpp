@@ -9,6 +9,11 @@
 #include <vector>
 
 #include "syntax/parallel.h"
+#include "syntax/thread_placement.h"
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 namespace quib {
 namespace {
@@ -126,6 +131,53 @@ TEST(RunInParallel, BackgroundJobGivesWay) {
     run_in_parallel([] {}, [&] { second_thread = std::this_thread::get_id(); });
     EXPECT_TRUE(returned.load());
     EXPECT_NE(second_thread, std::this_thread::get_id());
+  }
+}
+
+#if defined(__linux__)
+// The helper runs its side of a job beside its caller, never queued behind it on the caller's
+// processor, also when it last ran there.
+TEST(RunInParallel, HelperRunsBesideTheCaller) {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof allowed, &allowed), 0);
+  if (CPU_COUNT(&allowed) < 2) GTEST_SKIP() << "needs two processors";
+  std::vector<int> processors;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) processors.push_back(cpu);
+  }
+  for (int round = 0; round < 6; ++round) {
+    const int pinned = processors[static_cast<size_t>(round) % 2];
+    int helper_processor = -1;
+    std::thread([&] {
+      cpu_set_t one;
+      CPU_ZERO(&one);
+      CPU_SET(pinned, &one);
+      ASSERT_EQ(pthread_setaffinity_np(pthread_self(), sizeof one, &one), 0);
+      run_in_parallel([] {}, [&] { helper_processor = current_processor(); });
+    }).join();
+    EXPECT_NE(helper_processor, pinned) << "round " << round;
+  }
+}
+#endif
+
+// A divided job runs both sides, and however unlike they take, the next division stays within
+// its bounds.
+TEST(RunDivided, RunsBothSidesWithinBoundedShares) {
+  DivisionBalance balance;
+  for (int round = 0; round < 20; ++round) {
+    const double share = caller_share(balance);
+    ASSERT_GE(share, DivisionBalance::kMinShare);
+    ASSERT_LE(share, DivisionBalance::kMaxShare);
+    int first = 0;
+    int second = 0;
+    run_divided(
+        balance, share, [&] { first = 1; },
+        [&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          second = 1;
+        });
+    ASSERT_EQ(first + second, 2);
   }
 }
 

@@ -1,0 +1,41 @@
+// Keeps one thread off one processor: the helper thread off the processor of the thread it is
+// about to help. Woken while every processor looks busy, a thread may be queued on its waker's
+// processor although another one is about to be free, and then runs only once the waker has
+// finished its own part: the two parts of a divided job run one after the other.
+#pragma once
+
+#include <pthread.h>
+
+#include <vector>
+
+namespace quib {
+
+// The processors one thread may run on, narrowed by one at a time. Not thread-safe: its owner
+// serialises the calls. Where processor placement cannot be set, every call does nothing.
+// Invariant: the thread may run on every processor it was allowed at `adopt_calling_thread`,
+// except `excluded()` when that is not -1.
+class ThreadPlacement {
+ public:
+  // Takes the calling thread as the one to place, allowed where it may run now.
+  void adopt_calling_thread();
+  // Keeps the thread off `processor`, unless that would leave it fewer than one processor or
+  // `processor` is not one it may run on.
+  void keep_off(int processor);
+  // Lets the thread run on every processor it was allowed.
+  void allow_all();
+  // The processor the thread is kept off, or -1.
+  int excluded() const { return excluded_; }
+
+ private:
+  bool apply(int excluded);
+
+  bool adopted_ = false;
+  pthread_t thread_{};
+  std::vector<int> allowed_;  // processor numbers, ascending
+  int excluded_ = -1;
+};
+
+// The processor the calling thread runs on, or -1 where that cannot be told.
+int current_processor();
+
+}  // namespace quib
