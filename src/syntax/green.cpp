@@ -76,23 +76,24 @@ constexpr size_t kArenaBytesPerToken = 6;
 // reuses freed memory without page faults on its own.
 constexpr size_t kMinSpareCapacity = 1024 * 1024;
 
-// The buffer of the most recently dropped large tree, kept for the next tree of about its
-// size: re-parsing a changed document is the common case, and fresh memory for a large buffer
-// costs a page fault per page, which a reused one has already paid. Lock-free, so that trees
+// The buffer of the most recently dropped large tree (or the one a growing tree left for a
+// spare), kept for the next tree of about its size: re-parsing a changed document is the
+// common case, and fresh memory for a large buffer costs a page fault per page, which a reused
+// one has already paid. Lock-free, so that trees
 // are built and dropped on any thread without a lock. A held buffer's contents are dead; its
 // first bytes record its capacity.
 // Invariant: holds at most one buffer, of at least kMinSpareCapacity bytes; every buffer is
 // either held here, owned by one arena, or freed.
 class SpareBuffer {
  public:
-  // The spare if it fits a tree expected to take `capacity` bytes within a factor of two;
-  // otherwise nothing, and the spare stays for a tree it fits.
-  std::pair<char*, size_t> take(size_t capacity) {
+  // The spare if its capacity lies within [low, high]; otherwise nothing, and the spare stays
+  // for a tree it fits.
+  std::pair<char*, size_t> take(size_t low, size_t high) {
     char* data = data_.exchange(nullptr, std::memory_order_acquire);
     if (!data) return {nullptr, 0};
     size_t held;
     std::memcpy(&held, data, sizeof held);
-    if (held >= capacity / 2 && held / 2 <= capacity) return {data, held};
+    if (held >= low && held <= high) return {data, held};
     // Put it back, unless a newer spare arrived meanwhile: that one is as good.
     char* empty = nullptr;
     if (!data_.compare_exchange_strong(empty, data, std::memory_order_release)) std::free(data);
@@ -155,10 +156,17 @@ void GreenArena::reserve(size_t capacity) {
   if (capacity >= kMinSpareCapacity) {
     // A buffer already paged in serves better than fresh memory, also for a tree that has
     // outgrown its first buffer: its elements so far move over.
-    const auto [spare, spare_capacity] = spare_buffer().take(capacity);
+    // A tree expected to take `capacity` bytes fits a spare within a factor of two of it.
+    const auto [spare, spare_capacity] = spare_buffer().take(capacity / 2, capacity * 2);
     if (spare) {
       if (size_ != 0) std::memcpy(spare, data_, size_);
-      std::free(data_);
+      // The buffer left behind is paged in too: large, it is the next spare (the tree of a
+      // document's next version begins in it while this one is still in use).
+      if (capacity_ >= kMinSpareCapacity) {
+        spare_buffer().give(data_, capacity_);
+      } else {
+        std::free(data_);
+      }
       data_ = spare;
       capacity_ = spare_capacity;
       if (capacity <= capacity_) return;
@@ -172,7 +180,10 @@ void GreenArena::reserve(size_t capacity) {
 
 void GreenArena::take_spare(size_t capacity) {
   if (data_ || capacity < kMinSpareCapacity) return;
-  const auto [spare, spare_capacity] = spare_buffer().take(std::min<size_t>(capacity, UINT32_MAX));
+  // A smaller spare serves too: the tree may never grow to its expected size (a prefix of a
+  // text), and it grows from the spare by realloc, not from nothing by doubling.
+  const auto [spare, spare_capacity] =
+      spare_buffer().take(kMinSpareCapacity, std::min<size_t>(capacity, UINT32_MAX) * 2);
   data_ = spare;
   capacity_ = spare_capacity;
 }
@@ -231,11 +242,15 @@ uint32_t GreenArena::take_in(const GreenArena& source) {
 void GreenArena::seal() {
   // A tail never taken in is back: its borrower's tree was dropped.
   end_lending();
-  if (borrowed_ || size_ == capacity_) return;
+  // A large tree keeps a sixteenth to spare: its buffer becomes the next tree's spare, and the
+  // tree of the document's next version, a little larger, then fits the pages already in
+  // memory instead of touching fresh ones past them.
+  const size_t kept = size_ >= kMinSpareCapacity ? size_ + size_ / 16 : size_;
+  if (borrowed_ || kept >= capacity_) return;
   // Shrinking in place never fails in practice; if it does, the larger buffer still serves.
-  if (void* shrunk = std::realloc(data_, size_)) {
+  if (void* shrunk = std::realloc(data_, kept)) {
     data_ = static_cast<char*>(shrunk);
-    capacity_ = size_;
+    capacity_ = kept;
   }
 }
 

@@ -42,14 +42,16 @@ class GreenArena {
   uint32_t allocate(size_t size);
   // Grows the buffer to hold at least `capacity` bytes in all; only before seal().
   void reserve(size_t capacity);
-  // Takes the kept buffer of a dropped tree if it fits `capacity` bytes (see reserve) and this
-  // arena has no buffer yet; otherwise leaves the arena as it is.
+  // Takes the kept buffer of a dropped tree if this arena has no buffer yet and the kept one is
+  // at most twice `capacity` bytes (a smaller one serves a tree that may stop short of that and
+  // grows from it); otherwise leaves the arena as it is.
   void take_spare(size_t capacity);
   char* at(uint32_t offset) { return data_ + offset; }
   const char* data() const { return data_; }
   // Bytes in use: every element lies below this offset.
   size_t size() const { return size_; }
-  // Gives back the unused capacity. The buffer is final afterwards.
+  // Gives back the unused capacity, but for a sixteenth of a large tree's size (see the spare
+  // buffer). The buffer is final afterwards.
   void seal();
   // Frees the buffer when the arena goes instead of keeping it for the next tree.
   void free_buffer_when_released() { keep_buffer_ = false; }
