@@ -325,6 +325,13 @@ void encode_items(const DocumentSnapshot& snapshot, TokenEncoder& encoder,
   });
 }
 
+// How semantic tokens in two parts have lately divided between the threads.
+DivisionBalance& highlight_balance() {
+  // Never destroyed: an answer may be computed while static objects are destroyed.
+  static auto* balance = new DivisionBalance();
+  return *balance;
+}
+
 // The answer with the items after `cut` collected on the helper thread, none when `cut` is at
 // the end. Spans go to the encoders item by item, so no list of the whole document's spans is
 // built. Other requests may walk the same tree at the same time, and the helper thread walks it
@@ -341,7 +348,8 @@ std::vector<uint32_t> encode_in_parts(const DocumentSnapshot& snapshot, ChildCut
   const SyntaxNode second_root = snapshot.parse_result.root.share_root();
   TokenEncoder second(lines, lines.position_of(cut.offset).line);
   second.data().reserve(expected_data(snapshot.text.size() - cut.offset));
-  run_in_parallel(
+  run_divided(
+      highlight_balance(), share_before(first_root.green(), cut),
       [&] { encode_items(snapshot, first, first_root.first_child(), cut.index); },
       [&] { encode_items(snapshot, second, second_root.first_child_from(cut.index), UINT32_MAX); });
   first.append(second);
@@ -373,7 +381,8 @@ std::string encode_json_in_parts(const DocumentSnapshot& snapshot, ChildCut cut)
     rest.reserve(expected_text(snapshot.text.size() - cut.offset));
     TokenEncoder second(lines, lines.position_of(cut.offset).line);
     second.write_text(rest, true, true);
-    run_in_parallel(
+    run_divided(
+        highlight_balance(), share_before(first_root.green(), cut),
         [&] {
           encode_items(snapshot, first, first_root.first_child(), cut.index);
           first.flush_text();
@@ -391,12 +400,13 @@ std::string encode_json_in_parts(const DocumentSnapshot& snapshot, ChildCut cut)
   return answer;
 }
 
-// Where a document's items are split between the two threads: at the middle item of a large
-// document, nowhere in a small one.
+// Where a document's items are split between the two threads: at the item where both are
+// expected to end together in a large document, nowhere in a small one.
 ChildCut default_cut(const DocumentSnapshot& snapshot) {
   const GreenNode& root = snapshot.parse_result.root.green();
   const bool large = snapshot.text.size() >= kTwoPartBytes;
-  return large ? middle_cut(root) : cut_before(root, UINT32_MAX);
+  return large ? cut_at_share(root, caller_share(highlight_balance()))
+               : cut_before(root, UINT32_MAX);
 }
 
 }  // namespace

@@ -227,6 +227,13 @@ bool write_children(const GreenNode& root, uint32_t begin, uint32_t at, uint32_t
   return true;
 }
 
+// How layouts in two parts have lately divided between the threads.
+DivisionBalance& format_balance() {
+  // Never destroyed: a document may be formatted while static objects are destroyed.
+  static auto* balance = new DivisionBalance();
+  return *balance;
+}
+
 // The layout with the items after `cut` laid out on the helper thread into a recording while
 // the first part's are written, none when `cut` is at the end. The recording is then played
 // onto the same writer, so the output is that of one part.
@@ -245,7 +252,8 @@ std::optional<std::string> format_in_parts(std::string_view text, const ParseRes
     RecordedLayout rest;
     rest.reserve(count - cut.index, text.size() - cut.offset);
     bool rest_laid_out = true;
-    run_in_parallel(
+    run_divided(
+        format_balance(), share_before(root, cut),
         [&] { laid_out = write_children(root, 0, 0, cut.index, text, writer); },
         [&] { rest_laid_out = write_children(root, cut.index, cut.offset, count, text, rest); });
     laid_out = laid_out && rest_laid_out;
@@ -269,8 +277,10 @@ std::optional<std::string> format_document_into(std::string_view text, const Par
                                                 std::string storage) {
   const GreenNode& root = parsed.root.green();
   const bool large = text.size() >= kTwoPartBytes;
-  return format_in_parts(text, parsed, large ? middle_cut(root) : cut_before(root, UINT32_MAX),
-                         std::move(storage));
+  return format_in_parts(
+      text, parsed,
+      large ? cut_at_share(root, caller_share(format_balance())) : cut_before(root, UINT32_MAX),
+      std::move(storage));
 }
 
 std::optional<std::string> format_document(std::string_view text, const ParseResult& parsed,

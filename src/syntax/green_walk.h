@@ -43,15 +43,22 @@ inline ChildCut cut_before(const GreenNode& node, uint32_t index) {
   return cut;
 }
 
-// Before the first child of `node` that starts at or after the middle of its text, or at the
-// end when there is none: where a large document is cut to be worked on in two parts.
-inline ChildCut middle_cut(const GreenNode& node) {
-  const uint32_t half = node.text_len() / 2;
+// Before the first child of `node` that starts at or after `share` of its text, or at the end
+// when there is none: where a large document is cut to be worked on in two parts.
+inline ChildCut cut_at_share(const GreenNode& node, double share) {
+  const auto at = static_cast<uint32_t>(static_cast<double>(node.text_len()) * share);
   ChildCut cut{0, 0};
-  for (; cut.index < node.child_count() && cut.offset < half; ++cut.index) {
+  for (; cut.index < node.child_count() && cut.offset < at; ++cut.index) {
     cut.offset += node.child(cut.index).text_len();
   }
   return cut;
+}
+
+// The share of `node`'s text before `cut`.
+inline double share_before(const GreenNode& node, ChildCut cut) {
+  return node.text_len() == 0
+             ? 1.0
+             : static_cast<double>(cut.offset) / static_cast<double>(node.text_len());
 }
 
 // Calls `visit(token, offset)` for every token of the subtree, in document order. Trees are at

@@ -114,6 +114,8 @@ class Helper {
     // The first allocation of this thread, which settles its allocator arena.
     void* volatile first = std::malloc(1);
     std::free(first);
+    // The helper serves every thread of the process, not only the one that happened to start it.
+    run_where_the_process_may();
     std::unique_lock lock(mutex_);
     placement_.adopt_calling_thread();
     started_ = true;

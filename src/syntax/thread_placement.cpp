@@ -4,6 +4,7 @@
 
 #if defined(__linux__)
 #include <sched.h>
+#include <unistd.h>
 #endif
 
 namespace quib {
@@ -36,6 +37,14 @@ int current_processor() {
   return sched_getcpu();
 }
 
+void run_where_the_process_may() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  // The process id names the main thread.
+  if (sched_getaffinity(getpid(), sizeof set, &set) != 0) return;
+  pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
 #else
 
 void ThreadPlacement::adopt_calling_thread() {}
@@ -47,6 +56,8 @@ bool ThreadPlacement::apply(int) {
 int current_processor() {
   return -1;
 }
+
+void run_where_the_process_may() {}
 
 #endif
 

@@ -38,4 +38,8 @@ class ThreadPlacement {
 // The processor the calling thread runs on, or -1 where that cannot be told.
 int current_processor();
 
+// Lets the calling thread run on every processor the process's main thread may: a thread
+// inherits the processors of the thread that started it, which may have been pinned to fewer.
+void run_where_the_process_may();
+
 }  // namespace quib

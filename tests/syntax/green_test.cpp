@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "syntax/green.h"
+#include "syntax/green_walk.h"
 #include "syntax/syntax_node.h"
 
 namespace quib {
@@ -334,6 +335,31 @@ TEST(GreenStorage, TreesBuiltInALentTailReadBackAfterAdoption) {
       ASSERT_NE(task, nullptr) << i;
       ASSERT_EQ(task->child(0).as_token()->text(), "task" + std::to_string(i)) << i;
     }
+  }
+}
+
+// Where a node is cut at a share of its text: before the first child that starts at or past
+// that share (children of 10, 20 and 30 bytes, 60 in all), at the end past the last one.
+TEST(GreenWalk, CutsBeforeTheFirstChildFromAShareOfTheText) {
+  GreenBuilder builder;
+  builder.start_node(K::Document);
+  for (const char* text :
+       {"aaaaaaaaaa", "bbbbbbbbbbbbbbbbbbbb", "cccccccccccccccccccccccccccccc"}) {
+    builder.token(K::Word, text);
+  }
+  builder.finish_node();
+  const GreenNodePtr root = builder.finish();
+  struct Case {
+    double share;
+    uint32_t index;
+    uint32_t offset;
+  };
+  for (const Case& c : {Case{0.0, 0, 0}, Case{0.1, 1, 10}, Case{0.2, 2, 30}, Case{0.5, 2, 30},
+                        Case{0.51, 2, 30}, Case{0.6, 3, 60}, Case{1.0, 3, 60}}) {
+    const ChildCut cut = cut_at_share(*root.get(), c.share);
+    EXPECT_EQ(cut.index, c.index) << c.share;
+    EXPECT_EQ(cut.offset, c.offset) << c.share;
+    EXPECT_DOUBLE_EQ(share_before(*root.get(), cut), c.offset / 60.0) << c.share;
   }
 }
 

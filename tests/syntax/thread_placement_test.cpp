@@ -88,6 +88,17 @@ TEST(ThreadPlacement, NeverLeavesTheThreadNowhereToRun) {
   });
 }
 
+// A thread started by one pinned to a single processor runs where the process may once it
+// asks to.
+TEST(ThreadPlacement, RunsWhereTheProcessMay) {
+  const std::vector<int> all = allowed_processors();
+  on_own_thread([&] {
+    allow_only({all.front()});
+    run_where_the_process_may();
+    EXPECT_EQ(allowed_processors(), all);
+  });
+}
+
 #endif
 
 // Without adopting a thread, nothing is placed.
