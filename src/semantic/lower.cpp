@@ -15,6 +15,7 @@
 
 #include "semantic/index_table.h"
 #include "syntax/green.h"
+#include "syntax/green_walk.h"
 #include "syntax/parallel.h"
 #include "syntax/text_util.h"
 
@@ -621,27 +622,22 @@ struct TaskSlots {
   std::optional<uint32_t> cut;
   size_t before_cut = 0;
   size_t all = 0;
-  // The share of the document's bytes before the cut.
-  double share_before_cut = 1.0;
+  // Where the cut lies: before the root's child `cut`, at this offset.
+  uint32_t cut_offset = 0;
 };
 
 // The Task items of the root's children, counted in one walk: before `cut` (all of them when
 // there is none) and in all.
 TaskSlots count_task_slots(const GreenNode& root, std::optional<uint32_t> cut) {
   TaskSlots slots{.cut = cut};
-  uint64_t bytes_before_cut = 0;
   for (uint32_t i = 0; i < root.child_count(); ++i) {
     const GreenElement child = root.child(i);
-    if (!cut || i < *cut) bytes_before_cut += child.text_len();
     if (child.is_node() && child.kind() == SyntaxKind::Task) {
       ++slots.all;
       if (!cut || i < *cut) ++slots.before_cut;
     }
   }
-  if (root.text_len() != 0) {
-    slots.share_before_cut =
-        static_cast<double>(bytes_before_cut) / static_cast<double>(root.text_len());
-  }
+  if (cut) slots.cut_offset = cut_before(root, *cut).offset;
   return slots;
 }
 
@@ -728,24 +724,20 @@ TaskSlots find_task_slots_on_two_threads(const GreenNode& root, double first_sha
                   [&] { after = count_backward(root, middle, half); });
   TaskSlots slots;
   slots.all = before.tasks + after.tasks;
-  uint32_t cut_offset = root.text_len();
   if (before.cut) {
     slots.cut = before.cut;
-    cut_offset = before.cut_offset;
+    slots.cut_offset = before.cut_offset;
     slots.before_cut = before.before_cut;
   } else if (before.ends_with_task && after.first_node && after.first_node_offset >= half) {
     slots.cut = after.first_node;
-    cut_offset = after.first_node_offset;
+    slots.cut_offset = after.first_node_offset;
     slots.before_cut = before.tasks;
   } else if (after.cut) {
     slots.cut = after.cut;
-    cut_offset = after.cut_offset;
+    slots.cut_offset = after.cut_offset;
     slots.before_cut = slots.all - after.from_cut;
   } else {
     slots.before_cut = slots.all;
-  }
-  if (root.text_len() != 0) {
-    slots.share_before_cut = static_cast<double>(cut_offset) / static_cast<double>(root.text_len());
   }
   return slots;
 }
@@ -820,7 +812,7 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
   std::vector<SymbolEntry> symbols(tasks.size());
   const std::span<SymbolEntry> symbol_slots(symbols);
   run_divided(
-      lowering_balance(), counted.share_before_cut,
+      lowering_balance(), share_before(parse.root.green(), ChildCut{cut, counted.cut_offset}),
       [&] {
         first.emplace(source, parse.diagnostics, LoweringState{}, slots.first(first_slots),
                       std::move(first_pools));
