@@ -160,8 +160,9 @@ class BodyHandler {
   // came from, so that buffer is sized once; only the pages the text fills are ever touched.
   void start_detaching() {
     detaching_ = true;
-    if (in_place_ != nullptr && rewritten_ == 0 && !in_place_index_) {
+    if (in_place_ != nullptr && !body_taken_) {
       in_body_ = true;
+      body_taken_ = true;
       if (watcher_) watcher_->string_begins(*in_place_body_);
     } else {
       text_.reserve(body_size_);
@@ -267,6 +268,9 @@ class BodyHandler {
   char* in_place_;              // its storage
   LongStringWatcher* watcher_;
   bool in_body_ = false;  // the string being detached goes into the body
+  // A string has gone into the body. Only one ever does, even when it was empty and a later
+  // member of the same name has dropped it.
+  bool body_taken_ = false;
   size_t rewritten_ = 0;  // bytes of the body overwritten so far
   std::optional<size_t> in_place_index_;
 };

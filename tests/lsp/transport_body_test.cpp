@@ -258,6 +258,20 @@ TEST(ParseBodyTest, AWatcherSeesTheFirstLongStringDecoded) {
   }
 }
 
+// At most one string of a body goes into the body, also when the first was empty (nothing of
+// the body rewritten) and a later member of the same name dropped it: a watcher is told of one
+// string, and the later string gets a buffer of its own.
+TEST(ParseBodyTest, OneStringAtMostGoesIntoTheBody) {
+  RecordingWatcher watcher("");
+  std::string body = message(R"({"a":{"t":""},"a":"later"})");
+  const InPlaceParse parse = parse_body_in_place(body, 0, &watcher);
+  ASSERT_TRUE(parse.parsed.has_value());
+  EXPECT_EQ(watcher.events, (std::vector<std::string>{"body", "string", "end"}));
+  ASSERT_EQ(parse.parsed->detached.size(), 1u);
+  EXPECT_EQ(parse.parsed->detached[0].pointer, "/a");
+  EXPECT_EQ(parse.parsed->detached[0].text, "later");
+}
+
 TEST(DetachedTargetTest, OnlyTheDocumentTextsHaveAPlace) {
   DidOpenTextDocumentParams open;
   EXPECT_EQ(detached_target(open, "/textDocument/text"), &open.textDocument.text);
