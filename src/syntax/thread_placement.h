@@ -6,14 +6,20 @@
 
 #include <pthread.h>
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 #include <vector>
 
 namespace quib {
 
 // The processors one thread may run on, narrowed by one at a time. Not thread-safe: its owner
 // serialises the calls. Where processor placement cannot be set, every call does nothing.
-// Invariant: the thread may run on every processor it was allowed at `adopt_calling_thread`,
-// except `excluded()` when that is not -1.
+// Invariant: unless someone else has placed the thread since, it may run on every processor it
+// was allowed (at `adopt_calling_thread`, or as someone else last placed it), except
+// `excluded()` when that is not -1. A placement made from outside (`taskset`) is taken as the
+// new set of allowed processors, never undone.
 class ThreadPlacement {
  public:
   // Takes the calling thread as the one to place, allowed where it may run now.
@@ -28,6 +34,13 @@ class ThreadPlacement {
 
  private:
   bool apply(int excluded);
+#if defined(__linux__)
+  // The allowed processors but `excluded`.
+  cpu_set_t set_without(int excluded) const;
+#endif
+  // Takes the thread's processors as the allowed ones, with none excluded, if they are not the
+  // ones this placement last gave it.
+  void follow_outside_placement();
 
   bool adopted_ = false;
   pthread_t thread_{};

@@ -88,6 +88,34 @@ TEST(ThreadPlacement, NeverLeavesTheThreadNowhereToRun) {
   });
 }
 
+// Someone else (`taskset`) placing the thread between two calls is followed, never undone:
+// allowing all again keeps the thread where it was put, and keeping it off a processor narrows
+// the new set, not the old one.
+TEST(ThreadPlacement, FollowsAPlacementMadeFromOutside) {
+  on_own_thread([] {
+    const std::vector<int> all = allowed_processors();
+    if (all.size() < 2) GTEST_SKIP() << "needs two processors";
+    ThreadPlacement placement;
+    placement.adopt_calling_thread();
+    placement.keep_off(all[1]);
+    allow_only({all[1]});
+    placement.allow_all();
+    EXPECT_EQ(placement.excluded(), -1);
+    EXPECT_EQ(allowed_processors(), std::vector<int>{all[1]});
+    // Now allowed on one processor only: there is nothing to keep it off.
+    placement.keep_off(all[1]);
+    EXPECT_EQ(allowed_processors(), std::vector<int>{all[1]});
+    // Put back on every processor from outside while allowed everywhere by the placement too.
+    allow_only(all);
+    ThreadPlacement other;
+    other.adopt_calling_thread();
+    allow_only({all[0]});
+    other.keep_off(all[0]);
+    EXPECT_EQ(other.excluded(), -1);
+    EXPECT_EQ(allowed_processors(), std::vector<int>{all[0]});
+  });
+}
+
 // A thread started by one pinned to a single processor runs where the process may once it
 // asks to.
 TEST(ThreadPlacement, RunsWhereTheProcessMay) {
