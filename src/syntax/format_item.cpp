@@ -397,13 +397,21 @@ class BodyWriter {
  public:
   BodyWriter(std::string& out, std::string_view opening) : out_(out), opening_(opening) {}
 
-  // One source line, without its line break.
+  // One source line, without its line break. Carriage returns at its end (inside a string or
+  // comment token, or a lone carriage return would have ended the line) are line breaks too:
+  // the last pairs with the line feed, each other one ends an empty line. Splitting there moves
+  // no text to a line of its own, and a return kept inside the command would be taken for a
+  // CR LF line end once the command is indented in a group, one return less each time.
   void line(std::string_view line) {
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    if (line.empty()) {
-      pending_empty_ = wrote_;
-      return;
-    }
+    size_t returns = 0;
+    for (; !line.empty() && line.back() == '\r'; ++returns) line.remove_suffix(1);
+    if (!line.empty()) write(line);
+    if (line.empty() || returns >= 2) pending_empty_ = wrote_;
+  }
+
+ private:
+  void write(std::string_view line) {
     out_ +=
         wrote_ ? (pending_empty_ ? std::string_view("\n\n") : std::string_view("\n")) : opening_;
     pending_empty_ = false;
@@ -411,7 +419,6 @@ class BodyWriter {
     format_command_line(line, out_);
   }
 
- private:
   std::string& out_;
   std::string_view opening_;
   bool pending_empty_ = false;

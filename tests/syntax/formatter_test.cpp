@@ -63,6 +63,8 @@ const std::string kCanonical =
     "        cargo clippy\n"
     "}\n";
 
+const std::string kReturnsInGroup = "group g {\n\n    t():\n        \"\n\n        b\n}\n";
+
 const std::string kOpenShellClause =
     "t(a)\n"
     "    ? @os(\"l\")\n"
@@ -155,6 +157,15 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"LoneCarriageReturnInsideACommentIsNoLineBreak",
                    "group g {\n    t():\n        x # a\r!b\n}\n",
                    "group g {\n\n    t():\n        x # a\r!b\n}\n"},
+        // Returns ending a command (inside a comment or an unterminated string) are line
+        // breaks: the last pairs with the line feed, the others make an empty line. Kept in the
+        // command, a group's indentation took one off at each formatting.
+        LayoutCase{"ReturnsEndingACommentInACommandAreLineBreaks", "t():\n  a # c\r\r\n  b\n",
+                   "t():\n    a # c\n\n    b\n"},
+        LayoutCase{"ReturnsEndingAStringInAGroupedCommandAreLineBreaks",
+                   "group g {\n    t():\n        \"\r\r\r\n        b\n}\n", kReturnsInGroup},
+        LayoutCase{"ReturnsEndingAStringInAGroupedCommandAreStable", kReturnsInGroup,
+                   kReturnsInGroup},
         LayoutCase{"MissingFinalNewlineIsAdded", "b:\n  x", "b():\n    x\n"},
         LayoutCase{"TrailingBlankLinesBecomeOneNewline", "# c\n\n\n\n", "# c\n"},
         LayoutCase{"CrLfInputComesOutWithLineFeeds",
