@@ -105,7 +105,8 @@ TEST(ThreadPlacement, FollowsAPlacementMadeFromOutside) {
     // Now allowed on one processor only: there is nothing to keep it off.
     placement.keep_off(all[1]);
     EXPECT_EQ(allowed_processors(), std::vector<int>{all[1]});
-    // Put back on every processor from outside while allowed everywhere by the placement too.
+    // Placed from outside while nothing was excluded: the thread is on one processor now, so
+    // keeping it off that one changes nothing.
     allow_only(all);
     ThreadPlacement other;
     other.adopt_calling_thread();
