@@ -40,10 +40,19 @@ void on_own_thread(Body body) {
   std::thread(body).join();
 }
 
-TEST(ThreadPlacement, KeepsOffOneProcessorAndAllowsAllAgain) {
-  on_own_thread([] {
+// A case that needs two processors to keep the thread off one, on a thread of its own; it is
+// handed the processors the thread may run on.
+template <typename Body>
+void on_own_thread_with_two_processors(Body body) {
+  on_own_thread([&] {
     const std::vector<int> all = allowed_processors();
     if (all.size() < 2) GTEST_SKIP() << "needs two processors";
+    body(all);
+  });
+}
+
+TEST(ThreadPlacement, KeepsOffOneProcessorAndAllowsAllAgain) {
+  on_own_thread_with_two_processors([](const std::vector<int>& all) {
     ThreadPlacement placement;
     placement.adopt_calling_thread();
     placement.keep_off(all[1]);
@@ -92,9 +101,7 @@ TEST(ThreadPlacement, NeverLeavesTheThreadNowhereToRun) {
 // allowing all again keeps the thread where it was put, and keeping it off a processor narrows
 // the new set, not the old one.
 TEST(ThreadPlacement, FollowsAPlacementMadeFromOutside) {
-  on_own_thread([] {
-    const std::vector<int> all = allowed_processors();
-    if (all.size() < 2) GTEST_SKIP() << "needs two processors";
+  on_own_thread_with_two_processors([](const std::vector<int>& all) {
     ThreadPlacement placement;
     placement.adopt_calling_thread();
     placement.keep_off(all[1]);
