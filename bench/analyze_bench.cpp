@@ -114,4 +114,31 @@ BENCHMARK(BM_AnalyzeOneLongLine)
     ->ArgNames({"bytes", "shape"})
     ->Unit(benchmark::kMillisecond);
 
+// Documents of many directives between the tasks (each `!var` after a task is diagnosed):
+// finding where the second of two lowering runs starts once looked at every directive before
+// it by counting from the first item, quadratic in the items.
+std::string directives_between_tasks(size_t bytes) {
+  std::string text;
+  for (size_t i = 0; text.size() < bytes; ++i) {
+    const std::string n = std::to_string(i);
+    text += "!var v" + n + " = \"x\"\nt" + n + ":\n    echo\n";
+  }
+  return text;
+}
+
+void BM_AnalyzeDirectivesBetweenTasks(benchmark::State& state) {
+  const std::string text = directives_between_tasks(static_cast<size_t>(state.range(0)));
+  const quib::ParseResult parsed = quib::parse(text);
+  for (auto _ : state) {
+    quib::SemanticModel model = quib::analyze(parsed);
+    benchmark::DoNotOptimize(model.diagnostics.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_AnalyzeDirectivesBetweenTasks)
+    ->Arg(1 << 20)
+    ->Arg(4 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 }  // namespace

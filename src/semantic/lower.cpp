@@ -742,25 +742,28 @@ TaskSlots find_task_slots_on_two_threads(const GreenNode& root, double first_sha
   return slots;
 }
 
-// A guess of the state that lowering the items before the root's child `cut` leaves, read from
-// the few items that change it: the nearest group line and any version directive.
-LoweringState guess_state_at(const SyntaxNode& root, uint32_t cut) {
-  LoweringState state{.seen_task_or_group = true, .seen_item = true};
-  const GreenNode& green = root.green();
-  bool group_seen = false;
-  for (uint32_t i = cut; i-- > 0;) {
-    const SyntaxKind kind = green.child(i).kind();
-    if (!green.child(i).is_node()) continue;
-    if (kind == SyntaxKind::GroupLine && !group_seen) {
-      group_seen = true;
-      state.group_open = !GroupLine::cast(*root.first_child_from(i))->is_close();
+// Where the second run starts: the root's child `cut`, and a guess of the state that lowering
+// the items before it leaves, read from the few items that change it (the last group line and
+// any version directive). One walk over the items before the cut, whatever their kinds.
+struct RunStart {
+  LoweringState guessed;
+  std::optional<SyntaxNode> item;
+};
+
+RunStart run_start_at(const SyntaxNode& root, uint32_t cut) {
+  RunStart start{.guessed = {.seen_task_or_group = true, .seen_item = true},
+                 .item = root.first_child()};
+  LoweringState& state = start.guessed;
+  std::optional<SyntaxNode>& item = start.item;
+  while (item && item->index() < cut) {
+    if (item->kind() == SyntaxKind::GroupLine) {
+      state.group_open = !GroupLine::cast(*item)->is_close();
+    } else if (item->kind() == SyntaxKind::Directive && !state.seen_version) {
+      state.seen_version = Directive::cast(*item)->kind() == DirectiveKind::Version;
     }
-    if (kind == SyntaxKind::Directive && !state.seen_version) {
-      state.seen_version =
-          Directive::cast(*root.first_child_from(i))->kind() == DirectiveKind::Version;
-    }
+    if (!item->step_to_next_sibling()) item.reset();
   }
-  return state;
+  return start;
 }
 
 // Keeps the records of the runs' slots and drops the slots no task took (a Task item without a
@@ -820,10 +823,11 @@ std::optional<SemanticModel> lower_in_two_runs(const ParseResult& parse,
         name_tasks(slots.first(first->tasks_lowered()), symbol_slots);
       },
       [&] {
-        guessed = guess_state_at(second_root, cut);
+        RunStart start = run_start_at(second_root, cut);
+        guessed = start.guessed;
         second.emplace(source, std::vector<Diagnostic>{}, guessed, slots.subspan(first_slots),
                        std::move(second_pools));
-        second->lower_items(second_root.first_child_from(cut), UINT32_MAX);
+        second->lower_items(std::move(start.item), UINT32_MAX);
         name_tasks(slots.subspan(first_slots, second->tasks_lowered()),
                    symbol_slots.subspan(first_slots));
       });
