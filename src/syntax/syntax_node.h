@@ -78,7 +78,8 @@ class SyntaxNode {
   uint32_t child_count() const { return data_->green->child_count(); }
 
   std::optional<SyntaxNode> first_child() const;
-  // The first child node at index `index` or later among all children (tokens counted).
+  // The first child node at index `index` or later among all children (tokens counted). The
+  // children before it are summed for its offset: a walk over many children steps instead.
   std::optional<SyntaxNode> first_child_from(uint32_t index) const;
   // The first child node of `kind`; makes a handle for that child only.
   std::optional<SyntaxNode> first_child_of_kind(SyntaxKind kind) const;
