@@ -172,34 +172,52 @@ struct Edit {
   uint32_t after_index;
 };
 
+// The edit script of `before` into `after`. The lines equal at both ends are kept before any
+// line is hashed, as the matcher would keep them first: formatting a large file mostly changes
+// a few stretches of it, and then only the lines between the first and last change are
+// interned and searched.
 std::vector<Edit> edit_script(const std::vector<std::string_view>& before,
                               const std::vector<std::string_view>& after, size_t search_limit) {
+  const size_t shorter = std::min(before.size(), after.size());
+  size_t prefix = 0;
+  while (prefix < shorter && before[prefix] == after[prefix]) ++prefix;
+  size_t suffix = 0;
+  while (prefix + suffix < shorter &&
+         before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
+    ++suffix;
+  }
+  const size_t before_end = before.size() - suffix;
+  const size_t after_end = after.size() - suffix;
+
   std::unordered_map<std::string_view, uint32_t> ids;
-  const auto intern = [&ids](const std::vector<std::string_view>& lines) {
+  const auto intern = [&ids](const std::vector<std::string_view>& lines, size_t from, size_t to) {
     std::vector<uint32_t> out;
-    out.reserve(lines.size());
-    for (std::string_view line : lines) {
-      out.push_back(ids.emplace(line, static_cast<uint32_t>(ids.size())).first->second);
+    out.reserve(to - from);
+    for (size_t i = from; i < to; ++i) {
+      out.push_back(ids.emplace(lines[i], static_cast<uint32_t>(ids.size())).first->second);
     }
     return out;
   };
-  std::vector<uint32_t> a = intern(before);
-  std::vector<uint32_t> b = intern(after);
+  std::vector<uint32_t> a = intern(before, prefix, before_end);
+  std::vector<uint32_t> b = intern(after, prefix, after_end);
   const LineMatcher matcher(std::move(a), std::move(b),
                             static_cast<int>(std::min<size_t>(search_limit, INT32_MAX)));
 
   std::vector<Edit> script;
+  script.reserve(before.size() + (after_end - prefix));
   uint32_t i = 0;
   uint32_t j = 0;
-  while (i < before.size() || j < after.size()) {
-    if (i < before.size() && !matcher.keep_a()[i]) {
+  while (i < prefix) script.push_back({' ', i++, j++});
+  while (i < before_end || j < after_end) {
+    if (i < before_end && !matcher.keep_a()[i - prefix]) {
       script.push_back({'-', i++, j});
-    } else if (j < after.size() && !matcher.keep_b()[j]) {
+    } else if (j < after_end && !matcher.keep_b()[j - prefix]) {
       script.push_back({'+', i, j++});
     } else {
       script.push_back({' ', i++, j++});
     }
   }
+  while (i < before.size()) script.push_back({' ', i++, j++});
   return script;
 }
 

@@ -143,6 +143,30 @@ TEST(LineDiffPropertyTest, ApplyingGivesTheNewTextWithAShortestScript) {
   }
 }
 
+// Texts that differ only between long equal ends: the ends are kept before the search, and
+// the script found between them must still line up with the whole texts.
+TEST(LineDiffPropertyTest, EqualEndsAroundDifferentMiddles) {
+  std::mt19937 random(20261210);
+  for (int round = 0; round < 300; ++round) {
+    std::string prefix = random_text(random, 20, 3);
+    if (!prefix.empty() && prefix.back() != '\n') prefix += '\n';
+    const std::string suffix = random_text(random, 20, 3);
+    std::string middles[2];
+    for (std::string& middle : middles) {
+      middle = random_text(random, 8, 3);
+      if (!middle.empty() && middle.back() != '\n') middle += '\n';
+    }
+    const std::string before = prefix + middles[0] + suffix;
+    const std::string after = prefix + middles[1] + suffix;
+    size_t changed = 0;
+    const std::string diff = unified_diff(before, after, "old", "new");
+    ASSERT_EQ(apply(before, diff, changed), after) << "before:\n" << before << "\ndiff:\n" << diff;
+    const std::vector<std::string> a = lines_of(before);
+    const std::vector<std::string> b = lines_of(after);
+    EXPECT_EQ(changed, a.size() + b.size() - 2 * longest_common_subsequence(a, b)) << diff;
+  }
+}
+
 // A search cut short settles for a longer script, which must still turn the old text into the
 // new one; on texts this small, limits of 1 to 3 steps cut most searches short.
 TEST(LineDiffPropertyTest, ACutShortSearchStillGivesAValidScript) {
