@@ -129,17 +129,24 @@ std::string random_text(std::mt19937& random, int max_lines, int letters) {
   return text;
 }
 
+// The diff of `before` into `after` turns the one into the other and changes no more lines
+// than a longest common subsequence leaves.
+void expect_shortest_diff(const std::string& before, const std::string& after) {
+  size_t changed = 0;
+  const std::string diff = unified_diff(before, after, "old", "new");
+  ASSERT_EQ(apply(before, diff, changed), after) << "before:\n" << before << "\ndiff:\n" << diff;
+  const std::vector<std::string> a = lines_of(before);
+  const std::vector<std::string> b = lines_of(after);
+  EXPECT_EQ(changed, a.size() + b.size() - 2 * longest_common_subsequence(a, b)) << diff;
+}
+
 TEST(LineDiffPropertyTest, ApplyingGivesTheNewTextWithAShortestScript) {
   std::mt19937 random(20240611);
   for (int round = 0; round < 500; ++round) {
     const std::string before = random_text(random, 30, 4);
     const std::string after = random_text(random, 30, 4);
-    size_t changed = 0;
-    const std::string diff = unified_diff(before, after, "old", "new");
-    ASSERT_EQ(apply(before, diff, changed), after) << "before:\n" << before << "\ndiff:\n" << diff;
-    const std::vector<std::string> a = lines_of(before);
-    const std::vector<std::string> b = lines_of(after);
-    EXPECT_EQ(changed, a.size() + b.size() - 2 * longest_common_subsequence(a, b)) << diff;
+    expect_shortest_diff(before, after);
+    if (HasFatalFailure()) return;
   }
 }
 
@@ -158,12 +165,8 @@ TEST(LineDiffPropertyTest, EqualEndsAroundDifferentMiddles) {
     }
     const std::string before = prefix + middles[0] + suffix;
     const std::string after = prefix + middles[1] + suffix;
-    size_t changed = 0;
-    const std::string diff = unified_diff(before, after, "old", "new");
-    ASSERT_EQ(apply(before, diff, changed), after) << "before:\n" << before << "\ndiff:\n" << diff;
-    const std::vector<std::string> a = lines_of(before);
-    const std::vector<std::string> b = lines_of(after);
-    EXPECT_EQ(changed, a.size() + b.size() - 2 * longest_common_subsequence(a, b)) << diff;
+    expect_shortest_diff(before, after);
+    if (HasFatalFailure()) return;
   }
 }
 
