@@ -100,14 +100,18 @@ std::string one_long_line(size_t bytes, int64_t shape) {
   return "t() shell=bash " + std::string(bytes, '(') + ":\n    echo\n";
 }
 
-void BM_AnalyzeOneLongLine(benchmark::State& state) {
-  const std::string text = one_long_line(static_cast<size_t>(state.range(0)), state.range(1));
+// Times the analysis of `text`, parsed once, diagnostics and all.
+void analyze_each_iteration(benchmark::State& state, const std::string& text) {
   const quib::ParseResult parsed = quib::parse(text);
   for (auto _ : state) {
     quib::SemanticModel model = quib::analyze(parsed);
     benchmark::DoNotOptimize(model.diagnostics.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void BM_AnalyzeOneLongLine(benchmark::State& state) {
+  analyze_each_iteration(state, one_long_line(static_cast<size_t>(state.range(0)), state.range(1)));
 }
 BENCHMARK(BM_AnalyzeOneLongLine)
     ->ArgsProduct({{1 << 20, 4 << 20}, {0, 1}})
@@ -127,13 +131,7 @@ std::string directives_between_tasks(size_t bytes) {
 }
 
 void BM_AnalyzeDirectivesBetweenTasks(benchmark::State& state) {
-  const std::string text = directives_between_tasks(static_cast<size_t>(state.range(0)));
-  const quib::ParseResult parsed = quib::parse(text);
-  for (auto _ : state) {
-    quib::SemanticModel model = quib::analyze(parsed);
-    benchmark::DoNotOptimize(model.diagnostics.data());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  analyze_each_iteration(state, directives_between_tasks(static_cast<size_t>(state.range(0))));
 }
 BENCHMARK(BM_AnalyzeDirectivesBetweenTasks)
     ->Arg(1 << 20)
