@@ -1,7 +1,7 @@
 // End-to-end timings of the real server binary next to the transport-only floor server, on
 // generated documents of 100 KB, 1 MB and 4 MB: medians over repeated runs, judged as ratios.
 // Usage: e2e_bench [--runs N] [--only MEASURE SIZE]
-//   --runs N: runs per figure (default 9); --only: time one measure at one size ("1 MB" or
+//   --runs N: runs per figure (default 21); --only: time one measure at one size ("1 MB" or
 //   1MB), with no table, e.g. to record a profile of just that work.
 #include <algorithm>
 #include <array>
@@ -297,11 +297,12 @@ Sample take_sample(Session& session, std::string_view m, const Documents& docs, 
   return session.ask("textDocument/completion", {{"position", docs.cursors.completion}});
 }
 
-// Every measure at every size of `size_indices`, with one session per size and server. The runs
-// of one measure alternate the floor and the server, so that a change in machine load hits both
-// alike, and the sizes of one measure follow each other, so that the figures compared across
-// sizes are taken within moments of each other. Within one size the runs follow each other, as
-// an editor's changes and requests on one document do.
+// Every measure at every size of `size_indices`, with one session per size and server. Each run
+// of a measure takes one sample of every size from both servers, the floor and the server
+// alternating, so that the figures compared with each other (a size against the floor, 4 MB
+// against 1 MB) are sampled over the same stretch of time: the machine's speed moves for
+// seconds at a time, and the samples of one size taken one after the other could all fall in a
+// slow stretch that the other size missed.
 // `measures` is kMeasures or one of them; the documents are opened first when didOpen is not
 // measured.
 void measure_sizes(const std::vector<std::size_t>& size_indices,
@@ -321,8 +322,8 @@ void measure_sizes(const std::vector<std::size_t>& size_indices,
   for (const char* measure : measures) {
     // samples[i][s]: the samples of server s at size_indices[i].
     std::vector<std::array<std::vector<double>, 2>> samples(size_indices.size());
-    for (std::size_t i = 0; i < size_indices.size(); ++i) {
-      for (int run = 0; run < runs; ++run) {
+    for (int run = 0; run < runs; ++run) {
+      for (std::size_t i = 0; i < size_indices.size(); ++i) {
         for (std::size_t s = 0; s < kServers.size(); ++s) {
           Sample sample = take_sample(*sessions[i][s], measure, docs[i], run, runs);
           samples[i][s].push_back(sample.seconds);
@@ -471,7 +472,7 @@ int run_all(int runs) {
 int main(int argc, char** argv) {
   using quib::bench::kMeasures;
   using quib::bench::kSizeNames;
-  int runs = 9;
+  int runs = 21;
   const char* only_measure = nullptr;
   std::optional<std::size_t> only_size;
   bool usage = false;
