@@ -75,15 +75,20 @@ class LanguageServer {
     return documents_.analyze_document(document.uri);
   }
 
-  Deferred<std::optional<Hover>> on_hover(HoverParams params);
-  Deferred<std::optional<std::vector<CompletionItem>>> on_completion(CompletionParams params);
-  Deferred<DocumentSymbols> on_document_symbol(DocumentSymbolParams params);
-  Deferred<std::vector<FoldingRange>> on_folding_range(FoldingRangeParams params);
+  // The requests take their snapshot on the serve loop, in message order, and their answers keep
+  // it with copies of the few params they read: a capture that moved the params could be
+  // initialised before the one that reads them, since the order of a lambda's members is not
+  // fixed.
+  Deferred<std::optional<Hover>> on_hover(const HoverParams& params);
+  Deferred<std::optional<std::vector<CompletionItem>>> on_completion(
+      const CompletionParams& params);
+  Deferred<DocumentSymbols> on_document_symbol(const DocumentSymbolParams& params);
+  Deferred<std::vector<FoldingRange>> on_folding_range(const FoldingRangeParams& params);
   // Written here rather than by the router: the formatted document is escaped in its own buffer.
-  Deferred<JsonText> on_formatting(DocumentFormattingParams params);
+  Deferred<JsonText> on_formatting(const DocumentFormattingParams& params);
   Deferred<std::optional<std::vector<TextEdit>>> on_range_formatting(
-      DocumentRangeFormattingParams params);
-  Deferred<JsonText> on_semantic_tokens_full(SemanticTokensParams params);
+      const DocumentRangeFormattingParams& params);
+  Deferred<JsonText> on_semantic_tokens_full(const SemanticTokensParams& params);
 
   ClientHandle client_;
   DocumentStore documents_;

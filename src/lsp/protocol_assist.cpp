@@ -6,12 +6,12 @@
 
 namespace quib::lsp {
 
-Deferred<std::optional<Hover>> LanguageServer::on_hover(HoverParams params) {
+Deferred<std::optional<Hover>> LanguageServer::on_hover(const HoverParams& params) {
   return [snapshot = snapshot_of(params.textDocument),
-          params = std::move(params)]() -> std::optional<Hover> {
+          position = params.position]() -> std::optional<Hover> {
     if (!snapshot) return std::nullopt;
     const std::optional<HoverInfo> info =
-        hover_at(*snapshot, snapshot->lines().offset_of(params.position));
+        hover_at(*snapshot, snapshot->lines().offset_of(position));
     if (!info) return std::nullopt;
     return Hover{MarkupContent{"markdown", hover_markdown(*info)},
                  snapshot->lines().range_of(info->range)};
@@ -19,13 +19,13 @@ Deferred<std::optional<Hover>> LanguageServer::on_hover(HoverParams params) {
 }
 
 Deferred<std::optional<std::vector<CompletionItem>>> LanguageServer::on_completion(
-    CompletionParams params) {
+    const CompletionParams& params) {
   return [snapshot = snapshot_of(params.textDocument),
-          params = std::move(params)]() -> std::optional<std::vector<CompletionItem>> {
+          position = params.position]() -> std::optional<std::vector<CompletionItem>> {
     if (!snapshot) return std::nullopt;
     std::vector<CompletionItem> items;
-    for (CompletionCandidate& candidate : completion_at(
-             snapshot->model, snapshot->text, snapshot->lines().offset_of(params.position))) {
+    for (CompletionCandidate& candidate :
+         completion_at(snapshot->model, snapshot->text, snapshot->lines().offset_of(position))) {
       items.push_back(CompletionItem{
           .label = std::move(candidate.label),
           .kind = completion_item_kind(candidate.category),

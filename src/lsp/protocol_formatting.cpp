@@ -24,7 +24,7 @@ std::vector<TextEdit> single_edit(Range range, std::string new_text) {
 
 }  // namespace
 
-Deferred<JsonText> LanguageServer::on_formatting(DocumentFormattingParams params) {
+Deferred<JsonText> LanguageServer::on_formatting(const DocumentFormattingParams& params) {
   return [snapshot = snapshot_of(params.textDocument)] {
     if (!snapshot || has_error(snapshot->model.diagnostics)) return JsonText{"null"};
     // A large answer is written into kept storage and given back once sent.
@@ -46,12 +46,12 @@ Deferred<JsonText> LanguageServer::on_formatting(DocumentFormattingParams params
 // A range whose start lies after its end touches nothing and is refused like any other range
 // that selects no single declaration.
 Deferred<std::optional<std::vector<TextEdit>>> LanguageServer::on_range_formatting(
-    DocumentRangeFormattingParams params) {
+    const DocumentRangeFormattingParams& params) {
   return [snapshot = snapshot_of(params.textDocument),
-          params = std::move(params)]() -> std::optional<std::vector<TextEdit>> {
+          range = params.range]() -> std::optional<std::vector<TextEdit>> {
     if (!snapshot || has_error(snapshot->model.diagnostics)) return std::nullopt;
-    const uint32_t start = snapshot->lines().offset_of(params.range.start);
-    const uint32_t end = snapshot->lines().offset_of(params.range.end);
+    const uint32_t start = snapshot->lines().offset_of(range.start);
+    const uint32_t end = snapshot->lines().offset_of(range.end);
     if (start > end) return std::nullopt;
     std::optional<DeclarationEdit> edit =
         format_declaration(snapshot->text, snapshot->parse_result, TextRange(start, end));

@@ -395,7 +395,7 @@ class Lowering {
     }
     QUIB_ASSERT(tasks_lowered_ < task_slots_.size(), "every Task item has a task slot");
     TaskDecl& decl = task_slots_[tasks_lowered_++];
-    decl.metadata = std::move(metadata);
+    decl.metadata = metadata;
     decl.name = std::move(*view.name);
     decl.name_range = view.name_range.value_or(range);
     decl.range = range;
