@@ -297,6 +297,21 @@ Sample take_sample(Session& session, std::string_view m, const Documents& docs, 
   return session.ask("textDocument/completion", {{"position", docs.cursors.completion}});
 }
 
+// One line per size and server: the measure, the size, the server and its samples in ms, in
+// the order they were taken, so that a figure's spread and any slow stretch within it show.
+void write_samples(std::FILE* out, const char* measure,
+                   const std::vector<std::size_t>& size_indices,
+                   const std::vector<std::array<std::vector<double>, 2>>& samples) {
+  for (std::size_t i = 0; i < size_indices.size(); ++i) {
+    for (std::size_t s = 0; s < kServers.size(); ++s) {
+      std::fprintf(out, "%s\t%s\t%s", measure, kSizeNames[size_indices[i]], kServers[s].name);
+      for (double seconds : samples[i][s]) std::fprintf(out, "\t%.3f", seconds * 1e3);
+      std::fprintf(out, "\n");
+    }
+  }
+  std::fflush(out);
+}
+
 // Every measure at every size of `size_indices`, with one session per size and server. Each run
 // of a measure takes one sample of every size from both servers, the floor and the server
 // alternating, so that the figures compared with each other (a size against the floor, 4 MB
@@ -305,9 +320,10 @@ Sample take_sample(Session& session, std::string_view m, const Documents& docs, 
 // slow stretch that the other size missed.
 // `measures` is kMeasures or one of them; the documents are opened first when didOpen is not
 // measured.
+// `samples_out`, when given, gets every sample behind each figure, in the order taken.
 void measure_sizes(const std::vector<std::size_t>& size_indices,
                    const std::vector<const char*>& measures, int runs, Figures& figures,
-                   ReplySizes& replies) {
+                   ReplySizes& replies, std::FILE* samples_out) {
   std::vector<Documents> docs;
   // sessions[i][s]: the session of server s on the document of size_indices[i].
   std::vector<std::vector<std::unique_ptr<Session>>> sessions(size_indices.size());
@@ -334,6 +350,7 @@ void measure_sizes(const std::vector<std::size_t>& size_indices,
         }
       }
     }
+    if (samples_out != nullptr) write_samples(samples_out, measure, size_indices, samples);
     for (std::size_t i = 0; i < size_indices.size(); ++i) {
       for (std::size_t s = 0; s < kServers.size(); ++s) {
         figures[kServers[s].name][measure][size_indices[i]] = median(samples[i][s]);
@@ -441,17 +458,17 @@ void print_table(const Figures& figures, const ReplySizes& replies,
 }
 
 // One measure at one size, both servers, medians only.
-int run_one(const char* measure, std::size_t size_index, int runs) {
+int run_one(const char* measure, std::size_t size_index, int runs, std::FILE* samples_out) {
   Figures figures;
   ReplySizes replies;
-  measure_sizes({size_index}, {measure}, runs, figures, replies);
+  measure_sizes({size_index}, {measure}, runs, figures, replies, samples_out);
   std::printf("%s at %s: server %.2f ms, floor %.2f ms (median of %d)\n", measure,
               kSizeNames[size_index], figures["server"][measure][size_index] * 1e3,
               figures["floor"][measure][size_index] * 1e3, runs);
   return 0;
 }
 
-int run_all(int runs) {
+int run_all(int runs, std::FILE* samples_out) {
   std::printf("e2e bench: %d runs per figure, medians; load average at start %s\n", runs,
               load_average().c_str());
   std::fflush(stdout);
@@ -459,7 +476,7 @@ int run_all(int runs) {
   ReplySizes replies;
   std::array<double, 2> startup = measure_startup(runs);
   const std::vector<const char*> measures(kMeasures.begin(), kMeasures.end());
-  measure_sizes({0, 1, 2}, measures, runs, figures, replies);
+  measure_sizes({0, 1, 2}, measures, runs, figures, replies, samples_out);
   std::array<double, 2> peaks = measure_peak_memory();
   print_table(figures, replies, startup, peaks);
   std::printf("load average at end %s\n", load_average().c_str());
@@ -477,11 +494,14 @@ int main(int argc, char** argv) {
   std::optional<std::size_t> only_size;
   bool usage = false;
   bool memory_only = false;
+  const char* samples_path = nullptr;
   for (int i = 1; i < argc && !usage; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--runs" && i + 1 < argc) {
       runs = std::atoi(argv[++i]);
       usage = runs < 1;
+    } else if (arg == "--samples" && i + 1 < argc) {
+      samples_path = argv[++i];
     } else if (arg == "--memory") {
       memory_only = true;
     } else if (arg == "--only" && i + 2 < argc) {
@@ -502,7 +522,9 @@ int main(int argc, char** argv) {
     }
   }
   if (usage) {
-    std::fprintf(stderr, "usage: %s [--runs N>=1] [--only MEASURE 100KB|1MB|4MB] [--memory]\n",
+    std::fprintf(stderr,
+                 "usage: %s [--runs N>=1] [--only MEASURE 100KB|1MB|4MB] [--memory] "
+                 "[--samples FILE]\n",
                  argv[0]);
     return 2;
   }
@@ -511,8 +533,14 @@ int main(int argc, char** argv) {
       quib::bench::measure_peak_memory(true);
       return 0;
     }
-    if (only_measure != nullptr) return quib::bench::run_one(only_measure, *only_size, runs);
-    return quib::bench::run_all(runs);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> samples_out(
+        samples_path != nullptr ? std::fopen(samples_path, "w") : nullptr, &std::fclose);
+    if (samples_path != nullptr && !samples_out) {
+      throw std::runtime_error(std::string("cannot write ") + samples_path);
+    }
+    return only_measure != nullptr
+               ? quib::bench::run_one(only_measure, *only_size, runs, samples_out.get())
+               : quib::bench::run_all(runs, samples_out.get());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "e2e_bench: %s\n", e.what());
     return 1;
