@@ -533,8 +533,10 @@ int main(int argc, char** argv) {
       quib::bench::measure_peak_memory(true);
       return 0;
     }
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> samples_out(
-        samples_path != nullptr ? std::fopen(samples_path, "w") : nullptr, &std::fclose);
+    // A lambda, not &std::fclose: the address of a standard library function is unspecified.
+    const auto close = [](std::FILE* file) { std::fclose(file); };
+    const std::unique_ptr<std::FILE, decltype(close)> samples_out(
+        samples_path != nullptr ? std::fopen(samples_path, "w") : nullptr, close);
     if (samples_path != nullptr && !samples_out) {
       throw std::runtime_error(std::string("cannot write ") + samples_path);
     }
