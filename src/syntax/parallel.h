@@ -3,6 +3,8 @@
 // calling thread and one on a helper thread that lives as long as the process.
 #pragma once
 
+#include <sched.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -23,7 +25,11 @@ inline void pause_briefly() {
 }
 
 // Spins until `done()` or `limit` has passed; whether `done()` held. For a wait expected to end
-// within microseconds, where sleeping and being woken would cost more.
+// within microseconds, where sleeping and being woken would cost more. The spinning thread
+// offers its processor at every check: a thread woken meanwhile may have been queued on this
+// processor, and the kernel does not preempt a spinning thread for it. Without that, the
+// message handler woken by the reader waited out the helper's whole spin for its next job
+// whenever it was queued behind it, though the other processor had gone idle.
 template <typename Done>
 bool spin_until(Done&& done, std::chrono::microseconds limit) {
   const auto until = std::chrono::steady_clock::now() + limit;
