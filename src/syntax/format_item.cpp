@@ -188,18 +188,39 @@ bool runs_to_line_end(const GreenToken& token) {
          (token.kind() == K::Unknown && token.text().starts_with('"'));
 }
 
+// Whether the parameter ends with a `[` left open, counted as the parser counts.
+bool leaves_bracket_open(const GreenNode& parameter) {
+  uint32_t depth = 0;
+  for (uint32_t i = 0; i < parameter.child_count(); ++i) {
+    const SyntaxKind kind = parameter.child(i).kind();
+    if (kind == K::LBracket) ++depth;
+    if (kind == K::RBracket && depth > 0) --depth;
+  }
+  return depth > 0;
+}
+
 // True when the parameter list holds nothing but its parentheses, commas and parameters, and
 // its last token is the `)` that closes it. A parameter with an unclosed `[` runs to the end of
 // the header and takes the closing `)` (and the clauses after it) into itself; laid out as a
-// parameter, that text would gain a second `)`.
+// parameter, that text would gain a second `)`. The layout writes the parameters alone, so
+// parentheses nested in the list go, which changes no parameter unless one of them ended a
+// parameter with an unclosed `[`: without that `)` the parameter would run on over the commas
+// after it and take the next parameters in.
 bool parameter_list_is_layable(const GreenNode& list) {
   SyntaxKind last = K::LParen;
+  bool bracket_open = false;
+  bool closed_with_bracket_open = false;
   for (uint32_t i = 0; i < list.child_count(); ++i) {
-    const SyntaxKind kind = list.child(i).kind();
+    const GreenElement& child = list.child(i);
+    const SyntaxKind kind = child.kind();
     if (is_blank_kind(kind)) continue;
     if (kind != K::Parameter && kind != K::LParen && kind != K::RParen && kind != K::Comma) {
       return false;
     }
+    // Anything after such a `)` shows that it closed a nested `(`, not the list.
+    if (closed_with_bracket_open) return false;
+    closed_with_bracket_open = kind == K::RParen && bracket_open;
+    bracket_open = kind == K::Parameter && leaves_bracket_open(*child.as_node());
     last = kind;
   }
   return last == K::RParen;

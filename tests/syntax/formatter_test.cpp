@@ -188,6 +188,13 @@ INSTANTIATE_TEST_SUITE_P(
         // The parameter ends at the list's `)` whatever brackets stand open in it.
         LayoutCase{"UnclosedBracketInAParameterStaysInItsList", "r(c[ y):\n  x\n",
                    "r(c[ y):\n    x\n"},
+        // Parentheses nested in the list go; the parameters stay as they were.
+        LayoutCase{"NestedParenthesesInAParameterListGo", "r((a) b, (c)):\n  x\n",
+                   "r(a, b, c):\n    x\n"},
+        // A nested `)` that ends a parameter with an unclosed `[`: without it, the parameter
+        // would take in the ones after it.
+        LayoutCase{"NestedParenthesisEndingAnOpenBracketIsRefused", "r((c[ y) z):\n  x\n",
+                   std::nullopt},
         LayoutCase{"ParameterListTextOutsideParametersIsRefused", "b(\"x\"):\n  y\n", std::nullopt},
         // A shell clause that leaves a `(` open ends at its line, so its broken layout is
         // laid out the same way again.
