@@ -181,11 +181,14 @@ std::variant<LayoutItemKind, ItemError> format_group_line(const GreenAt& line,
 
 // ---- task headers ----
 
-// A token that runs to the end of its line: anything the layout writes after it on that line
-// would become part of it.
+// A token that runs to the end of its line, or ends where it does only because of what follows
+// it on its line: anything the layout writes after it on that line could become part of it. A
+// string whose closing quote follows a backslash is closed there only because no other quote
+// follows on its line.
 bool runs_to_line_end(const GreenToken& token) {
-  return token.kind() == K::Comment ||
-         (token.kind() == K::Unknown && token.text().starts_with('"'));
+  const std::string_view text = token.text();
+  return token.kind() == K::Comment || (token.kind() == K::Unknown && text.starts_with('"')) ||
+         (token.kind() == K::String && text.ends_with("\\\""));
 }
 
 // Whether the parameter ends with a `[` left open, counted as the parser counts.

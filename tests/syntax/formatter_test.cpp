@@ -195,6 +195,10 @@ INSTANTIATE_TEST_SUITE_P(
         // would take in the ones after it.
         LayoutCase{"NestedParenthesisEndingAnOpenBracketIsRefused", "r((c[ y) z):\n  x\n",
                    std::nullopt},
+        // `"x\"` is a string only while no other quote follows on its line; joining the list's
+        // lines would make it run on to the quote before `y`.
+        LayoutCase{"StringClosedAfterABackslashInAJoinedHeaderIsRefused",
+                   "t(a = \"x\\\",\n  b = \"y\"):\n  z\n", std::nullopt},
         LayoutCase{"ParameterListTextOutsideParametersIsRefused", "b(\"x\"):\n  y\n", std::nullopt},
         // A shell clause that leaves a `(` open ends at its line, so its broken layout is
         // laid out the same way again.
