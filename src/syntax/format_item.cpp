@@ -191,13 +191,14 @@ bool runs_to_line_end(const GreenToken& token) {
          (token.kind() == K::String && text.ends_with("\\\""));
 }
 
-// Whether the parameter ends with a `[` left open, counted as the parser counts.
-bool leaves_bracket_open(const GreenNode& parameter) {
+// Whether the node's own tokens leave an `open` without its `close`, counted as the parser
+// counts (a `close` with nothing open is passed over).
+bool leaves_open(const GreenNode& node, SyntaxKind open, SyntaxKind close) {
   uint32_t depth = 0;
-  for (uint32_t i = 0; i < parameter.child_count(); ++i) {
-    const SyntaxKind kind = parameter.child(i).kind();
-    if (kind == K::LBracket) ++depth;
-    if (kind == K::RBracket && depth > 0) --depth;
+  for (uint32_t i = 0; i < node.child_count(); ++i) {
+    const SyntaxKind kind = node.child(i).kind();
+    if (kind == open) ++depth;
+    if (kind == close && depth > 0) --depth;
   }
   return depth > 0;
 }
@@ -223,7 +224,7 @@ bool parameter_list_is_layable(const GreenNode& list) {
     // Anything after such a `)` shows that it closed a nested `(`, not the list.
     if (closed_with_bracket_open) return false;
     closed_with_bracket_open = kind == K::RParen && bracket_open;
-    bracket_open = kind == K::Parameter && leaves_bracket_open(*child.as_node());
+    bracket_open = kind == K::Parameter && leaves_open(*child.as_node(), K::LBracket, K::RBracket);
     last = kind;
   }
   return last == K::RParen;
@@ -278,20 +279,6 @@ bool header_is_layable(const GreenNode& header) {
     }
   }
   return true;
-}
-
-// Whether the clause ends with a `(` left open, counted as the parser counts when it ends a
-// clause. Only a shell clause can (it accepts every token, and its line break ends it); written
-// on one line with the clauses after it, it would take them into itself, since a clause start
-// inside parentheses does not end it.
-bool leaves_parenthesis_open(const GreenNode& clause) {
-  uint32_t depth = 0;
-  for (uint32_t i = 0; i < clause.child_count(); ++i) {
-    const SyntaxKind kind = clause.child(i).kind();
-    if (kind == K::LParen) ++depth;
-    if (kind == K::RParen && depth > 0) --depth;
-  }
-  return depth > 0;
 }
 
 // "name = value" around the parameter's first `=` token, else the parameter on one line.
@@ -516,7 +503,10 @@ std::variant<LayoutItemKind, ItemError> format_task(const GreenAt& task, std::st
       if (!child.is_node() || child.kind() != kind) continue;
       ++clause_count;
       open_before_last = open_before_last || last_left_open;
-      last_left_open = leaves_parenthesis_open(*child.as_node());
+      // Whether the clause ends with a `(` left open. Only a shell clause can (it accepts every
+      // token, and its line break ends it); written on one line with the clauses after it, it
+      // would take them into itself, since a clause start inside parentheses does not end it.
+      last_left_open = leaves_open(*child.as_node(), K::LParen, K::RParen);
     }
   }
   const bool broken = clause_count >= 3 || open_before_last;
