@@ -36,6 +36,7 @@ bool spin_until(Done&& done, std::chrono::microseconds limit) {
   for (uint32_t round = 0;; ++round) {
     if (done()) return true;
     pause_briefly();
+    sched_yield();
     if (round % 64 == 63 && std::chrono::steady_clock::now() >= until) return done();
   }
 }
