@@ -47,6 +47,8 @@ inline constexpr KindSet kTriviaKinds{SyntaxKind::ByteOrderMark, SyntaxKind::Com
 // Trivia that stays on the current line.
 inline constexpr KindSet kBlankKinds{SyntaxKind::ByteOrderMark, SyntaxKind::Comment,
                                      SyntaxKind::Whitespace, SyntaxKind::Indent};
+// Spaces and tabs: the blanks between the tokens of a line and before its first.
+inline constexpr KindSet kSpaceKinds{SyntaxKind::Whitespace, SyntaxKind::Indent};
 inline constexpr KindSet kLineEndKinds{SyntaxKind::Newline, SyntaxKind::Eof};
 
 // The name of a kind as written in the list ("TaskHeader"), for tree dumps and tests.
