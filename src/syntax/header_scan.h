@@ -123,10 +123,8 @@ class HeaderScan {
   }
 
   Result main(K kind) {
+    if (kSpaceKinds.contains(kind)) return Result::Continue;
     switch (kind) {
-      case K::Whitespace:
-      case K::Indent:
-        return Result::Continue;
       case K::LParen:
         if (continuation_) return Result::Error;
         had_parameters_ = true;
@@ -167,10 +165,8 @@ class HeaderScan {
   }
 
   Result dependency_after_name(K kind) {
+    if (kSpaceKinds.contains(kind)) return Result::Continue;
     switch (kind) {
-      case K::Whitespace:
-      case K::Indent:
-        return Result::Continue;
       case K::LParen:
         if (!args_allowed_) return Result::Error;
         return to(State::ArgumentsStart);
