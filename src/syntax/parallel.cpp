@@ -103,10 +103,16 @@ class Helper {
     busy_ = false;
   }
 
-  // Lets the helper run on any processor, for a side about to sleep while waiting for it.
-  void allow_anywhere() {
-    std::lock_guard lock(mutex_);
-    placement_.allow_all();
+  // Waits until the helper is done with the background job `job`, started by this caller: the
+  // job has returned and the helper no longer refers to it. Spins first, since the job returns
+  // soon once asked to; a caller about to sleep lets the helper run anywhere, its own processor
+  // included.
+  void wait_background(JobRef job) {
+    const auto finished = [&] { return !running_.load(std::memory_order_acquire); };
+    const bool spun = spin_until(finished, kSpin);
+    std::unique_lock lock(mutex_);
+    if (!spun) placement_.allow_all();
+    done_.wait(lock, [&] { return !(busy_ && background_ && job_.callable == job.callable); });
   }
 
  private:
@@ -174,8 +180,8 @@ bool start_background_on_helper(JobRef job, std::atomic<bool>& yield) {
   return helper && helper->start_background(job, yield);
 }
 
-void let_helper_run_anywhere() {
-  if (Helper* helper = Helper::instance()) helper->allow_anywhere();
+void wait_for_background_job(JobRef job) {
+  if (Helper* helper = Helper::instance()) helper->wait_background(job);
 }
 
 SideTimer::SideTimer(SideTime& time) : time_(time) {

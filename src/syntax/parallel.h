@@ -57,11 +57,12 @@ void wait_for_helper();
 // helper meanwhile (start_on_helper, run_in_parallel) sets `yield` and waits for the job to
 // return, so the job must check `yield` often and return soon after it turns true. Nobody waits
 // for the job with wait_for_helper: the helper is free again as soon as the job returns, and
-// the job tells its own starter that it has ended.
+// its starter waits for it with wait_for_background_job.
 bool start_background_on_helper(JobRef job, std::atomic<bool>& yield);
-// Lets the helper run on any processor, also the caller's, which it is kept off while it runs a
-// job: for a caller about to sleep until a job of the helper's returns.
-void let_helper_run_anywhere();
+// Waits until the helper is done with `job`, a background job this caller started: the job has
+// returned and the helper keeps nothing of it, so its callable and `yield` may go, and the
+// helper takes the next job at once. A starter that wants that soon sets `yield` first.
+void wait_for_background_job(JobRef job);
 
 // Where and for how long one side of a divided job ran: set on construction and destruction of
 // a SideTimer.

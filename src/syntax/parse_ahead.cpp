@@ -1,6 +1,5 @@
 #include "syntax/parse_ahead.h"
 
-#include <chrono>
 #include <thread>
 #include <utility>
 
@@ -14,8 +13,6 @@ namespace {
 // A prefix's windows are small, so that the parse gives way within a few tens of microseconds
 // when asked to stop.
 constexpr uint32_t kAheadWindowBytes = 8 * 1024;
-// How long `end` spins for the parse to return before it sleeps.
-constexpr auto kSpin = std::chrono::microseconds(100);
 
 }  // namespace
 
@@ -37,9 +34,7 @@ void ParseAhead::begin(const std::string& storage) {
   storage_ = &storage;
   final_bytes_.store(0, std::memory_order_relaxed);
   stop_.store(false, std::memory_order_relaxed);
-  returned_.store(false, std::memory_order_relaxed);
-  const detail::JobRef job{this, [](void* self) { static_cast<ParseAhead*>(self)->parse(); }};
-  parsing_ = detail::start_background_on_helper(job, stop_);
+  parsing_ = detail::start_background_on_helper({this, &ParseAhead::run_parse}, stop_);
   if (!parsing_) storage_ = nullptr;
 }
 
@@ -50,12 +45,11 @@ void ParseAhead::advance(size_t bytes) {
 void ParseAhead::end() {
   if (!parsing_) return;
   stop_.store(true, std::memory_order_relaxed);
-  // The parse returns within a window's time; waking from a sleep would cost as much again.
-  const auto returned = [&] { return returned_.load(std::memory_order_acquire); };
-  if (!detail::spin_until(returned, kSpin)) detail::let_helper_run_anywhere();
-  std::unique_lock lock(mutex_);
-  parsed_.wait(lock, returned);
+  // Until the helper is done with the job, not only until the parse returns: the helper may
+  // still ask the job to give way through `stop_`, and would refuse the next text's parse.
+  detail::wait_for_background_job({this, &ParseAhead::run_parse});
   parsing_ = false;
+  std::lock_guard lock(mutex_);
   if (prefix_) {
     prefix_data_ = storage_->data();
     prefix_size_ = final_bytes_.load(std::memory_order_relaxed);
@@ -99,12 +93,13 @@ void ParseAhead::parse() {
     // Only running out of memory gets here; the text is then parsed from its start, or fails
     // there with a caller to hear of it.
   }
-  // Told under the lock: `end` may return, and this object go, as soon as the lock is released,
-  // which is the parse's last touch of it.
+  // `end` reads it once the helper is done with this job.
   std::lock_guard lock(mutex_);
   prefix_ = std::move(prefix);
-  returned_.store(true, std::memory_order_release);
-  parsed_.notify_one();
+}
+
+void ParseAhead::run_parse(void* self) {
+  static_cast<ParseAhead*>(self)->parse();
 }
 
 }  // namespace quib

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -48,6 +47,8 @@ class ParseAhead {
 
  private:
   void parse();
+  // `parse` of the ParseAhead at `self`: the helper's background job.
+  static void run_parse(void* self);
 
   // Between `begin` and `end`: the storage, the count of its final bytes, whether the parse has
   // been asked to stop (by `end`, or by the helper for a caller that wants it), and whether it
@@ -57,10 +58,7 @@ class ParseAhead {
   std::atomic<bool> stop_{false};
   bool parsing_ = false;
 
-  // The parse has returned (set under `mutex_`, read by `end` while it spins without it).
-  std::atomic<bool> returned_{false};
   std::mutex mutex_;
-  std::condition_variable parsed_;
   // Under `mutex_`: the prefix, and the storage bytes and size of the text it was parsed from,
   // for `take`.
   ParsedPrefixPtr prefix_;

@@ -102,6 +102,26 @@ TEST(ParseAhead, APrefixGoesOnlyToItsOwnText) {
   EXPECT_NE(ahead.take(copy), nullptr);
 }
 
+// Once `end` has returned, the helper is done with the parse ahead, its bookkeeping included:
+// a text begun at once is parsed ahead too, and the object may go.
+TEST(ParseAhead, TheHelperIsFreeOnceATextEnds) {
+  auto job = [] {};
+  using Job = decltype(job);
+  const detail::JobRef ref{&job, [](void* callable) { (*static_cast<Job*>(callable))(); }};
+  for (int round = 0; round < 200; ++round) {
+    std::string storage(ParseAhead::kMinStorageBytes, '\n');
+    {
+      ParseAhead ahead;
+      ahead.begin(storage);
+      ahead.advance(storage.size());
+      ahead.end();
+    }
+    std::atomic<bool> yield = false;
+    ASSERT_TRUE(detail::start_background_on_helper(ref, yield)) << "round " << round;
+    detail::wait_for_background_job(ref);
+  }
+}
+
 // Splits on another thread take the helper from the parse ahead whenever they want it; the parse
 // gives way, and what it got to is still a prefix of the text.
 TEST(ParseAhead, SplitsMeanwhileTakeTheHelperFirst) {
